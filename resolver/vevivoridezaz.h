@@ -1,0 +1,38 @@
+// The resolver object behind the automation class Vavizav.VeviVORIdezaz: three
+// settings and the two lookups, in the shape of the dual interface's members.
+// The COM object (hosting/) holds one of these and forwards each member to it.
+#pragma once
+
+#include <windows.h>
+#include <oleauto.h>
+
+#include <string>
+
+namespace vavizav {
+
+// The public recursive resolver asked until a client sets DNSServer.
+inline constexpr wchar_t DEFAULT_DNS_SERVER[] = L"9.9.9.9";
+inline constexpr LONG DEFAULT_TIMEOUT_MS = 10000;
+inline constexpr LONG MIN_TIMEOUT_MS = 1;
+inline constexpr LONG MAX_TIMEOUT_MS = 65534;
+
+class VeviVORIdezaz {
+ public:
+  // Every member returns S_OK except for a null out-pointer (E_POINTER) or an
+  // out-of-memory condition (E_OUTOFMEMORY); failures of a lookup show only in
+  // LastError. By-reference arguments are only read, never written.
+  HRESULT get_LastError(BSTR* value) const noexcept;
+  HRESULT get_DNSServer(VARIANT* value) const noexcept;  // always VT_BSTR
+  HRESULT put_DNSServer(VARIANT* vData) noexcept;        // unconvertible values are ignored
+  HRESULT get_TimeOut(LONG* value) const noexcept;
+  HRESULT put_TimeOut(LONG* vData) noexcept;             // outside 1..65534 ignored
+  HRESULT GetIPFromName(VARIANT* vIPAddr, BSTR* result) noexcept;
+  HRESULT GetNameFromIP(VARIANT* vIPAddr, BSTR* result) noexcept;
+
+ private:
+  std::wstring dnsServer_ = DEFAULT_DNS_SERVER;
+  std::wstring lastError_;
+  LONG timeOut_ = DEFAULT_TIMEOUT_MS;
+};
+
+}  // namespace vavizav
