@@ -1,0 +1,82 @@
+// Bounded reader over one DNS message. Every read checks the octets left; the
+// first failure sticks, reads after it return zeros, and callers test Ok() once
+// per header, question or record instead of after every field.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "vbdns.h"
+
+namespace vbDNS::detail {
+
+class WireReader {
+ public:
+  explicit WireReader(PacketView message) : message_(message), end_(message.size()) {}
+
+  bool Ok() const { return ok_; }
+  void Fail() { ok_ = false; }
+  std::size_t Offset() const { return pos_; }
+
+  std::uint8_t U8() {
+    if (!Need(1)) return 0;
+    return message_[pos_++];
+  }
+
+  std::uint16_t U16() {
+    if (!Need(2)) return 0;
+    const auto value = static_cast<std::uint16_t>(message_[pos_] << 8 | message_[pos_ + 1]);
+    pos_ += 2;
+    return value;
+  }
+
+  std::uint32_t U32() {
+    const std::uint32_t high = U16();
+    const std::uint32_t low = U16();
+    return high << 16 | low;
+  }
+
+  // The next n octets; empty, and the reader failed, when fewer are left.
+  PacketView Bytes(std::size_t n) {
+    if (!Need(n)) return {};
+    const PacketView bytes = message_.subspan(pos_, n);
+    pos_ += n;
+    return bytes;
+  }
+
+  // A reader limited to the next n octets, which this one then skips. It keeps
+  // the whole message, so compression pointers inside it still resolve.
+  WireReader Sub(std::size_t n) {
+    WireReader sub = *this;
+    if (!Need(n)) {
+      sub.Fail();
+      return sub;
+    }
+    sub.end_ = pos_ + n;
+    pos_ += n;
+    return sub;
+  }
+
+  // A reader at an absolute message offset, bounded by the end of the message:
+  // where a compression pointer leads.
+  WireReader At(std::size_t offset) const {
+    WireReader target(message_);
+    if (offset > message_.size()) target.Fail();
+    else target.pos_ = offset;
+    return target;
+  }
+
+ private:
+  bool Need(std::size_t n) {
+    if (ok_ && n <= end_ - pos_) return true;
+    ok_ = false;
+    return false;
+  }
+
+  PacketView message_;
+  std::size_t pos_ = 0;
+  std::size_t end_;
+  bool ok_ = true;
+};
+
+}  // namespace vbDNS::detail

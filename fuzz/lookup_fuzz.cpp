@@ -1,0 +1,46 @@
+// The lookups' decision path on arbitrary reply octets: whatever the server
+// sends, a lookup ends with addresses or a name and no error text, or with no
+// result and one of the failure texts, and the result is printable text.
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <optional>
+#include <string_view>
+
+#include "lookup.h"
+
+namespace {
+
+class ReplayExchange final : public vavizav::QueryExchange {
+ public:
+  explicit ReplayExchange(vbDNS::PacketView reply) : reply_(reply.begin(), reply.end()) {}
+  std::optional<vbDNS::Packet> Exchange(const vbDNS::DNSQuery&) override { return reply_; }
+
+ private:
+  vbDNS::Packet reply_;
+};
+
+void Check(bool condition) {
+  if (!condition) std::abort();
+}
+
+void CheckOutcome(const vavizav::LookupOutcome& outcome, std::string_view unresolved, bool forward) {
+  if (outcome.Result.empty()) {
+    Check(outcome.LastError == unresolved || outcome.LastError == vavizav::ERROR_TIMED_OUT);
+    return;
+  }
+  Check(outcome.LastError.empty());
+  for (const char c : outcome.Result) {
+    if (forward) Check((c >= '0' && c <= '9') || c == '.' || c == '\r' || c == '\n');
+    else Check(c >= 0x21 && c <= 0x7E);
+  }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  ReplayExchange exchange(vbDNS::PacketView(data, size));
+  CheckOutcome(vavizav::ForwardLookup(u"ab.cd", exchange), vavizav::ERROR_UNRESOLVED_NAME, true);
+  CheckOutcome(vavizav::ReverseLookup(u"192.0.2.1", exchange), vavizav::ERROR_UNRESOLVED_ADDRESS, false);
+  return 0;
+}

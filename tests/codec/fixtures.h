@@ -1,0 +1,114 @@
+// Reply fixtures shared by the codec tests. Each array is annotated with the
+// message offset and field of its octets; malformed cases patch one octet or
+// cut a valid fixture short.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <initializer_list>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "vbdns.h"
+
+namespace fixtures {
+
+using vbDNS::Packet;
+
+inline Packet Patched(Packet packet, std::size_t offset, std::uint8_t value) {
+  packet.at(offset) = value;
+  return packet;
+}
+
+inline Packet Cut(Packet packet, std::size_t size) {
+  packet.resize(size);
+  return packet;
+}
+
+inline Packet Join(std::initializer_list<Packet> parts) {
+  Packet joined;
+  for (const Packet& part : parts) joined.insert(joined.end(), part.begin(), part.end());
+  return joined;
+}
+
+// The parsed reply or built query; a refusal fails the test and gives an empty record.
+inline vbDNS::DNSReply Parsed(std::uint16_t type, const Packet& packet) {
+  const auto reply = vbDNS::ParseReply(type, packet);
+  if (!reply) ADD_FAILURE() << "reply refused";
+  return reply.value_or(vbDNS::DNSReply{});
+}
+inline vbDNS::DNSQuery Built(std::uint16_t type, auto name) {
+  const auto query = vbDNS::BuildQuery(type, name);
+  if (!query) ADD_FAILURE() << "query refused";
+  return query.value_or(vbDNS::DNSQuery{});
+}
+
+inline std::string Octets(std::initializer_list<std::uint8_t> octets) { return {octets.begin(), octets.end()}; }
+
+// The worked example: A reply for ab.cd, one answer 10.0.0.1 (39 octets).
+inline const Packet kReplyAbCd = {
+    0x30, 0x39,                          //  0 ID 12345
+    0x81, 0x80,                          //  2 Flags1 QR RD, Flags2 RA
+    0x00, 0x01, 0x00, 0x01,              //  4 QDCount 1, ANCount 1
+    0x00, 0x00, 0x00, 0x00,              //  8 NSCount 0, ARCount 0
+    2, 'a', 'b', 2, 'c', 'd', 0,         // 12 QName ab.cd
+    0x00, 0x01, 0x00, 0x01,              // 19 QType A, QClass IN
+    0xC0, 0x0C,                          // 23 AName -> 12
+    0x00, 0x01, 0x00, 0x01,              // 25 AType A, AClass IN
+    0x00, 0x00, 0x00, 0x3C,              // 29 TTL 60
+    0x00, 0x04,                          // 33 RDLength 4
+    0x0A, 0x00, 0x00, 0x01,              // 35 RData 10.0.0.1
+};
+
+// Header of a reply with one question and `answers` answers.
+inline Packet Header(std::uint8_t answers) {
+  return {0x30, 0x39,                    //  0 ID 12345
+          0x81, 0x80,                    //  2 Flags1 QR RD, Flags2 RA
+          0x00, 0x01, 0x00, answers,     //  4 QDCount 1, ANCount
+          0x00, 0x00, 0x00, 0x00};       //  8 NSCount 0, ARCount 0
+}
+
+// Question for an A query; its answers point at offsets 12 and 16.
+inline const Packet kQuestionWww = {
+    3, 'w', 'w', 'w', 2, 'a', 'b', 2, 'c', 'd', 0,  // 12 QName www.ab.cd (ab.cd at 16)
+    0x00, 0x01, 0x00, 0x01,                         // 23 QType A, QClass IN
+};
+
+// Question for a PTR query, 20 octets, so the first answer starts at 32.
+inline const Packet kQuestionPtr = {
+    1, '1', 7, 'i', 'n', '-', 'a', 'd', 'd', 'r', 4, 'a', 'r', 'p', 'a', 0,  // 12 QName 1.in-addr.arpa
+    0x00, 0x0C, 0x00, 0x01,                                                  // 28 QType PTR, QClass IN
+};
+
+// Answers whose owners point into kQuestionWww; each is position independent.
+inline const Packet kCnameWww = {
+    0xC0, 0x0C,                          // owner -> www.ab.cd
+    0x00, 0x05, 0x00, 0x01,              // CNAME IN
+    0x00, 0x00, 0x0E, 0x10,              // TTL 3600
+    0x00, 0x02, 0xC0, 0x10,              // RDLength 2, alias -> ab.cd
+};
+inline Packet AnswerA(std::uint8_t last) {
+  return {0xC0, 0x10,                    // owner -> ab.cd
+          0x00, 0x01, 0x00, 0x01,        // A IN
+          0x00, 0x00, 0x00, 0x3C,        // TTL 60
+          0x00, 0x04, 10, 0, 0, last};   // RDLength 4, 10.0.0.last
+}
+
+// Resource record with class IN and TTL 60 around the given owner and data.
+inline Packet Record(const Packet& owner, std::uint16_t type, const Packet& data) {
+  const auto length = static_cast<std::uint16_t>(data.size());
+  return Join({owner,
+               {static_cast<std::uint8_t>(type >> 8), static_cast<std::uint8_t>(type), 0x00, 0x01},
+               {0x00, 0x00, 0x00, 0x3C},
+               {static_cast<std::uint8_t>(length >> 8), static_cast<std::uint8_t>(length)},
+               data});
+}
+
+inline Packet Pointer(std::size_t offset) {
+  return {static_cast<std::uint8_t>(0xC0 | offset >> 8), static_cast<std::uint8_t>(offset & 0xFF)};
+}
+
+inline constexpr std::uint16_t TYPE_TXT = 16;  // never collected: carries raw octets for traps
+
+}  // namespace fixtures

@@ -1,0 +1,40 @@
+#include <gtest/gtest.h>
+
+#include <utility>
+#include "vbdns.h"
+
+using namespace vbDNS;
+
+namespace {
+
+TEST(TextToIP, AcceptsFourDecimalNumbers) {
+  const std::pair<std::string_view, std::uint32_t> cases[] = {
+      {"1.2.3.4", 0x01020304},         {"0.0.0.0", 0},
+      {"255.255.255.255", 0xFFFFFFFF}, {"192.0.2.1", 0xC0000201},
+      {"010.0.0.1", 0x0A000001},       {"000000000255.1.1.1", 0xFF010101},
+  };
+  for (const auto& [text, address] : cases) EXPECT_EQ(TextToIP(text), address) << text;
+  EXPECT_EQ(TextToIP(u"10.0.0.1"), 0x0A000001u);
+}
+
+TEST(TextToIP, RejectsEverythingElse) {
+  for (const std::string_view text :
+       {"", "1.2.3", "1.2.3.", ".1.2.3", "1..2.3", "1.2.3..5", "256.1.1.1", "1.2.3.256", "1.2.3.4294967297",
+        "-1.2.3.4", "+1.2.3.4", " 1.2.3.4", "1.2.3.4 ", "1.2 .3.4", "1.2.3.4.", "1.2.3.4.5", "1.2.3.5.5",
+        "1.2.3.255.9", "1.2.3.4e0", "0x1.2.3.4", "1,2,3,4", "a.b.c.d"}) {
+    EXPECT_FALSE(TextToIP(text)) << '"' << text << '"';
+  }
+  EXPECT_FALSE(TextToIP(u"1.2.3.\u0664"));
+  EXPECT_FALSE(TextToIP(u"1.2.3.4\u0100"));
+  EXPECT_FALSE(TextToIP(std::string_view("1.2.3.4\0", 8)));
+}
+
+TEST(IPToText, LeastSignificantOctetFirst) {
+  EXPECT_EQ(IPToText(0x04030201), "1.2.3.4");
+  EXPECT_EQ(IPToText(0), "0.0.0.0");
+  EXPECT_EQ(IPToText(0xFFFFFFFF), "255.255.255.255");
+  EXPECT_EQ(IPToText(LoadLittleEndian32("\x0A\x00\x00\x01")), "10.0.0.1");
+  EXPECT_EQ(IPToText(TextToIP("1.2.3.4").value()), "4.3.2.1");
+}
+
+}  // namespace
