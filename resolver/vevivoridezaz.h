@@ -18,7 +18,8 @@ inline constexpr LONG MAX_TIMEOUT_MS = 65534;
 
 class VeviVORIdezaz {
  public:
-  // Every member returns S_OK except for a null out-pointer (E_POINTER) or an
+  // Every member returns S_OK except for a null pointer argument (E_POINTER;
+  // out-pointers are cleared first, and nothing else happens) or an
   // out-of-memory condition (E_OUTOFMEMORY); failures of a lookup show only in
   // LastError. By-reference arguments are only read, never written.
   HRESULT get_LastError(BSTR* value) const noexcept;
@@ -30,6 +31,9 @@ class VeviVORIdezaz {
   HRESULT GetNameFromIP(VARIANT* vIPAddr, BSTR* result) noexcept;
 
  private:
+  enum class Direction { Forward, Reverse };
+  HRESULT Lookup(Direction direction, const VARIANT* vIPAddr, BSTR* result) noexcept;
+
   std::wstring dnsServer_ = DEFAULT_DNS_SERVER;
   std::wstring lastError_;
   LONG timeOut_ = DEFAULT_TIMEOUT_MS;

@@ -1,0 +1,124 @@
+#include "vevivoridezaz.h"
+
+#include <new>
+#include <optional>
+#include <string_view>
+
+#include "exchange.h"
+#include "handles.h"
+#include "idna.h"
+#include "lookup.h"
+#include "variant_text.h"
+
+namespace vavizav {
+namespace {
+
+// Runs a member's body; an exception never leaves the object.
+template <typename Body>
+HRESULT Guarded(Body&& body) noexcept {
+  try {
+    return body();
+  } catch (const std::bad_alloc&) {
+    return E_OUTOFMEMORY;
+  } catch (...) {
+    return E_UNEXPECTED;
+  }
+}
+
+HRESULT CopyOut(std::wstring_view text, BSTR* out) noexcept {
+  unique_bstr copy = MakeBstr(text);
+  if (!copy) return E_OUTOFMEMORY;
+  *out = copy.release();
+  return S_OK;
+}
+
+// The lookups' texts are ASCII: each octet becomes the character of the same code.
+std::wstring Widen(std::string_view ascii) {
+  std::wstring wide(ascii.size(), L'\0');
+  for (std::size_t i = 0; i < ascii.size(); ++i) wide[i] = static_cast<unsigned char>(ascii[i]);
+  return wide;
+}
+
+std::u16string ToUtf16(std::wstring_view text) { return std::u16string(text.begin(), text.end()); }
+
+}  // namespace
+
+HRESULT VeviVORIdezaz::get_LastError(BSTR* value) const noexcept {
+  if (!value) return E_POINTER;
+  *value = nullptr;
+  return CopyOut(lastError_, value);
+}
+
+HRESULT VeviVORIdezaz::get_DNSServer(VARIANT* value) const noexcept {
+  if (!value) return E_POINTER;
+  ::VariantInit(value);
+  BSTR text = nullptr;
+  const HRESULT hr = CopyOut(dnsServer_, &text);
+  if (FAILED(hr)) return hr;
+  V_VT(value) = VT_BSTR;
+  V_BSTR(value) = text;
+  return S_OK;
+}
+
+HRESULT VeviVORIdezaz::put_DNSServer(VARIANT* vData) noexcept {
+  if (!vData) return E_POINTER;
+  return Guarded([&]() -> HRESULT {
+    TextConversion text = VariantToText(*vData);
+    if (text.Status == TextConversionStatus::OutOfMemory) return E_OUTOFMEMORY;
+    // Unchecked: a text no exchange can use shows only when a lookup runs.
+    if (text.ok()) dnsServer_ = std::move(text.Text);
+    return S_OK;
+  });
+}
+
+HRESULT VeviVORIdezaz::get_TimeOut(LONG* value) const noexcept {
+  if (!value) return E_POINTER;
+  *value = timeOut_;
+  return S_OK;
+}
+
+HRESULT VeviVORIdezaz::put_TimeOut(LONG* vData) noexcept {
+  if (!vData) return E_POINTER;
+  if (*vData >= MIN_TIMEOUT_MS && *vData <= MAX_TIMEOUT_MS) timeOut_ = *vData;
+  return S_OK;
+}
+
+HRESULT VeviVORIdezaz::GetIPFromName(VARIANT* vIPAddr, BSTR* result) noexcept {
+  return Lookup(Direction::Forward, vIPAddr, result);
+}
+
+HRESULT VeviVORIdezaz::GetNameFromIP(VARIANT* vIPAddr, BSTR* result) noexcept {
+  return Lookup(Direction::Reverse, vIPAddr, result);
+}
+
+// The exchange pumps the thread's messages, so this object may be read,
+// written or used for another lookup before it returns: the settings are copied
+// first, and nothing of the object is held across the exchange.
+HRESULT VeviVORIdezaz::Lookup(Direction direction, const VARIANT* vIPAddr, BSTR* result) noexcept {
+  if (!result) return E_POINTER;
+  *result = nullptr;
+  if (!vIPAddr) return E_POINTER;
+  return Guarded([&]() -> HRESULT {
+    lastError_.clear();
+    const TextConversion argument = VariantToText(*vIPAddr);
+    if (argument.Status == TextConversionStatus::OutOfMemory) return E_OUTOFMEMORY;
+    if (!argument.ok()) {
+      lastError_ = argument.Description();
+      return CopyOut({}, result);
+    }
+
+    UdpQueryExchange exchange(dnsServer_, static_cast<DWORD>(timeOut_));
+    LookupOutcome outcome;
+    if (direction == Direction::Forward) {
+      const std::optional<std::wstring> asciiName = HostNameToAscii(argument.Text);
+      outcome = asciiName ? ForwardLookup(ToUtf16(*asciiName), exchange)
+                          : LookupOutcome{std::string(), std::string(ERROR_UNRESOLVED_NAME)};
+    } else {
+      outcome = ReverseLookup(ToUtf16(argument.Text), exchange);
+    }
+    lastError_ = Widen(outcome.LastError);
+    return CopyOut(Widen(outcome.Result), result);
+  });
+}
+
+}  // namespace vavizav

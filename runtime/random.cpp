@@ -1,0 +1,18 @@
+#include "random.h"
+
+#include <windows.h>
+#include <bcrypt.h>
+#include <ntsecapi.h>
+
+namespace vavizav {
+
+std::optional<std::uint16_t> Random16() noexcept {
+  std::uint16_t value = 0;
+  const NTSTATUS status =
+      ::BCryptGenRandom(nullptr, reinterpret_cast<PUCHAR>(&value), sizeof value, BCRYPT_USE_SYSTEM_PREFERRED_RNG);
+  if (status >= 0) return value;
+  if (::RtlGenRandom(&value, sizeof value)) return value;
+  return std::nullopt;
+}
+
+}  // namespace vavizav
