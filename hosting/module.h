@@ -1,0 +1,38 @@
+// Module-wide state of Vavizav.dll: its own handle and path, the counts that
+// decide DllCanUnloadNow, and the type information of _VeviVORIdezaz read from
+// the type library embedded in the module.
+#pragma once
+
+#include <windows.h>
+#include <oaidl.h>
+
+#include <string>
+
+namespace vavizav::hosting {
+
+// The module handle DllMain received.
+HMODULE ModuleHandle() noexcept;
+
+// Full path of this module as the loader knows it (not of the host process).
+HRESULT GetModulePath(std::wstring& path) noexcept;
+
+// Live COM objects and outstanding IClassFactory::LockServer(TRUE) calls.
+// Objects may live in several apartments at once, so both are atomic.
+void ObjectCreated() noexcept;
+void ObjectDestroyed() noexcept;
+void LockModule() noexcept;
+void UnlockModule() noexcept;
+bool ModuleInUse() noexcept;
+
+// _VeviVORIdezaz as the embedded type library describes it, loaded on first use
+// and kept until the module is unloaded; the pointers are not AddRef'ed for the
+// caller. `dispatchView` is the type information handed to clients (the
+// dispatch side of the dual interface); `vtableView` is its function-table side,
+// through which ITypeInfo::Invoke calls the members directly.
+struct InterfaceTypeInfo {
+  ITypeInfo* dispatchView;
+  ITypeInfo* vtableView;
+};
+HRESULT GetInterfaceTypeInfo(const InterfaceTypeInfo** info) noexcept;
+
+}  // namespace vavizav::hosting

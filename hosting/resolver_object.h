@@ -1,0 +1,14 @@
+// The COM object of class VeviVORIdezaz: the dual interface _VeviVORIdezaz in
+// front of a vavizav::VeviVORIdezaz.
+#pragma once
+
+#include <unknwn.h>
+
+namespace vavizav::hosting {
+
+// Creates a new object with its initial settings and returns interface `iid`
+// of it in `*object` (nullptr and E_NOINTERFACE for any interface but
+// IUnknown, IDispatch and _VeviVORIdezaz).
+HRESULT CreateResolverObject(REFIID iid, void** object) noexcept;
+
+}  // namespace vavizav::hosting
