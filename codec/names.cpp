@@ -1,5 +1,7 @@
 #include "names.h"
 
+#include <array>
+
 namespace vbDNS::detail {
 
 namespace {
@@ -21,25 +23,54 @@ void AppendLabelOctet(std::string& text, unsigned char octet) {
   }
 }
 
-char AsciiLower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+// Octets that stand for themselves in presentation text, as a table: the
+// label loop then costs a load and a test per octet.
+constexpr auto kPlain = [] {
+  std::array<bool, 256> plain{};
+  for (int octet = 0x21; octet <= 0x7E; ++octet) plain[octet] = octet != '.' && octet != '\\';
+  return plain;
+}();
+bool Plain(unsigned char octet) { return kPlain[octet]; }
 
-}  // namespace
+// Longest presentation text of a name: one label of 253 octets, each "\DDD".
+constexpr std::size_t MAX_NAME_TEXT = 4 * (MAX_NAME_WIRE - 2);
 
-ByteString ReadName(WireReader& in) {
-  ByteString wire;
+// A label's text at `out`, which has room for it; returns the end.
+char* PutLabelText(char* out, PacketView label) {
+  for (const std::uint8_t octet : label) {
+    if (Plain(octet)) {
+      *out++ = static_cast<char>(octet);
+    } else if (octet == '.' || octet == '\\') {
+      *out++ = '\\';
+      *out++ = static_cast<char>(octet);
+    } else {
+      // Control characters, blanks and 8-bit octets never reach a caller raw.
+      *out++ = '\\';
+      *out++ = static_cast<char>('0' + octet / 100);
+      *out++ = static_cast<char>('0' + octet / 10 % 10);
+      *out++ = static_cast<char>('0' + octet % 10);
+    }
+  }
+  return out;
+}
+
+// Walks the name at the reader's position (the rules of ReadName), handing
+// each label to onLabel. False, and the reader failed, on a bad name.
+template <class OnLabel>
+bool WalkName(WireReader& in, OnLabel&& onLabel) {
   WireReader labels = in;
   // A pointer must land before the start of whatever is being read now: the
   // name itself, then each pointer's target. No loop can form.
   std::size_t before = in.Offset();
   bool jumped = false;
   int jumps = 0;
+  std::size_t wireLength = 1;  // the terminating zero
   for (;;) {
     const std::uint8_t length = labels.U8();
     if (!labels.Ok()) break;
     if (length == 0) {
-      wire += '\0';
       if (!jumped) in = labels;
-      return wire;
+      return true;
     }
     if ((length & POINTER_BITS) == POINTER_BITS) {
       const std::size_t target = static_cast<std::size_t>(length & 0x3F) << 8 | labels.U8();
@@ -51,15 +82,44 @@ ByteString ReadName(WireReader& in) {
       continue;
     }
     if (length > MAX_LABEL) break;  // 0x40..0xBF: reserved label types
-    // Room for this label and the terminating zero.
-    if (wire.size() + 1 + length + 1 > MAX_NAME_WIRE) break;
+    wireLength += 1 + length;
+    if (wireLength > MAX_NAME_WIRE) break;
     const PacketView label = labels.Bytes(length);
     if (!labels.Ok()) break;
-    wire += static_cast<char>(length);
-    wire.append(label.begin(), label.end());
+    onLabel(label);
   }
   in.Fail();
-  return {};
+  return false;
+}
+
+char AsciiLower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
+}  // namespace
+
+ByteString ReadName(WireReader& in) {
+  ByteString wire;
+  const bool ok = WalkName(in, [&wire](PacketView label) {
+    wire += static_cast<char>(label.size());
+    wire.append(reinterpret_cast<const char*>(label.data()), label.size());
+  });
+  if (!ok) return {};
+  wire += '\0';
+  return wire;
+}
+
+void ReadNameText(WireReader& in, std::string& text) {
+  // Composed on the stack, then stored with one copy.
+  char buffer[MAX_NAME_TEXT];
+  char* end = buffer;
+  WalkName(in, [&end, &buffer](PacketView label) {
+    if (end != buffer) *end++ = '.';
+    end = PutLabelText(end, label);
+  });
+  text.assign(buffer, static_cast<std::size_t>(end - buffer));
+}
+
+void SkipName(WireReader& in) {
+  WalkName(in, [](PacketView) {});
 }
 
 std::string NameText(std::string_view wire) {
@@ -79,17 +139,18 @@ std::optional<ByteString> TextToWireName(std::string_view text) {
   // Wire form: a length octet for each label in place of its dot, plus the
   // first length octet and the final zero.
   if (text.empty() || text.size() + 2 > MAX_NAME_WIRE) return std::nullopt;
-  ByteString wire;
-  for (;;) {
-    const std::size_t dot = text.find('.');
-    const std::string_view label = text.substr(0, dot);
-    if (label.empty() || label.size() > MAX_LABEL) return std::nullopt;
-    wire += static_cast<char>(label.size());
-    wire += label;
-    if (dot == std::string_view::npos) break;
-    text.remove_prefix(dot + 1);
+  // The text after a placeholder octet and before the final zero; then each
+  // dot, and the placeholder, becomes the length of the label after it.
+  ByteString wire(text.size() + 2, '\0');
+  text.copy(wire.data() + 1, text.size());
+  std::size_t lengthAt = 0;
+  for (std::size_t i = 1; i <= text.size() + 1; ++i) {
+    if (i <= text.size() && wire[i] != '.') continue;
+    const std::size_t length = i - lengthAt - 1;
+    if (length == 0 || length > MAX_LABEL) return std::nullopt;
+    wire[lengthAt] = static_cast<char>(length);
+    lengthAt = i;
   }
-  wire += '\0';
   return wire;
 }
 

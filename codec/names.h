@@ -25,6 +25,14 @@ ByteString ReadName(WireReader& in);
 // Presentation text (RFC 1035 section 5.1) of a wire-form name from ReadName.
 std::string NameText(std::string_view wire);
 
+// ReadName and NameText in one pass, without the wire-form copy: replaces
+// `text` by the name's presentation text (reusing its storage). Same checks;
+// on failure the reader fails and `text` holds no meaningful value.
+void ReadNameText(WireReader& in, std::string& text);
+
+// The checks of ReadName alone, leaving the reader after the name.
+void SkipName(WireReader& in);
+
 // Wire form of dotted text; nullopt for an empty name or label, a label over
 // 63 octets or a name over 255 octets. One trailing dot is allowed.
 std::optional<ByteString> TextToWireName(std::string_view text);

@@ -5,31 +5,43 @@ namespace vbDNS {
 
 namespace {
 
-// RFC 1035 section 3.5: the octets of the address in reverse order, under in-addr.arpa.
-std::string ReverseName(std::uint32_t address) {
-  std::string name;
-  for (int octet = 0; octet < 4; ++octet, address >>= 8) name += std::to_string(address & 0xFF) + '.';
-  return name + "in-addr.arpa";
+// RFC 1035 section 3.5: the octets of the address in reverse order, under
+// in-addr.arpa, straight in wire form.
+ByteString ReverseWireName(std::uint32_t address) {
+  static constexpr char kSuffix[] = "\7in-addr\4arpa";  // and the terminating zero
+  char wire[4 * 4 + sizeof kSuffix];
+  char* p = wire;
+  for (int octet = 0; octet < 4; ++octet, address >>= 8) {
+    const unsigned value = address & 0xFF;
+    char* length = p++;
+    if (value >= 100) *p++ = static_cast<char>('0' + value / 100);
+    if (value >= 10) *p++ = static_cast<char>('0' + value / 10 % 10);
+    *p++ = static_cast<char>('0' + value % 10);
+    *length = static_cast<char>(p - length - 1);
+  }
+  for (const char c : kSuffix) *p++ = c;
+  return ByteString(wire, static_cast<std::size_t>(p - wire));
 }
 
-void Put16(Packet& out, std::uint16_t value) {
-  out.push_back(static_cast<std::uint8_t>(value >> 8));
-  out.push_back(static_cast<std::uint8_t>(value & 0xFF));
+std::uint8_t* Put16(std::uint8_t* out, std::uint16_t value) {
+  out[0] = static_cast<std::uint8_t>(value >> 8);
+  out[1] = static_cast<std::uint8_t>(value & 0xFF);
+  return out + 2;
 }
 
 }  // namespace
 
 std::optional<DNSQuery> BuildQuery(std::uint16_t queryType, std::string_view name) {
   if (queryType != TYPE_A && queryType != TYPE_PTR) return std::nullopt;
-  std::string reverseName;
+  std::optional<ByteString> wireName;
   if (queryType == TYPE_PTR) {
     const auto address = TextToIP(name);
     if (!address) return std::nullopt;
-    reverseName = ReverseName(*address);
-    name = reverseName;
+    wireName = ReverseWireName(*address);
+  } else {
+    wireName = detail::TextToWireName(name);
+    if (!wireName) return std::nullopt;
   }
-  auto wireName = detail::TextToWireName(name);
-  if (!wireName) return std::nullopt;
 
   DNSQuery query;
   query.Header.ID = QUERY_ID;
@@ -48,18 +60,18 @@ std::optional<DNSQuery> BuildQuery(std::uint16_t queryType, std::u16string_view 
 }
 
 Packet EncodeQuery(const DNSQuery& query) {
-  Packet out;
-  out.reserve(HEADER_SIZE + query.Question.QName.size() + 4);
-  Put16(out, query.Header.ID);
-  out.push_back(query.Header.Flags1);
-  out.push_back(query.Header.Flags2);
-  Put16(out, query.Header.QDCount);
-  Put16(out, query.Header.ANCount);
-  Put16(out, query.Header.NSCount);
-  Put16(out, query.Header.ARCount);
-  out.insert(out.end(), query.Question.QName.begin(), query.Question.QName.end());
-  Put16(out, query.Question.QType);
-  Put16(out, query.Question.QClass);
+  const ByteString& name = query.Question.QName;
+  Packet out(HEADER_SIZE + name.size() + 4);
+  std::uint8_t* p = Put16(out.data(), query.Header.ID);
+  *p++ = query.Header.Flags1;
+  *p++ = query.Header.Flags2;
+  p = Put16(p, query.Header.QDCount);
+  p = Put16(p, query.Header.ANCount);
+  p = Put16(p, query.Header.NSCount);
+  p = Put16(p, query.Header.ARCount);
+  for (const char c : name) *p++ = static_cast<std::uint8_t>(c);
+  p = Put16(p, query.Question.QType);
+  Put16(p, query.Question.QClass);
   return out;
 }
 

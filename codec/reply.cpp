@@ -22,8 +22,18 @@ DNSHeader ReadHeader(WireReader& in) {
 
 // One resource record. Its data is always consumed by RDLength, so a type the
 // parser does not collect can never misalign the records after it.
-void ReadAnswer(WireReader& in, std::uint16_t queryType, DNSAnswer& answer) {
-  ByteString owner = detail::ReadName(in);
+// The owner is kept from the last answer only; the others are just checked.
+// Most owners are a bare pointer to the question's name, already read.
+void ReadAnswer(WireReader& in, std::uint16_t queryType, DNSAnswer& answer, bool last, const DNSQuestion* question) {
+  if (question != nullptr && in.NextIsPointerTo(HEADER_SIZE)) {
+    in.Skip(2);
+    if (last) answer.AName = question->QName;
+  } else if (last) {
+    // Straight into the record: a failure below discards the whole reply.
+    detail::ReadNameText(in, answer.AName);
+  } else {
+    detail::SkipName(in);
+  }
   const std::uint16_t type = in.U16();
   const std::uint16_t klass = in.U16();
   const std::uint32_t ttl = in.U32();
@@ -31,23 +41,18 @@ void ReadAnswer(WireReader& in, std::uint16_t queryType, DNSAnswer& answer) {
   WireReader rdata = in.Sub(rdLength);
   if (!in.Ok()) return;
 
-  answer.AName = detail::NameText(owner);
   answer.AType = type;
   answer.AClass = klass;
   answer.TTL = ttl;
   answer.RDLength = rdLength;
   if (queryType == TYPE_A && type == TYPE_A && klass == CLASS_IN && rdLength == 4) {
     const PacketView address = rdata.Bytes(4);
-    answer.RData.append(address.begin(), address.end());
+    answer.RData.append(reinterpret_cast<const char*>(address.data()), address.size());
   } else if (queryType == TYPE_PTR && type == TYPE_PTR) {
     // The name's own octets must lie within RDLength; its pointers may lead
     // anywhere earlier in the message.
-    const ByteString target = detail::ReadName(rdata);
-    if (!rdata.Ok()) {
-      in.Fail();
-      return;
-    }
-    answer.RData = detail::NameText(target);
+    detail::ReadNameText(rdata, answer.RData);
+    if (!rdata.Ok()) in.Fail();
   }
 }
 
@@ -60,15 +65,15 @@ std::optional<DNSReply> ParseReply(std::uint16_t queryType, PacketView packet) {
   if (!in.Ok() || reply.Header.QDCount > 1) return std::nullopt;
 
   if (reply.Header.QDCount == 1) {
-    const ByteString qname = detail::ReadName(in);
+    detail::ReadNameText(in, reply.Question.QName);
     reply.Question.QType = in.U16();
     reply.Question.QClass = in.U16();
     if (!in.Ok()) return std::nullopt;
-    reply.Question.QName = detail::NameText(qname);
   }
 
+  const DNSQuestion* question = reply.Header.QDCount == 1 ? &reply.Question : nullptr;
   for (std::uint16_t i = 0; i < reply.Header.ANCount; ++i) {
-    ReadAnswer(in, queryType, reply.Answer);
+    ReadAnswer(in, queryType, reply.Answer, i + 1 == reply.Header.ANCount, question);
     if (!in.Ok()) return std::nullopt;
   }
   return reply;

@@ -37,11 +37,18 @@ class WireReader {
   }
 
   // The next n octets; empty, and the reader failed, when fewer are left.
+  void Skip(std::size_t n) { Bytes(n); }
+
   PacketView Bytes(std::size_t n) {
     if (!Need(n)) return {};
     const PacketView bytes = message_.subspan(pos_, n);
     pos_ += n;
     return bytes;
+  }
+
+  // Whether the next two octets are a compression pointer to `offset`.
+  bool NextIsPointerTo(std::size_t offset) const {
+    return ok_ && end_ - pos_ >= 2 && message_[pos_] == (0xC0 | offset >> 8) && message_[pos_ + 1] == (offset & 0xFF);
   }
 
   // A reader limited to the next n octets, which this one then skips. It keeps
