@@ -20,6 +20,8 @@ constexpr std::uint16_t DNS_PORT = 53;
 // Room for any UDP payload (at most 65,507 octets over IPv4, 65,527 over IPv6):
 // a datagram is never cut.
 constexpr std::size_t RECEIVE_BUFFER_SIZE = 65536;
+// Datagrams read before the wait when some are queued right after the send.
+constexpr int FAST_PATH_DATAGRAMS = 4;
 
 std::optional<std::uint16_t> ParsePort(std::wstring_view text) {
   if (text.empty() || text.size() > 5) return std::nullopt;
@@ -113,29 +115,39 @@ struct PendingQuery {
   std::vector<std::uint8_t>& Buffer;
 };
 
-// Reads every queued datagram until the reply turns up; others are dropped
-// (RFC 5452 section 9). nullopt when the queue is empty without a reply.
-std::optional<vbDNS::Packet> TakeReply(const PendingQuery& pending) {
-  for (;;) {
-    sockaddr_storage from{};
-    int fromLength = sizeof from;
-    const int received = ::recvfrom(pending.Socket, reinterpret_cast<char*>(pending.Buffer.data()),
-                                    static_cast<int>(pending.Buffer.size()), 0, reinterpret_cast<sockaddr*>(&from),
-                                    &fromLength);
-    if (received == SOCKET_ERROR) {
-      const int error = ::WSAGetLastError();
-      // An ICMP port unreachable for our query shows on Windows as
-      // WSAECONNRESET at the next receive; the server may still answer later.
-      if (error == WSAECONNRESET || error == WSAEMSGSIZE) continue;
-      // WSAEWOULDBLOCK: nothing more queued. Any other error: the wait goes on
-      // until a new datagram or the deadline.
-      return std::nullopt;
-    }
-    const vbDNS::PacketView datagram(pending.Buffer.data(), static_cast<std::size_t>(received));
-    if (FromServer(from, pending.Server) && vbDNS::ReplyMatchesQuery(datagram, pending.Id, pending.Question)) {
-      return vbDNS::Packet(datagram.begin(), datagram.end());
-    }
+// One datagram off the socket, judged: the reply (RFC 5452 section 9), a
+// datagram to drop, or nothing to read now.
+enum class Received { Reply, Dropped, Nothing };
+Received ReceiveOne(const PendingQuery& pending, std::optional<vbDNS::Packet>& reply) {
+  sockaddr_storage from{};
+  int fromLength = sizeof from;
+  const int received = ::recvfrom(pending.Socket, reinterpret_cast<char*>(pending.Buffer.data()),
+                                  static_cast<int>(pending.Buffer.size()), 0, reinterpret_cast<sockaddr*>(&from),
+                                  &fromLength);
+  if (received == SOCKET_ERROR) {
+    const int error = ::WSAGetLastError();
+    // An ICMP port unreachable for our query shows on Windows as
+    // WSAECONNRESET at the next receive; the server may still answer later.
+    if (error == WSAECONNRESET || error == WSAEMSGSIZE) return Received::Dropped;
+    // WSAEWOULDBLOCK: nothing more queued. Any other error: the wait goes on
+    // until a new datagram or the deadline.
+    return Received::Nothing;
   }
+  const vbDNS::PacketView datagram(pending.Buffer.data(), static_cast<std::size_t>(received));
+  if (!FromServer(from, pending.Server) || !vbDNS::ReplyMatchesQuery(datagram, pending.Id, pending.Question)) {
+    return Received::Dropped;
+  }
+  reply.emplace(datagram.begin(), datagram.end());
+  return Received::Reply;
+}
+
+// Reads every queued datagram until the reply turns up; others are dropped.
+// nullopt when the queue is empty without a reply.
+std::optional<vbDNS::Packet> TakeReply(const PendingQuery& pending) {
+  std::optional<vbDNS::Packet> reply;
+  while (ReceiveOne(pending, reply) == Received::Dropped) {
+  }
+  return reply;
 }
 
 // Sleeps until a datagram, a message for the thread or the deadline, whichever
@@ -224,10 +236,6 @@ std::optional<vbDNS::Packet> ExchangeQuery(const vbDNS::DNSQuery& query, std::ws
   // earlier exchange, or of one running around this one, can reach it.
   const unique_socket socket(::socket(endpoint->Address.ss_family, SOCK_DGRAM, IPPROTO_UDP));
   if (!socket) return std::nullopt;
-  const unique_wsaevent readable(::WSACreateEvent());
-  if (!readable) return std::nullopt;
-  // Also makes the socket non-blocking, so that reading drains the queue.
-  if (::WSAEventSelect(socket.get(), readable.get(), FD_READ) != 0) return std::nullopt;
   const int sent = ::sendto(socket.get(), reinterpret_cast<const char*>(datagram.data()),
                             static_cast<int>(datagram.size()), 0,
                             reinterpret_cast<const sockaddr*>(&endpoint->Address), endpoint->Length);
@@ -235,6 +243,24 @@ std::optional<vbDNS::Packet> ExchangeQuery(const vbDNS::DNSQuery& query, std::ws
 
   std::vector<std::uint8_t> buffer(RECEIVE_BUFFER_SIZE);
   const PendingQuery pending{socket.get(), *endpoint, *id, query.Question, buffer};
+  // A server close by has often answered by now: what is queued already is
+  // read while the socket still blocks (FIONREAD says a read will not wait),
+  // and the event, its selection and the wait are spared. Under Wine each of
+  // those is a round trip to the Wine server. A bounded number of datagrams,
+  // so that a stream of strays cannot hold the thread here.
+  for (int read = 0; read < FAST_PATH_DATAGRAMS; ++read) {
+    u_long queued = 0;
+    if (::ioctlsocket(socket.get(), FIONREAD, &queued) != 0 || queued == 0) break;
+    std::optional<vbDNS::Packet> reply;
+    const Received received = ReceiveOne(pending, reply);
+    if (received == Received::Reply) return reply;
+    if (received == Received::Nothing) break;
+  }
+  // Also makes the socket non-blocking, so that reading drains the queue; a
+  // datagram queued before this signals the event at once.
+  const unique_wsaevent readable(::WSACreateEvent());
+  if (!readable) return std::nullopt;
+  if (::WSAEventSelect(socket.get(), readable.get(), FD_READ) != 0) return std::nullopt;
   return AwaitReply(pending, readable.get(), deadline);
 }
 

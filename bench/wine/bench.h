@@ -1,0 +1,138 @@
+// Shared pieces of wine_bench: the clock, medians, the report lines, the
+// stall guard, the module under test and the baselines it is compared with.
+#pragma once
+
+// clang-format off
+#include <winsock2.h>
+#include <ws2tcpip.h>
+#include <windows.h>
+#include <oleauto.h>
+#include <windns.h>
+// clang-format on
+
+#include <atomic>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "handles.h"
+#include "vavizav.h"
+#include "vbdns.h"
+
+namespace wine_bench {
+
+// The name every timed lookup asks for and the one address it must give.
+inline constexpr wchar_t FORWARD_NAME[] = L"one.vavizav.test";
+inline constexpr wchar_t FORWARD_ADDRESS[] = L"192.0.2.1";
+inline constexpr wchar_t REVERSE_ADDRESS[] = L"192.0.2.1";
+inline constexpr wchar_t REVERSE_NAME[] = L"one.vavizav.test";
+
+// --- clock and statistics ---------------------------------------------------
+
+inline double NowUs() {
+  static const double perUs = [] {
+    LARGE_INTEGER frequency;
+    ::QueryPerformanceFrequency(&frequency);
+    return static_cast<double>(frequency.QuadPart) / 1e6;
+  }();
+  LARGE_INTEGER now;
+  ::QueryPerformanceCounter(&now);
+  return static_cast<double>(now.QuadPart) / perUs;
+}
+
+double Median(std::vector<double> values);  // NaN for none
+double Percentile(std::vector<double> values, double fraction);
+
+// --- report lines -----------------------------------------------------------
+
+// "key value unit [note]", one a line; n/a for a figure that could not be had.
+void Emit(const std::string& key, double value, const char* unit, const std::string& note = {});
+void EmitNa(const std::string& key, const char* unit, const std::string& reason);
+void Comment(const std::string& text);
+
+// --- stall guard ------------------------------------------------------------
+
+// Every finished lookup or exchange calls Progress(); when none finishes for
+// STALL_SECONDS the process prints an error line and exits with status 3, so
+// no lost datagram or wedged server can hold a run for ever.
+inline constexpr int STALL_SECONDS = 15;
+void StartStallGuard();
+void Progress();
+
+// --- the module under test --------------------------------------------------
+
+class Component {
+ public:
+  // Loads the module by path and takes its class object; Problem() says why not.
+  explicit Component(const std::wstring& dllPath);
+  const std::string& Problem() const { return problem_; }
+  // A new object configured for `server` and `timeoutMs`; empty on failure.
+  vavizav::com_ptr<_VeviVORIdezaz> NewObject(const std::wstring& server, LONG timeoutMs) const;
+
+ private:
+  HMODULE module_ = nullptr;
+  HRESULT(STDAPICALLTYPE* getClassObject_)(REFCLSID, REFIID, void**) = nullptr;
+  std::string problem_;
+};
+
+// One lookup through the function table (early bound) or through
+// IDispatch::Invoke (as a script host calls it): the result text, LastError
+// and the time the lookup member took (reading LastError afterwards excluded).
+struct Outcome {
+  HRESULT Status = E_FAIL;
+  double Us = 0;
+  std::wstring Result;
+  std::wstring LastError;
+};
+Outcome EarlyForward(_VeviVORIdezaz* object, VARIANT& name);
+Outcome EarlyReverse(_VeviVORIdezaz* object, VARIANT& address);
+Outcome LateForward(IDispatch* object, VARIANT& name);
+
+// A VT_BSTR variant holding `text`.
+vavizav::unique_variant TextVariant(const wchar_t* text);
+
+// --- baselines --------------------------------------------------------------
+
+// The same query datagram the object sends for FORWARD_NAME, to one IPv4
+// server, with no event, no message pumping and no parsing: only the socket
+// calls a query-reply exchange cannot do without.
+class BareExchange {
+ public:
+  // `server`: "a.b.c.d" or "a.b.c.d:port".
+  explicit BareExchange(const std::wstring& server);
+  const std::string& Problem() const { return problem_; }
+  std::uint16_t Port() const { return ntohs(server_.sin_port); }
+  const in_addr& Address() const { return server_.sin_addr; }
+
+  // socket, sendto, recvfrom until the reply with this query's ID, closesocket.
+  bool FreshSocket();
+  // sendto and recvfrom on one socket kept for the whole run.
+  bool LongLivedSocket();
+
+ private:
+  bool SendAndReceive(SOCKET socket);
+
+  sockaddr_in server_{};
+  vbDNS::Packet query_;
+  std::uint16_t nextId_ = 1;
+  std::vector<char> buffer_ = std::vector<char>(65536);
+  vavizav::unique_socket longLived_;
+  std::string problem_;
+};
+
+// The platform resolver (DnsQuery_A) pointed at one server through an
+// IP4_ARRAY, bypassing its cache. Problem() is set when it cannot be made to
+// ask that server (a port other than 53, or a probe that fails).
+class PlatformResolver {
+ public:
+  explicit PlatformResolver(const BareExchange& target);
+  const std::string& Problem() const { return problem_; }
+  bool Lookup();
+
+ private:
+  IP4_ARRAY servers_{};  // the one address
+  std::string problem_;
+};
+
+}  // namespace wine_bench
