@@ -60,26 +60,29 @@ unique_variant TextVariant(const wchar_t* text) {
   return value;
 }
 
-Outcome EarlyForward(_VeviVORIdezaz* object, VARIANT& name) {
+namespace {
+
+// One lookup through the function table, timed, with LastError read after it.
+Outcome EarlyLookup(_VeviVORIdezaz* object, HRESULT (STDMETHODCALLTYPE _VeviVORIdezaz::*member)(VARIANT*, BSTR*),
+                    VARIANT& argument) {
   unique_bstr result;
   Outcome outcome;
   const double start = NowUs();
-  outcome.Status = object->GetIPFromName(&name, result.put());
+  outcome.Status = (object->*member)(&argument, result.put());
   outcome.Us = NowUs() - start;
   outcome.Result = BstrView(result.get());
   outcome.LastError = LastError(object);
   return outcome;
 }
 
+}  // namespace
+
+Outcome EarlyForward(_VeviVORIdezaz* object, VARIANT& name) {
+  return EarlyLookup(object, &_VeviVORIdezaz::GetIPFromName, name);
+}
+
 Outcome EarlyReverse(_VeviVORIdezaz* object, VARIANT& address) {
-  unique_bstr result;
-  Outcome outcome;
-  const double start = NowUs();
-  outcome.Status = object->GetNameFromIP(&address, result.put());
-  outcome.Us = NowUs() - start;
-  outcome.Result = BstrView(result.get());
-  outcome.LastError = LastError(object);
-  return outcome;
+  return EarlyLookup(object, &_VeviVORIdezaz::GetNameFromIP, address);
 }
 
 // What a script host does for `object.GetIPFromName(name)` once it knows the
