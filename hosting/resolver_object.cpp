@@ -150,47 +150,19 @@ class ResolverObject final : public _VeviVORIdezaz {
     }
   }
 
-  // _VeviVORIdezaz
-  HRESULT STDMETHODCALLTYPE get_LastError(BSTR* value) noexcept override {
-    if (value == nullptr) return E_POINTER;
-    *value = nullptr;
-    return resolver_.get_LastError(value);
-  }
-
-  HRESULT STDMETHODCALLTYPE get_DNSServer(VARIANT* value) noexcept override {
-    if (value == nullptr) return E_POINTER;
-    VariantInit(value);
-    return resolver_.get_DNSServer(value);
-  }
-
-  HRESULT STDMETHODCALLTYPE put_DNSServer(VARIANT* vData) noexcept override {
-    if (vData == nullptr) return E_POINTER;
-    return resolver_.put_DNSServer(vData);
-  }
-
-  HRESULT STDMETHODCALLTYPE get_TimeOut(LONG* value) noexcept override {
-    if (value == nullptr) return E_POINTER;
-    *value = 0;
-    return resolver_.get_TimeOut(value);
-  }
-
-  HRESULT STDMETHODCALLTYPE put_TimeOut(LONG* vData) noexcept override {
-    if (vData == nullptr) return E_POINTER;
-    return resolver_.put_TimeOut(vData);
-  }
+  // _VeviVORIdezaz: the resolver object checks and clears the pointers itself.
+  HRESULT STDMETHODCALLTYPE get_LastError(BSTR* value) noexcept override { return resolver_.get_LastError(value); }
+  HRESULT STDMETHODCALLTYPE get_DNSServer(VARIANT* value) noexcept override { return resolver_.get_DNSServer(value); }
+  HRESULT STDMETHODCALLTYPE put_DNSServer(VARIANT* vData) noexcept override { return resolver_.put_DNSServer(vData); }
+  HRESULT STDMETHODCALLTYPE get_TimeOut(LONG* value) noexcept override { return resolver_.get_TimeOut(value); }
+  HRESULT STDMETHODCALLTYPE put_TimeOut(LONG* vData) noexcept override { return resolver_.put_TimeOut(vData); }
 
   HRESULT STDMETHODCALLTYPE GetIPFromName(VARIANT* vIPAddr, BSTR* result) noexcept override {
-    if (result == nullptr) return E_POINTER;
-    *result = nullptr;
-    if (vIPAddr == nullptr) return E_POINTER;
     CallGuard guard(this);
     return resolver_.GetIPFromName(vIPAddr, result);
   }
 
   HRESULT STDMETHODCALLTYPE GetNameFromIP(VARIANT* vIPAddr, BSTR* result) noexcept override {
-    if (result == nullptr) return E_POINTER;
-    *result = nullptr;
-    if (vIPAddr == nullptr) return E_POINTER;
     CallGuard guard(this);
     return resolver_.GetNameFromIP(vIPAddr, result);
   }
