@@ -15,8 +15,9 @@ namespace vavizav::hosting {
 namespace {
 
 // Holds a reference for the span of a call. A lookup pumps the thread's
-// messages while it waits, and a client may release its last reference from a
-// handler that runs then; the object must outlive the lookup that runs in it.
+// messages while it waits, and converting an argument may run an object's
+// default property: a client may release its last reference from either; the
+// object must outlive the call that runs in it.
 class CallGuard {
  public:
   explicit CallGuard(IUnknown* object) noexcept : object_(object) { object_->AddRef(); }
@@ -28,47 +29,85 @@ class CallGuard {
   IUnknown* object_;
 };
 
-// Script hosts pass their variables by reference (VT_BYREF | VT_VARIANT, or
-// VT_BYREF with the variable's own type); Wine's VBScript does so even for the
-// value of a property assignment. oleaut32's ITypeInfo::Invoke hands such an
-// argument to an [in, out] parameter only when the referenced type already
-// matches, and otherwise fails with DISP_E_TYPEMISMATCH: it converts by-value
-// arguments only. So `o.TimeOut = n`, n holding an Integer, would fail. The
-// members only ever read their arguments, so every by-reference argument is
-// passed on as a copy of its value, which the type information then converts
-// like any by-value argument; the caller's variables stay untouched either way.
-class ArgumentValues {
- public:
-  // `params` itself when no argument is by reference, else a copy of it with
-  // values in place of references.
-  HRESULT Prepare(DISPPARAMS* params, DISPPARAMS** prepared, UINT* argumentError) {
-    *prepared = params;
-    if (params == nullptr || params->cArgs == 0 || params->rgvarg == nullptr) return S_OK;
-    bool anyReference = false;
-    for (UINT i = 0; i < params->cArgs; ++i) anyReference = anyReference || (V_VT(&params->rgvarg[i]) & VT_BYREF);
-    if (!anyReference) return S_OK;
+// Checks that a caller's argument can be copied without following a null
+// pointer: VariantCopyInd dereferences every by-reference pointer it meets, and
+// a record needs its IRecordInfo.
+HRESULT CheckArgument(const VARIANT& argument) noexcept {
+  const VARTYPE type = V_VT(&argument);
+  if (!(type & VT_BYREF)) {
+    return (type & VT_TYPEMASK) == VT_RECORD && V_RECORDINFO(&argument) == nullptr ? E_POINTER : S_OK;
+  }
+  if (V_BYREF(&argument) == nullptr) return E_POINTER;
+  if ((type & VT_TYPEMASK) == VT_VARIANT && !(type & VT_ARRAY)) {
+    // One level of indirection is all VariantCopyInd follows; a variant that
+    // refers to another reference is not an automation value.
+    const VARIANT& inner = *V_VARIANTREF(&argument);
+    if (V_VT(&inner) & VT_BYREF) return DISP_E_BADVARTYPE;
+    return CheckArgument(inner);
+  }
+  if ((type & VT_TYPEMASK) == VT_RECORD && V_RECORDINFO(&argument) == nullptr) return E_POINTER;
+  return S_OK;
+}
 
-    values_.resize(params->cArgs);
-    raw_.resize(params->cArgs);
+// The arguments of one Invoke call as ITypeInfo::Invoke receives them: a copy
+// of every argument, by value, owned here and nowhere else.
+//
+// Why copies of every argument: oleaut32 converts by-value arguments in place,
+// and for an [in, out] parameter it frees what the array holds and writes the
+// converted value there. Handed the caller's own DISPPARAMS, that would change
+// the caller's variants (a double put into TimeOut would come back as a whole
+// number, a string would be freed under the caller's pointer). Why by value:
+// script hosts pass their variables by reference (VT_BYREF | VT_VARIANT, or
+// VT_BYREF with the variable's own type; Wine's VBScript does so even for the
+// value of a property assignment), and oleaut32 hands such an argument to an
+// [in, out] parameter only when the referenced type already matches: it
+// converts by-value arguments only. The members only read their arguments, so
+// nothing is lost. Whatever the type information frees or writes in the array
+// is cleared exactly once, here, when the call is over.
+class DispatchArguments {
+ public:
+  DispatchArguments() = default;
+  DispatchArguments(const DispatchArguments&) = delete;
+  DispatchArguments& operator=(const DispatchArguments&) = delete;
+  ~DispatchArguments() {
+    for (VARIANT& value : values_) ::VariantClear(&value);
+  }
+
+  // Copies `params`; on failure `argumentError` (when given) names the
+  // argument by its index in rgvarg, which runs from the last argument to the
+  // first. Throws only std::bad_alloc.
+  HRESULT CopyFrom(const DISPPARAMS* params, UINT* argumentError) {
+    if (params == nullptr) return E_INVALIDARG;
+    if (params->cArgs > 0 && params->rgvarg == nullptr) return E_INVALIDARG;
+    if (params->cNamedArgs > params->cArgs) return E_INVALIDARG;
+    if (params->cNamedArgs > 0 && params->rgdispidNamedArgs == nullptr) return E_INVALIDARG;
+
+    names_.assign(params->rgdispidNamedArgs, params->rgdispidNamedArgs + params->cNamedArgs);
+    values_.reserve(params->cArgs);
     for (UINT i = 0; i < params->cArgs; ++i) {
-      const HRESULT hr = VariantCopyInd(values_[i].get(), &params->rgvarg[i]);
+      HRESULT hr = CheckArgument(params->rgvarg[i]);
+      VARIANT copy;
+      ::VariantInit(&copy);
+      if (SUCCEEDED(hr)) hr = ::VariantCopyInd(&copy, &params->rgvarg[i]);
       if (FAILED(hr)) {
-        // rgvarg runs from the last argument to the first.
         if (argumentError != nullptr) *argumentError = i;
-        return hr == E_OUTOFMEMORY ? hr : DISP_E_TYPEMISMATCH;
+        return hr == E_OUTOFMEMORY || hr == E_POINTER || hr == DISP_E_BADVARTYPE ? hr : DISP_E_TYPEMISMATCH;
       }
-      raw_[i] = *values_[i];
+      values_.push_back(copy);  // reserved: cannot throw
     }
-    copy_ = *params;
-    copy_.rgvarg = raw_.data();
-    *prepared = &copy_;
+    prepared_.rgvarg = values_.empty() ? nullptr : values_.data();
+    prepared_.cArgs = params->cArgs;
+    prepared_.rgdispidNamedArgs = names_.empty() ? nullptr : names_.data();
+    prepared_.cNamedArgs = params->cNamedArgs;
     return S_OK;
   }
 
+  DISPPARAMS* get() noexcept { return &prepared_; }
+
  private:
-  std::vector<unique_variant> values_;  // own the copies
-  std::vector<VARIANT> raw_;            // the same values laid out for DISPPARAMS
-  DISPPARAMS copy_{};
+  std::vector<VARIANT> values_;  // cleared by the destructor, once each
+  std::vector<DISPID> names_;
+  DISPPARAMS prepared_{};
 };
 
 // The members forward to the resolver object, which never lets a lookup's
@@ -126,42 +165,68 @@ class ResolverObject final : public _VeviVORIdezaz {
   HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID iid, LPOLESTR* names, UINT count, LCID,
                                           DISPID* ids) noexcept override {
     if (!IsEqualIID(iid, IID_NULL)) return DISP_E_UNKNOWNINTERFACE;
+    // oleaut32 reads both arrays without looking at them.
+    if (ids == nullptr) return E_POINTER;
+    if (names == nullptr || count == 0) return E_INVALIDARG;
+    for (UINT i = 0; i < count; ++i) {
+      if (names[i] == nullptr) return E_INVALIDARG;
+    }
     const InterfaceTypeInfo* info = nullptr;
     const HRESULT hr = GetInterfaceTypeInfo(&info);
     if (FAILED(hr)) return hr;
     return info->vtableView->GetIDsOfNames(names, count, ids);
   }
 
+  // The caller's DISPPARAMS and the variables they refer to are only read:
+  // the type information works on copies (DispatchArguments).
   HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID iid, LCID, WORD flags, DISPPARAMS* params, VARIANT* result,
                                    EXCEPINFO* exception, UINT* argumentError) noexcept override {
     if (!IsEqualIID(iid, IID_NULL)) return DISP_E_UNKNOWNINTERFACE;
     const InterfaceTypeInfo* info = nullptr;
     HRESULT hr = GetInterfaceTypeInfo(&info);
     if (FAILED(hr)) return hr;
+    // Converting an argument may run a client's code (an object's default
+    // property), which may drop the caller's last reference to this object.
+    CallGuard guard(this);
     try {
-      ArgumentValues values;
-      DISPPARAMS* prepared = nullptr;
-      hr = values.Prepare(params, &prepared, argumentError);
+      DispatchArguments arguments;
+      hr = arguments.CopyFrom(params, argumentError);
       if (FAILED(hr)) return hr;
-      return info->vtableView->Invoke(static_cast<_VeviVORIdezaz*>(this), id, flags, prepared, result, exception,
-                                      argumentError);
+      return info->vtableView->Invoke(static_cast<_VeviVORIdezaz*>(this), id, flags, arguments.get(), result,
+                                      exception, argumentError);
     } catch (const std::bad_alloc&) {
       return E_OUTOFMEMORY;
     }
   }
 
   // _VeviVORIdezaz: the resolver object checks and clears the pointers itself.
-  HRESULT STDMETHODCALLTYPE get_LastError(BSTR* value) noexcept override { return resolver_.get_LastError(value); }
-  HRESULT STDMETHODCALLTYPE get_DNSServer(VARIANT* value) noexcept override { return resolver_.get_DNSServer(value); }
-  HRESULT STDMETHODCALLTYPE put_DNSServer(VARIANT* vData) noexcept override { return resolver_.put_DNSServer(vData); }
-  HRESULT STDMETHODCALLTYPE get_TimeOut(LONG* value) noexcept override { return resolver_.get_TimeOut(value); }
-  HRESULT STDMETHODCALLTYPE put_TimeOut(LONG* vData) noexcept override { return resolver_.put_TimeOut(vData); }
-
+  // Every member holds a reference for its span: converting a put's value may
+  // run a client's default property, and a lookup dispatches the thread's
+  // messages; either may release the client's last reference.
+  HRESULT STDMETHODCALLTYPE get_LastError(BSTR* value) noexcept override {
+    CallGuard guard(this);
+    return resolver_.get_LastError(value);
+  }
+  HRESULT STDMETHODCALLTYPE get_DNSServer(VARIANT* value) noexcept override {
+    CallGuard guard(this);
+    return resolver_.get_DNSServer(value);
+  }
+  HRESULT STDMETHODCALLTYPE put_DNSServer(VARIANT* vData) noexcept override {
+    CallGuard guard(this);
+    return resolver_.put_DNSServer(vData);
+  }
+  HRESULT STDMETHODCALLTYPE get_TimeOut(LONG* value) noexcept override {
+    CallGuard guard(this);
+    return resolver_.get_TimeOut(value);
+  }
+  HRESULT STDMETHODCALLTYPE put_TimeOut(LONG* vData) noexcept override {
+    CallGuard guard(this);
+    return resolver_.put_TimeOut(vData);
+  }
   HRESULT STDMETHODCALLTYPE GetIPFromName(VARIANT* vIPAddr, BSTR* result) noexcept override {
     CallGuard guard(this);
     return resolver_.GetIPFromName(vIPAddr, result);
   }
-
   HRESULT STDMETHODCALLTYPE GetNameFromIP(VARIANT* vIPAddr, BSTR* result) noexcept override {
     CallGuard guard(this);
     return resolver_.GetNameFromIP(vIPAddr, result);

@@ -1,0 +1,780 @@
+// The dispatch layer under hostile but possible calls: a seeded mix of Invoke
+// and GetIDsOfNames calls with arguments of every variant type the automation
+// conversions meet (by value and by reference), null arrays and pointers, and
+// objects whose default property fails, re-enters a lookup or drops the
+// caller's last reference to the component. After every call the caller's
+// DISPPARAMS and everything they point to must be unchanged, octet for octet,
+// and a normal call must still work. Meant to run twice: as is, and under
+// Wine's heap checking with oleaut32's string cache off (run-heap-checked),
+// where a string freed twice shows as a heap warning.
+//
+// VAVIZAV_DISPATCH_CALLS sets the number of calls of the mix (default 20000),
+// VAVIZAV_DISPATCH_SEED its seed (default 20261207). Needs the local unbound.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+#include <oleauto.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <deque>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "handles.h"
+#include "paths.h"
+#include "vavizav.h"
+
+namespace {
+
+using vavizav::BstrView;
+using vavizav::com_ptr;
+using vavizav::MakeBstr;
+using vavizav::unique_bstr;
+using vavizav::unique_variant;
+
+constexpr DISPID DISPID_TIMEOUT = 0x68030000;
+constexpr DISPID DISPID_DNSSERVER = 0x68030001;
+constexpr DISPID DISPID_LASTERROR = 0x68030002;
+constexpr DISPID DISPID_GETIPFROMNAME = 0x60030003;
+constexpr DISPID DISPID_GETNAMEFROMIP = 0x60030004;
+
+class ComApartment : public ::testing::Environment {
+ public:
+  void SetUp() override { ASSERT_HRESULT_SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)); }
+  void TearDown() override { CoUninitialize(); }
+};
+const auto* const apartment = ::testing::AddGlobalTestEnvironment(new ComApartment);
+
+unsigned long EnvironmentNumber(const char* name, unsigned long fallback) {
+  const char* text = std::getenv(name);
+  return text != nullptr && *text != '\0' ? std::strtoul(text, nullptr, 10) : fallback;
+}
+
+com_ptr<_VeviVORIdezaz> NewObject() {
+  static const HMODULE module = LoadLibraryW(VAVIZAV_DLL_PATH);
+  using GetClassObject = HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**);
+  static const auto getClassObject =
+      module ? reinterpret_cast<GetClassObject>(reinterpret_cast<void*>(GetProcAddress(module, "DllGetClassObject")))
+             : nullptr;
+  com_ptr<_VeviVORIdezaz> object;
+  com_ptr<IClassFactory> factory;
+  if (getClassObject == nullptr || FAILED(getClassObject(CLSID_VeviVORIdezaz, IID_IClassFactory, factory.put_void())))
+    return object;
+  factory->CreateInstance(nullptr, IID__VeviVORIdezaz, object.put_void());
+  return object;
+}
+
+// Points the object at the local unbound with a short time-out, through the
+// function table.
+void UseTestServer(_VeviVORIdezaz* object) {
+  unique_variant server;
+  V_VT(server.get()) = VT_BSTR;
+  V_BSTR(server.get()) = MakeBstr(VAVIZAV_TEST_DNS_SERVER).release();
+  object->put_DNSServer(server.get());
+  LONG timeout = 2000;
+  object->put_TimeOut(&timeout);
+}
+
+// A normal late-bound call: TimeOut read through Invoke.
+bool NormalCallWorks(IDispatch* object) {
+  DISPPARAMS none{};
+  unique_variant result;
+  EXCEPINFO exception{};
+  UINT argumentError = 0;
+  const HRESULT hr = object->Invoke(DISPID_TIMEOUT, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_PROPERTYGET, &none,
+                                    result.get(), &exception, &argumentError);
+  return hr == S_OK && V_VT(result.get()) == VT_I4 && V_I4(result.get()) >= 1 && V_I4(result.get()) <= 65534;
+}
+
+// ---------------------------------------------------------------------------
+// Snapshots of what a caller hands to Invoke, followed through every pointer:
+// the DISPPARAMS, the argument array, each by-reference target, the octets of
+// every string and the descriptor and data of every array.
+
+void AppendBytes(std::vector<std::uint8_t>& out, const void* data, std::size_t size) {
+  const auto* bytes = static_cast<const std::uint8_t*>(data);
+  out.insert(out.end(), bytes, bytes + size);
+}
+
+void AppendBstr(std::vector<std::uint8_t>& out, BSTR text) {
+  if (text == nullptr) return;
+  // The length prefix, the characters and the terminator.
+  AppendBytes(out, reinterpret_cast<const std::uint8_t*>(text) - 4, SysStringByteLen(text) + 4 + sizeof(OLECHAR));
+}
+
+void AppendVariant(std::vector<std::uint8_t>& out, const VARIANT& value);
+
+void AppendArray(std::vector<std::uint8_t>& out, const SAFEARRAY* array) {
+  if (array == nullptr) return;
+  AppendBytes(out, array, sizeof(SAFEARRAY) + (array->cDims - 1) * sizeof(SAFEARRAYBOUND));
+  ULONG count = 1;
+  for (USHORT d = 0; d < array->cDims; ++d) count *= array->rgsabound[d].cElements;
+  if (array->pvData == nullptr) return;
+  AppendBytes(out, array->pvData, count * array->cbElements);
+  if (array->fFeatures & FADF_BSTR) {
+    for (ULONG i = 0; i < count; ++i) AppendBstr(out, static_cast<BSTR*>(array->pvData)[i]);
+  } else if (array->fFeatures & FADF_VARIANT) {
+    for (ULONG i = 0; i < count; ++i) AppendVariant(out, static_cast<VARIANT*>(array->pvData)[i]);
+  }
+}
+
+std::size_t ReferencedSize(VARTYPE type) {
+  switch (type) {
+    case VT_I1: case VT_UI1: return 1;
+    case VT_I2: case VT_UI2: case VT_BOOL: return 2;
+    case VT_I4: case VT_UI4: case VT_INT: case VT_UINT: case VT_R4: case VT_ERROR: return 4;
+    case VT_I8: case VT_UI8: case VT_R8: case VT_CY: case VT_DATE: return 8;
+    case VT_DECIMAL: return sizeof(DECIMAL);
+    default: return sizeof(void*);  // interfaces and the like: the pointer itself
+  }
+}
+
+void AppendVariant(std::vector<std::uint8_t>& out, const VARIANT& value) {
+  AppendBytes(out, &value, sizeof value);
+  const VARTYPE type = V_VT(&value);
+  const VARTYPE base = type & VT_TYPEMASK;
+  if (type & VT_BYREF) {
+    const void* target = V_BYREF(&value);
+    if (target == nullptr) return;
+    if (type & VT_ARRAY) {
+      AppendBytes(out, target, sizeof(SAFEARRAY*));
+      AppendArray(out, *static_cast<SAFEARRAY* const*>(target));
+    } else if (base == VT_VARIANT) {
+      AppendVariant(out, *static_cast<const VARIANT*>(target));
+    } else if (base == VT_BSTR) {
+      AppendBytes(out, target, sizeof(BSTR));
+      AppendBstr(out, *static_cast<const BSTR*>(target));
+    } else {
+      AppendBytes(out, target, ReferencedSize(base));
+    }
+  } else if (type & VT_ARRAY) {
+    AppendArray(out, V_ARRAY(&value));
+  } else if (base == VT_BSTR) {
+    AppendBstr(out, V_BSTR(&value));
+  }
+}
+
+std::vector<std::uint8_t> Snapshot(const DISPPARAMS* params) {
+  std::vector<std::uint8_t> out;
+  if (params == nullptr) return out;
+  AppendBytes(out, params, sizeof *params);
+  if (params->rgvarg != nullptr) {
+    for (UINT i = 0; i < params->cArgs; ++i) AppendVariant(out, params->rgvarg[i]);
+  }
+  if (params->rgdispidNamedArgs != nullptr) {
+    AppendBytes(out, params->rgdispidNamedArgs, params->cNamedArgs * sizeof(DISPID));
+  }
+  return out;
+}
+
+// ---------------------------------------------------------------------------
+// An argument object: its default property (DISPID_VALUE, which the variant
+// conversions ask for) answers as its behaviour says.
+
+enum class Behaviour { Text, Number, Fail, ReenterLookup, ReleaseTarget };
+
+class ValueObject final : public IDispatch {
+ public:
+  ValueObject(Behaviour behaviour, _VeviVORIdezaz* target) : behaviour_(behaviour), target_(target) {}
+
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) noexcept override {
+    if (object == nullptr) return E_POINTER;
+    *object = nullptr;
+    if (!IsEqualIID(iid, IID_IUnknown) && !IsEqualIID(iid, IID_IDispatch)) return E_NOINTERFACE;
+    *object = static_cast<IDispatch*>(this);
+    AddRef();
+    return S_OK;
+  }
+  ULONG STDMETHODCALLTYPE AddRef() noexcept override { return ++refs_; }
+  ULONG STDMETHODCALLTYPE Release() noexcept override {
+    const ULONG left = --refs_;
+    if (left == 0) delete this;
+    return left;
+  }
+  HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) noexcept override {
+    if (count) *count = 0;
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo** info) noexcept override {
+    if (info) *info = nullptr;
+    return E_NOTIMPL;
+  }
+  HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) noexcept override {
+    return DISP_E_UNKNOWNNAME;
+  }
+  HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS*, VARIANT* result, EXCEPINFO*,
+                                   UINT*) noexcept override {
+    if (id != DISPID_VALUE) return DISP_E_MEMBERNOTFOUND;
+    ++calls_;
+    switch (behaviour_) {
+      case Behaviour::Fail:
+        return E_FAIL;
+      case Behaviour::ReenterLookup:
+        if (target_ != nullptr) {
+          unique_variant name;
+          V_VT(name.get()) = VT_BSTR;
+          V_BSTR(name.get()) = MakeBstr(L"one.vavizav.test").release();
+          unique_bstr ignored;
+          target_->GetIPFromName(name.get(), ignored.put());
+        }
+        break;
+      case Behaviour::ReleaseTarget:
+        // The caller handed its only reference over: this drops the last one
+        // while the component is still inside the call.
+        if (target_ != nullptr) std::exchange(target_, nullptr)->Release();
+        break;
+      default:
+        break;
+    }
+    if (result != nullptr) {
+      VariantInit(result);
+      if (behaviour_ == Behaviour::Number) {
+        V_VT(result) = VT_I4;
+        V_I4(result) = 1500;
+      } else {
+        V_VT(result) = VT_BSTR;
+        V_BSTR(result) = SysAllocString(L"b.example");
+      }
+    }
+    return S_OK;
+  }
+
+  int Calls() const { return calls_; }
+
+ private:
+  ~ValueObject() = default;
+  ULONG refs_ = 1;
+  int calls_ = 0;
+  Behaviour behaviour_;
+  _VeviVORIdezaz* target_;
+};
+
+// ---------------------------------------------------------------------------
+// Argument values of every type the conversions meet. Storage that a
+// by-reference argument points to lives in the Arena until the call is over.
+
+class Arena {
+ public:
+  ~Arena() {
+    for (VARIANT& value : values_) VariantClear(&value);
+  }
+  // A by-value variant owned by the arena.
+  VARIANT& Value() { return values_.emplace_back(Empty()); }
+  template <typename T>
+  T* Cell(T initial) {
+    cells_.emplace_back(sizeof(T) + 16, 0);
+    T* cell = reinterpret_cast<T*>(cells_.back().data());
+    std::memcpy(cell, &initial, sizeof(T));
+    return cell;
+  }
+
+ private:
+  static VARIANT Empty() {
+    VARIANT v;
+    VariantInit(&v);
+    return v;
+  }
+  std::deque<VARIANT> values_;
+  std::deque<std::vector<std::uint8_t>> cells_;
+};
+
+const wchar_t* const TEXTS[] = {L"", L"b.example", L"one.vavizav.test", L"192.0.2.1", L"300.25", L"127.0.0.1",
+                                L"bücher.example", L"a..b", L"-5", L"65535"};
+
+SAFEARRAY* MakeArray(std::mt19937& random, VARTYPE type) {
+  SAFEARRAY* array = SafeArrayCreateVector(type, 0, random() % 3);
+  if (array == nullptr) return nullptr;
+  for (LONG i = 0; i < static_cast<LONG>(array->rgsabound[0].cElements); ++i) {
+    if (type == VT_BSTR) {
+      unique_bstr text = MakeBstr(TEXTS[random() % std::size(TEXTS)]);
+      SafeArrayPutElement(array, &i, text.get());
+    } else if (type == VT_VARIANT) {
+      unique_variant element;
+      V_VT(element.get()) = VT_I4;
+      V_I4(element.get()) = static_cast<LONG>(random());
+      SafeArrayPutElement(array, &i, element.get());
+    } else {
+      BYTE octet = static_cast<BYTE>(random());
+      SafeArrayPutElement(array, &i, &octet);
+    }
+  }
+  return array;
+}
+
+// One by-value variant of a random type, owned by `arena`.
+VARIANT& RandomValue(std::mt19937& random, Arena& arena, _VeviVORIdezaz* target) {
+  VARIANT& v = arena.Value();
+  switch (random() % 22) {
+    case 0: V_VT(&v) = VT_EMPTY; break;
+    case 1: V_VT(&v) = VT_NULL; break;
+    case 2: V_VT(&v) = VT_I2; V_I2(&v) = static_cast<SHORT>(random()); break;
+    case 3: V_VT(&v) = VT_I4; V_I4(&v) = static_cast<LONG>(random() % 70000) - 1000; break;
+    case 4: V_VT(&v) = VT_R4; V_R4(&v) = 300.25f; break;
+    case 5: V_VT(&v) = VT_R8; V_R8(&v) = (random() % 2) ? 300.25 : 1e300; break;
+    case 6: V_VT(&v) = VT_CY; V_CY(&v).int64 = 12345678; break;
+    case 7: V_VT(&v) = VT_DATE; V_DATE(&v) = 45000.5; break;
+    case 8: case 9: case 10:
+      V_VT(&v) = VT_BSTR;
+      V_BSTR(&v) = (random() % 8) ? MakeBstr(TEXTS[random() % std::size(TEXTS)]).release() : nullptr;
+      break;
+    case 11: V_VT(&v) = VT_ERROR; V_ERROR(&v) = DISP_E_PARAMNOTFOUND; break;
+    case 12: V_VT(&v) = VT_BOOL; V_BOOL(&v) = (random() % 2) ? VARIANT_TRUE : VARIANT_FALSE; break;
+    case 13: V_VT(&v) = VT_DECIMAL; VarDecFromI4(static_cast<LONG>(random() % 5000), &V_DECIMAL(&v)); break;
+    case 14: V_VT(&v) = VT_I1; V_I1(&v) = static_cast<CHAR>(random()); break;
+    case 15: V_VT(&v) = VT_UI1; V_UI1(&v) = static_cast<BYTE>(random()); break;
+    case 16: V_VT(&v) = VT_UI4; V_UI4(&v) = static_cast<ULONG>(random()); break;
+    case 17: V_VT(&v) = VT_I8; V_I8(&v) = static_cast<LONGLONG>(random()) << 20; break;
+    case 18: {
+      const VARTYPE types[] = {VT_BSTR, VT_VARIANT, VT_UI1};
+      const VARTYPE type = types[random() % 3];
+      V_VT(&v) = VT_ARRAY | type;
+      V_ARRAY(&v) = MakeArray(random, type);
+      break;
+    }
+    case 19: V_VT(&v) = VT_DISPATCH; V_DISPATCH(&v) = nullptr; break;
+    case 20: case 21: {
+      // Release-target objects are made by the caller of the mix, which owns
+      // the reference they drop.
+      const Behaviour behaviours[] = {Behaviour::Text, Behaviour::Number, Behaviour::Fail, Behaviour::ReenterLookup};
+      V_VT(&v) = (random() % 4) ? VT_DISPATCH : VT_UNKNOWN;
+      V_DISPATCH(&v) = new ValueObject(behaviours[random() % 4], target);
+      break;
+    }
+  }
+  return v;
+}
+
+// A by-reference variant pointing at storage in `arena`, sometimes at nothing.
+VARIANT RandomReference(std::mt19937& random, Arena& arena, _VeviVORIdezaz* target) {
+  VARIANT reference;
+  VariantInit(&reference);
+  VARIANT& value = RandomValue(random, arena, target);
+  const VARTYPE type = V_VT(&value);
+  if (random() % 3 == 0 || type == VT_EMPTY || type == VT_NULL) {
+    V_VT(&reference) = VT_BYREF | VT_VARIANT;
+    V_VARIANTREF(&reference) = random() % 10 ? &value : nullptr;
+    return reference;
+  }
+  V_VT(&reference) = VT_BYREF | type;
+  if (random() % 10 == 0) {
+    V_BYREF(&reference) = nullptr;
+  } else if (type & VT_ARRAY) {
+    V_ARRAYREF(&reference) = &V_ARRAY(&value);
+  } else if (type == VT_DECIMAL) {
+    V_DECIMALREF(&reference) = &V_DECIMAL(&value);
+  } else {
+    // Every other member of the union starts at the variant's data field.
+    V_BYREF(&reference) = &V_I8(&value);
+  }
+  return reference;
+}
+
+struct Call {
+  DISPID Member = DISPID_TIMEOUT;
+  WORD Flags = DISPATCH_PROPERTYGET;
+  std::vector<VARIANT> Arguments;  // rgvarg order: the last argument first
+  std::vector<DISPID> Names;
+  DISPPARAMS Params{};
+  bool NullParams = false;
+};
+
+void BuildRandomCall(std::mt19937& random, Arena& arena, _VeviVORIdezaz* target, Call& call) {
+  const DISPID members[] = {DISPID_TIMEOUT, DISPID_DNSSERVER, DISPID_LASTERROR, DISPID_GETIPFROMNAME,
+                            DISPID_GETNAMEFROMIP, DISPID_VALUE, 0x12345, -1};
+  const WORD flags[] = {DISPATCH_METHOD, DISPATCH_PROPERTYGET, DISPATCH_PROPERTYPUT, DISPATCH_PROPERTYPUTREF,
+                        DISPATCH_METHOD | DISPATCH_PROPERTYGET};
+  call.Member = members[random() % (random() % 4 ? 5 : std::size(members))];
+  call.Flags = flags[random() % std::size(flags)];
+  const UINT count = random() % 4 ? 1 : random() % 4;
+  for (UINT i = 0; i < count; ++i) {
+    call.Arguments.push_back(random() % 2 ? RandomReference(random, arena, target) : [&] {
+      VARIANT copy = RandomValue(random, arena, target);  // the arena keeps the owning one
+      return copy;
+    }());
+  }
+  if ((call.Flags & (DISPATCH_PROPERTYPUT | DISPATCH_PROPERTYPUTREF)) && random() % 5) {
+    call.Names.push_back(DISPID_PROPERTYPUT);
+  } else if (random() % 20 == 0) {
+    call.Names.push_back(static_cast<DISPID>(random() % 3));
+  }
+  call.Params.cArgs = static_cast<UINT>(call.Arguments.size());
+  call.Params.rgvarg = call.Arguments.empty() ? nullptr : call.Arguments.data();
+  call.Params.cNamedArgs = static_cast<UINT>(call.Names.size());
+  call.Params.rgdispidNamedArgs = call.Names.empty() ? nullptr : call.Names.data();
+  // Hostile shapes: arrays missing behind their counts, counts that disagree.
+  switch (random() % 40) {
+    case 0: call.Params.rgvarg = nullptr; call.Params.cArgs = 1 + random() % 3; break;
+    case 1: call.Params.rgdispidNamedArgs = nullptr; call.Params.cNamedArgs = 1; break;
+    case 2: call.Params.cNamedArgs = call.Params.cArgs + 1; break;
+    case 3: call.NullParams = true; break;
+    default: break;
+  }
+}
+
+// Runs one call; the snapshot must match after it.
+HRESULT RunCall(IDispatch* object, Call& call, std::mt19937& random, bool& unchanged) {
+  DISPPARAMS* params = call.NullParams ? nullptr : &call.Params;
+  const std::vector<std::uint8_t> before = Snapshot(params);
+  VARIANT result;
+  VariantInit(&result);
+  EXCEPINFO exception{};
+  UINT argumentError = 0;
+  const bool withResult = random() % 8 != 0;
+  const HRESULT hr = object->Invoke(call.Member, IID_NULL, LOCALE_USER_DEFAULT, call.Flags, params,
+                                    withResult ? &result : nullptr, random() % 8 ? &exception : nullptr,
+                                    random() % 8 ? &argumentError : nullptr);
+  unchanged = Snapshot(params) == before;
+  VariantClear(&result);
+  SysFreeString(exception.bstrSource);
+  SysFreeString(exception.bstrDescription);
+  SysFreeString(exception.bstrHelpFile);
+  return hr;
+}
+
+// ---------------------------------------------------------------------------
+
+TEST(DispatchMix, SeededHostileCallsLeaveCallersArgumentsAndTheProcessIntact) {
+  const unsigned long calls = EnvironmentNumber("VAVIZAV_DISPATCH_CALLS", 20000);
+  const unsigned long seed = EnvironmentNumber("VAVIZAV_DISPATCH_SEED", 20261207);
+  std::mt19937 random(seed);
+  com_ptr<_VeviVORIdezaz> object = NewObject();
+  ASSERT_TRUE(object) << "the component could not be created";
+  int changed = 0, broken = 0;
+  for (unsigned long n = 0; n < calls && changed + broken < 10; ++n) {
+    // Lookups of the mix go to the local unbound and end quickly.
+    UseTestServer(object.get());
+    Arena arena;
+    if (random() % 50 == 0) {
+      // A fresh object whose only reference the argument holds and drops
+      // from its default property, in the middle of a put or a lookup.
+      _VeviVORIdezaz* doomed = NewObject().detach();
+      ASSERT_NE(doomed, nullptr);
+      UseTestServer(doomed);
+      VARIANT& value = arena.Value();
+      V_VT(&value) = VT_DISPATCH;
+      V_DISPATCH(&value) = new ValueObject(Behaviour::ReleaseTarget, doomed);
+      const DISPID members[] = {DISPID_DNSSERVER, DISPID_TIMEOUT, DISPID_GETIPFROMNAME, DISPID_GETNAMEFROMIP};
+      const DISPID member = members[random() % 4];
+      Call call;
+      call.Member = member;
+      call.Flags = member == DISPID_DNSSERVER || member == DISPID_TIMEOUT ? DISPATCH_PROPERTYPUT : DISPATCH_METHOD;
+      call.Arguments.push_back(value);
+      if (call.Flags == DISPATCH_PROPERTYPUT) call.Names.push_back(DISPID_PROPERTYPUT);
+      call.Params = {call.Arguments.data(), call.Names.empty() ? nullptr : call.Names.data(), 1,
+                     static_cast<UINT>(call.Names.size())};
+      bool unchanged = false;
+      RunCall(doomed, call, random, unchanged);  // `doomed` may be gone now
+      if (!unchanged) {
+        ++changed;
+        ADD_FAILURE() << "call " << n << ": the argument whose object dropped the component changed";
+      }
+    } else if (random() % 10 == 0) {
+      // GetIDsOfNames with arrays that may be missing.
+      OLECHAR name[] = L"TimeOut";
+      LPOLESTR names[] = {name, nullptr};
+      DISPID ids[2] = {};
+      const UINT count = random() % 3;
+      object->GetIDsOfNames(IID_NULL, random() % 3 ? names : nullptr, count, LOCALE_USER_DEFAULT,
+                            random() % 3 ? ids : nullptr);
+    } else {
+      Call call;
+      BuildRandomCall(random, arena, object.get(), call);
+      bool unchanged = false;
+      RunCall(object.get(), call, random, unchanged);
+      if (!unchanged) {
+        ++changed;
+        ADD_FAILURE() << "call " << n << " (member " << call.Member << ", flags " << call.Flags
+                      << ") changed the caller's arguments";
+      }
+    }
+    if (!NormalCallWorks(object.get())) {
+      ++broken;
+      ADD_FAILURE() << "a normal call failed after call " << n;
+    }
+  }
+  EXPECT_EQ(changed, 0);
+  EXPECT_EQ(broken, 0);
+  std::printf("dispatch mix: %lu calls, seed %lu\n", calls, seed);
+}
+
+// ---------------------------------------------------------------------------
+// The four ways the dispatch layer once went wrong, one by one.
+
+HRESULT InvokeWith(IDispatch* object, DISPID member, WORD flags, VARIANT* argument, VARIANT* result) {
+  DISPID put = DISPID_PROPERTYPUT;
+  const bool isPut = flags & (DISPATCH_PROPERTYPUT | DISPATCH_PROPERTYPUTREF);
+  DISPPARAMS params{argument, isPut ? &put : nullptr, argument ? 1u : 0u, isPut ? 1u : 0u};
+  EXCEPINFO exception{};
+  UINT argumentError = 0;
+  const HRESULT hr = object->Invoke(member, IID_NULL, LOCALE_USER_DEFAULT, flags, &params, result, &exception,
+                                    &argumentError);
+  SysFreeString(exception.bstrSource);
+  SysFreeString(exception.bstrDescription);
+  SysFreeString(exception.bstrHelpFile);
+  return hr;
+}
+
+LONG TimeOutOf(_VeviVORIdezaz* object) {
+  LONG value = 0;
+  object->get_TimeOut(&value);
+  return value;
+}
+
+std::wstring LastErrorOf(_VeviVORIdezaz* object) {
+  unique_bstr text;
+  object->get_LastError(text.put());
+  return std::wstring(BstrView(text.get()));
+}
+
+TEST(DispatchArguments, ByReferenceStringsStayTheCallersOwn) {
+  com_ptr<_VeviVORIdezaz> object = NewObject();
+  ASSERT_TRUE(object);
+  UseTestServer(object.get());
+  unique_bstr name = MakeBstr(L"b.example");
+  const BSTR original = name.get();
+  BSTR held = original;  // the caller's variable
+  // VT_BYREF | VT_BSTR, and VT_BYREF | VT_VARIANT holding the string, as
+  // script hosts pass their variables; for the lookup and for the put.
+  unique_variant holder;
+  V_VT(holder.get()) = VT_BSTR;
+  V_BSTR(holder.get()) = MakeBstr(L"one.vavizav.test").release();
+  for (int round = 0; round < 3; ++round) {
+    VARIANT byString;
+    V_VT(&byString) = VT_BYREF | VT_BSTR;
+    V_BSTRREF(&byString) = &held;
+    unique_variant result;
+    EXPECT_EQ(InvokeWith(object.get(), DISPID_GETIPFROMNAME, DISPATCH_METHOD, &byString, result.get()), S_OK);
+    EXPECT_EQ(held, original);
+    EXPECT_EQ(BstrView(held), L"b.example");
+
+    VARIANT byVariant;
+    V_VT(&byVariant) = VT_BYREF | VT_VARIANT;
+    V_VARIANTREF(&byVariant) = holder.get();
+    unique_variant addresses;
+    EXPECT_EQ(InvokeWith(object.get(), DISPID_GETIPFROMNAME, DISPATCH_METHOD, &byVariant, addresses.get()), S_OK);
+    EXPECT_EQ(BstrView(V_BSTR(addresses.get())), L"192.0.2.1");
+    EXPECT_EQ(V_VT(holder.get()), VT_BSTR);
+    EXPECT_EQ(BstrView(V_BSTR(holder.get())), L"one.vavizav.test");
+
+    EXPECT_EQ(InvokeWith(object.get(), DISPID_DNSSERVER, DISPATCH_PROPERTYPUT, &byString, nullptr), S_OK);
+    EXPECT_EQ(held, original);
+    EXPECT_EQ(BstrView(held), L"b.example");
+    unique_variant server;
+    object->get_DNSServer(server.get());
+    EXPECT_EQ(BstrView(V_BSTR(server.get())), L"b.example");
+    UseTestServer(object.get());
+  }
+}
+
+TEST(DispatchArguments, ByValueArgumentsAreNotConvertedInPlace) {
+  com_ptr<_VeviVORIdezaz> object = NewObject();
+  ASSERT_TRUE(object);
+  VARIANT number;
+  V_VT(&number) = VT_R8;
+  V_R8(&number) = 300.25;
+  EXPECT_EQ(InvokeWith(object.get(), DISPID_TIMEOUT, DISPATCH_PROPERTYPUT, &number, nullptr), S_OK);
+  EXPECT_EQ(V_VT(&number), VT_R8);
+  EXPECT_EQ(V_R8(&number), 300.25);
+  EXPECT_EQ(TimeOutOf(object.get()), 300);
+
+  // A string the type information must convert to a number: the caller's
+  // BSTR is neither freed nor replaced.
+  unique_bstr text = MakeBstr(L"1234");
+  VARIANT textual;
+  V_VT(&textual) = VT_BSTR;
+  V_BSTR(&textual) = text.get();
+  EXPECT_EQ(InvokeWith(object.get(), DISPID_TIMEOUT, DISPATCH_PROPERTYPUT, &textual, nullptr), S_OK);
+  EXPECT_EQ(V_VT(&textual), VT_BSTR);
+  EXPECT_EQ(V_BSTR(&textual), text.get());
+  EXPECT_EQ(BstrView(text.get()), L"1234");
+  EXPECT_EQ(TimeOutOf(object.get()), 1234);
+
+  // An array argument the lookup cannot use: still the caller's afterwards.
+  SAFEARRAY* array = SafeArrayCreateVector(VT_UI1, 0, 4);
+  VARIANT arrayArgument;
+  V_VT(&arrayArgument) = VT_ARRAY | VT_UI1;
+  V_ARRAY(&arrayArgument) = array;
+  unique_variant result;
+  EXPECT_EQ(InvokeWith(object.get(), DISPID_GETIPFROMNAME, DISPATCH_METHOD, &arrayArgument, result.get()), S_OK);
+  EXPECT_EQ(V_ARRAY(&arrayArgument), array);
+  EXPECT_EQ(LastErrorOf(object.get()), L"Type mismatch");
+  EXPECT_EQ(SafeArrayDestroy(array), S_OK);
+}
+
+TEST(DispatchArguments, MissingArraysAndReferencesAreErrorsNotCrashes) {
+  com_ptr<_VeviVORIdezaz> object = NewObject();
+  ASSERT_TRUE(object);
+  OLECHAR name[] = L"TimeOut";
+  LPOLESTR names[] = {name};
+  DISPID id = 0;
+  EXPECT_EQ(object->GetIDsOfNames(IID_NULL, nullptr, 0, LOCALE_USER_DEFAULT, &id), E_INVALIDARG);
+  EXPECT_EQ(object->GetIDsOfNames(IID_NULL, nullptr, 1, LOCALE_USER_DEFAULT, &id), E_INVALIDARG);
+  EXPECT_EQ(object->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, nullptr), E_POINTER);
+  LPOLESTR nullName[] = {nullptr};
+  EXPECT_EQ(object->GetIDsOfNames(IID_NULL, nullName, 1, LOCALE_USER_DEFAULT, &id), E_INVALIDARG);
+  EXPECT_EQ(object->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id), S_OK);
+  EXPECT_EQ(id, DISPID_TIMEOUT);
+
+  unique_variant result;
+  EXCEPINFO exception{};
+  UINT argumentError = 99;
+  EXPECT_EQ(object->Invoke(DISPID_TIMEOUT, IID_NULL, 0, DISPATCH_PROPERTYGET, nullptr, result.get(), &exception,
+                           &argumentError),
+            E_INVALIDARG);
+  DISPPARAMS noArray{nullptr, nullptr, 1, 0};
+  EXPECT_EQ(object->Invoke(DISPID_GETIPFROMNAME, IID_NULL, 0, DISPATCH_METHOD, &noArray, result.get(), &exception,
+                           &argumentError),
+            E_INVALIDARG);
+
+  for (const VARTYPE type : {VARTYPE(VT_BYREF | VT_VARIANT), VARTYPE(VT_BYREF | VT_BSTR), VARTYPE(VT_BYREF | VT_I4),
+                             VARTYPE(VT_BYREF | VT_ARRAY | VT_BSTR)}) {
+    VARIANT reference;
+    V_VT(&reference) = type;
+    V_BYREF(&reference) = nullptr;
+    argumentError = 99;
+    DISPPARAMS params{&reference, nullptr, 1, 0};
+    EXPECT_EQ(object->Invoke(DISPID_GETIPFROMNAME, IID_NULL, 0, DISPATCH_METHOD, &params, result.get(), &exception,
+                             &argumentError),
+              E_POINTER)
+        << "type " << type;
+    EXPECT_EQ(argumentError, 0u);
+  }
+  // A variant that refers to another reference is no automation value.
+  LONG number = 5;
+  VARIANT inner;
+  V_VT(&inner) = VT_BYREF | VT_I4;
+  V_I4REF(&inner) = &number;
+  VARIANT outer;
+  V_VT(&outer) = VT_BYREF | VT_VARIANT;
+  V_VARIANTREF(&outer) = &inner;
+  DISPPARAMS nested{&outer, nullptr, 1, 0};
+  EXPECT_EQ(object->Invoke(DISPID_GETIPFROMNAME, IID_NULL, 0, DISPATCH_METHOD, &nested, result.get(), &exception,
+                           &argumentError),
+            DISP_E_BADVARTYPE);
+  EXPECT_TRUE(NormalCallWorks(object.get()));
+}
+
+TEST(DispatchArguments, AnArgumentThatDropsTheLastReferenceCannotFreeTheObjectUnderTheCall) {
+  for (const DISPID member : {DISPID_DNSSERVER, DISPID_TIMEOUT, DISPID_GETIPFROMNAME, DISPID_GETNAMEFROMIP}) {
+    _VeviVORIdezaz* doomed = NewObject().detach();
+    ASSERT_NE(doomed, nullptr);
+    UseTestServer(doomed);
+    auto* value = new ValueObject(Behaviour::ReleaseTarget, doomed);
+    VARIANT argument;
+    V_VT(&argument) = VT_DISPATCH;
+    V_DISPATCH(&argument) = value;
+    const WORD flags = member == DISPID_DNSSERVER || member == DISPID_TIMEOUT ? DISPATCH_PROPERTYPUT : DISPATCH_METHOD;
+    unique_variant result;
+    // Through Invoke, and for the puts also through the function table.
+    // The object's value is text, which TimeOut cannot take.
+    EXPECT_EQ(InvokeWith(doomed, member, flags, &argument, flags == DISPATCH_METHOD ? result.get() : nullptr),
+              member == DISPID_TIMEOUT ? DISP_E_TYPEMISMATCH : S_OK);
+    EXPECT_EQ(value->Calls(), 1) << "member " << member;
+    value->Release();
+  }
+  _VeviVORIdezaz* doomed = NewObject().detach();
+  ASSERT_NE(doomed, nullptr);
+  auto* value = new ValueObject(Behaviour::ReleaseTarget, doomed);
+  VARIANT argument;
+  V_VT(&argument) = VT_DISPATCH;
+  V_DISPATCH(&argument) = value;
+  EXPECT_EQ(doomed->put_DNSServer(&argument), S_OK);
+  EXPECT_EQ(value->Calls(), 1);
+  value->Release();
+}
+
+// ---------------------------------------------------------------------------
+// 2,000 by-reference calls through Invoke leave no heap block and no handle
+// behind.
+
+std::size_t BusyHeapBlocks() {
+  std::vector<HANDLE> heaps(64);
+  const DWORD count = GetProcessHeaps(static_cast<DWORD>(heaps.size()), heaps.data());
+  heaps.resize(std::min<DWORD>(count, static_cast<DWORD>(heaps.size())));
+  std::size_t busy = 0;
+  for (HANDLE heap : heaps) {
+    if (!HeapLock(heap)) continue;
+    PROCESS_HEAP_ENTRY entry{};
+    while (HeapWalk(heap, &entry)) busy += (entry.wFlags & PROCESS_HEAP_ENTRY_BUSY) ? 1 : 0;
+    HeapUnlock(heap);
+  }
+  return busy;
+}
+
+// This process's entries in the system handle list (Wine's
+// GetProcessHandleCount is a stub that says 0).
+long OwnHandles() {
+  DWORD handles = 0;
+  if (GetProcessHandleCount(GetCurrentProcess(), &handles) && handles != 0) return static_cast<long>(handles);
+  struct Entry {
+    ULONG OwnerPid;
+    BYTE ObjectType;
+    BYTE HandleFlags;
+    USHORT HandleValue;
+    PVOID ObjectPointer;
+    ULONG AccessMask;
+  };
+  using Query = LONG(NTAPI*)(ULONG, PVOID, ULONG, PULONG);
+  const auto query = reinterpret_cast<Query>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtQuerySystemInformation")));
+  if (query == nullptr) return -1;
+  std::vector<std::uint8_t> buffer(1 << 16);
+  for (int attempt = 0; attempt < 8; ++attempt) {
+    ULONG needed = 0;
+    if (query(16 /* SystemHandleInformation */, buffer.data(), static_cast<ULONG>(buffer.size()), &needed) == 0) {
+      ULONG count = 0;
+      std::memcpy(&count, buffer.data(), sizeof count);
+      const auto* entries = reinterpret_cast<const Entry*>(buffer.data() + sizeof(ULONG_PTR));
+      long mine = 0;
+      for (ULONG i = 0; i < count; ++i) mine += entries[i].OwnerPid == GetCurrentProcessId() ? 1 : 0;
+      return mine;
+    }
+    buffer.resize(std::max<std::size_t>(buffer.size() * 2, needed + 4096));
+  }
+  return -1;
+}
+
+void ByReferenceRound(IDispatch* object, int i) {
+  unique_bstr name = MakeBstr(i % 2 ? L"one.vavizav.test" : L"b.example");
+  BSTR held = name.get();
+  VARIANT byString;
+  V_VT(&byString) = VT_BYREF | VT_BSTR;
+  V_BSTRREF(&byString) = &held;
+  unique_variant result;
+  InvokeWith(object, i % 3 ? DISPID_GETIPFROMNAME : DISPID_GETNAMEFROMIP, DISPATCH_METHOD, &byString, result.get());
+
+  unique_variant server;
+  V_VT(server.get()) = VT_BSTR;
+  V_BSTR(server.get()) = MakeBstr(VAVIZAV_TEST_DNS_SERVER).release();
+  VARIANT byVariant;
+  V_VT(&byVariant) = VT_BYREF | VT_VARIANT;
+  V_VARIANTREF(&byVariant) = server.get();
+  InvokeWith(object, DISPID_DNSSERVER, DISPATCH_PROPERTYPUT, &byVariant, nullptr);
+
+  SHORT timeout = static_cast<SHORT>(1000 + i % 1000);
+  VARIANT byShort;
+  V_VT(&byShort) = VT_BYREF | VT_I2;
+  V_I2REF(&byShort) = &timeout;
+  InvokeWith(object, DISPID_TIMEOUT, DISPATCH_PROPERTYPUT, &byShort, nullptr);
+}
+
+TEST(DispatchArguments, TwoThousandByReferenceCallsLeaveNoHeapBlockOrHandleBehind) {
+  com_ptr<_VeviVORIdezaz> object = NewObject();
+  ASSERT_TRUE(object);
+  UseTestServer(object.get());
+  for (int i = 0; i < 500; ++i) ByReferenceRound(object.get(), i);  // caches and lazy set-up settle
+  const std::size_t blocksBefore = BusyHeapBlocks();
+  const long handlesBefore = OwnHandles();
+  for (int i = 0; i < 2000; ++i) ByReferenceRound(object.get(), i);
+  const std::size_t blocksAfter = BusyHeapBlocks();
+  const long handlesAfter = OwnHandles();
+  EXPECT_GT(blocksBefore, 0u) << "HeapWalk saw no block";
+  EXPECT_LE(blocksAfter, blocksBefore) << "busy heap blocks grew";
+  EXPECT_LE(handlesAfter, handlesBefore) << "handles grew";
+  EXPECT_EQ(LastErrorOf(object.get()), L"");
+}
+
+}  // namespace
