@@ -9,9 +9,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <utility>
 
-#include "lookup.h"
 #include "vbdns.h"
 
 namespace vavizav {
@@ -41,18 +39,5 @@ struct ServerEndpoint {
 // system (its first address). Ports 1..65535, 53 when none is given. nullopt for
 // an empty text, a bad port or brackets, or a name the system cannot resolve.
 std::optional<ServerEndpoint> ResolveServer(std::wstring_view server);
-
-// The exchange bound to one lookup's settings, as the lookups take it.
-class UdpQueryExchange final : public QueryExchange {
- public:
-  UdpQueryExchange(std::wstring server, DWORD timeoutMs) : server_(std::move(server)), timeoutMs_(timeoutMs) {}
-  std::optional<vbDNS::Packet> Exchange(const vbDNS::DNSQuery& query) override {
-    return ExchangeQuery(query, server_, timeoutMs_);
-  }
-
- private:
-  std::wstring server_;
-  DWORD timeoutMs_;
-};
 
 }  // namespace vavizav

@@ -114,11 +114,11 @@ class DispatchArguments {
 // failure through: only bad pointers and exhausted memory come back as errors.
 // Out-pointers are cleared before anything else, so a caller never sees an
 // uninitialised value whatever the result.
-class ResolverObject final : public _VeviVORIdezaz {
+class VeviVORIdezazComObject final : public _VeviVORIdezaz {
  public:
-  ResolverObject() noexcept { ObjectCreated(); }
-  ResolverObject(const ResolverObject&) = delete;
-  ResolverObject& operator=(const ResolverObject&) = delete;
+  VeviVORIdezazComObject() noexcept { ObjectCreated(); }
+  VeviVORIdezazComObject(const VeviVORIdezazComObject&) = delete;
+  VeviVORIdezazComObject& operator=(const VeviVORIdezazComObject&) = delete;
 
   // IUnknown
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) noexcept override {
@@ -233,7 +233,7 @@ class ResolverObject final : public _VeviVORIdezaz {
   }
 
  private:
-  ~ResolverObject() { ObjectDestroyed(); }
+  ~VeviVORIdezazComObject() { ObjectDestroyed(); }
 
   std::atomic<ULONG> refs_{1};
   vavizav::VeviVORIdezaz resolver_;
@@ -244,9 +244,9 @@ class ResolverObject final : public _VeviVORIdezaz {
 HRESULT CreateResolverObject(REFIID iid, void** object) noexcept {
   if (object == nullptr) return E_POINTER;
   *object = nullptr;
-  ResolverObject* created = nullptr;
+  VeviVORIdezazComObject* created = nullptr;
   try {
-    created = new ResolverObject();
+    created = new VeviVORIdezazComObject();
   } catch (const std::bad_alloc&) {
     return E_OUTOFMEMORY;
   } catch (...) {

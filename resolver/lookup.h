@@ -1,7 +1,7 @@
 // The two lookups' decisions, free of Windows: which query goes out, how the
 // reply is judged, what the caller gets back and which text LastError shows.
-// The object (vevivoridezaz.h) supplies the text and the exchange; tests supply
-// a stand-in exchange.
+// The object (hosting/vevivoridezaz.h) supplies the text and the exchange;
+// tests supply a stand-in exchange.
 #pragma once
 
 #include <optional>

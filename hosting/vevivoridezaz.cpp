@@ -3,6 +3,7 @@
 #include <new>
 #include <optional>
 #include <string_view>
+#include <utility>
 
 #include "exchange.h"
 #include "handles.h"
@@ -40,6 +41,20 @@ std::wstring Widen(std::string_view ascii) {
 }
 
 std::u16string ToUtf16(std::wstring_view text) { return std::u16string(text.begin(), text.end()); }
+
+// Where the lookups meet the network: their QueryExchange over the UDP
+// exchange, bound to one lookup's copy of the settings.
+class UdpQueryExchange final : public QueryExchange {
+ public:
+  UdpQueryExchange(std::wstring server, DWORD timeoutMs) : server_(std::move(server)), timeoutMs_(timeoutMs) {}
+  std::optional<vbDNS::Packet> Exchange(const vbDNS::DNSQuery& query) override {
+    return ExchangeQuery(query, server_, timeoutMs_);
+  }
+
+ private:
+  std::wstring server_;
+  DWORD timeoutMs_;
+};
 
 }  // namespace
 

@@ -1,6 +1,8 @@
-// The resolver object behind the automation class Vavizav.VeviVORIdezaz: three
-// settings and the two lookups, in the shape of the dual interface's members.
-// The COM object (hosting/) holds one of these and forwards each member to it.
+// The members of the automation class Vavizav.VeviVORIdezaz: its three settings
+// and the two lookups, in the shape of the dual interface's function table.
+// VeviVORIdezazComObject (resolver_object.cpp) gives it its COM identity
+// (IUnknown, IDispatch, lifetime) and forwards each member to it; tests drive
+// it directly.
 #pragma once
 
 #include <windows.h>
