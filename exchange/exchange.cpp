@@ -237,11 +237,13 @@ class UdpExchange {
   UdpExchange(const std::vector<ServerEndpoint>& servers, const vbDNS::DNSQuestion& question, vbDNS::Packet datagram,
               DWORD timeoutMs, ULONGLONG start)
       : servers_(servers), question_(question), datagram_(std::move(datagram)), schedule_(SendSchedule(timeoutMs)),
-        start_(start), deadline_(start + timeoutMs), buffer_(RECEIVE_BUFFER_SIZE) {}
+        start_(start), deadline_(start + timeoutMs) {}
 
   std::optional<vbDNS::Packet> Run() {
     bool pumping = true;
     SendDue();
+    // Made while the first query is on its way, not before it goes.
+    buffer_.resize(RECEIVE_BUFFER_SIZE);
     // A server close by has often answered by now: what is queued already is
     // read while the socket still blocks (FIONREAD says a read will not wait),
     // and the event, its selection and the wait are spared. Under Wine each of
