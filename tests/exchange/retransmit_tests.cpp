@@ -141,11 +141,13 @@ TEST_F(RetransmitTest, TwentyPercentLossOverFiveHundredLookups) {
 }
 
 TEST_F(RetransmitTest, SecondServerAnswersWhenTheFirstHasNoListener) {
+  // Windows would report port unreachable and send to the second at once;
+  // Wine reports nothing, so the second is asked after the first interval.
   Server().Reset(AnswerOnlyOn(Listener::Main));
   const Stopwatch clock;
   const std::optional<vbDNS::Packet> reply = Exchange(std::wstring(NO_LISTENER) + L", " + SERVER_ADDRESS, 2000);
   ASSERT_TRUE(reply);
-  EXPECT_GE(clock.ElapsedMs(), 480.0);
+  EXPECT_LT(clock.ElapsedMs(), 2000.0);
   EXPECT_EQ(Receivers(), std::vector<Listener>{Listener::Main});
 }
 
