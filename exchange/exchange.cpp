@@ -316,6 +316,10 @@ class UdpExchange {
   // Sends every send that is due now. A send that cannot be made lets the next
   // one go at once.
   void SendDue() {
+    // The schedule counts from the first send: the resolution of server names
+    // may have taken part of the time-out, and the sends it missed are not
+    // made up in a burst. Sends that would fall after the deadline never go.
+    if (sent_.empty()) start_ = ::GetTickCount64();
     while (sent_.size() < schedule_.size() && ::GetTickCount64() >= nextSend_) {
       const std::size_t server = sent_.size() % servers_.size();
       const ServerEndpoint& endpoint = servers_[server];
@@ -410,7 +414,8 @@ class UdpExchange {
   const vbDNS::DNSQuestion& question_;
   vbDNS::Packet datagram_;
   const std::vector<DWORD> schedule_;
-  const ULONGLONG start_, deadline_;
+  ULONGLONG start_;
+  const ULONGLONG deadline_;
   ULONGLONG nextSend_ = 0;
   std::vector<std::uint8_t> buffer_;
   std::array<unique_socket, 2> sockets_;  // IPv4, IPv6

@@ -37,7 +37,7 @@ namespace vavizav {
 std::optional<vbDNS::Packet> ExchangeQuery(const vbDNS::DNSQuery& query, std::wstring_view servers,
                                            DWORD timeoutMs);
 
-// When the sends of one exchange go out, in milliseconds after its start: at 0,
+// When the sends of one exchange go out, in milliseconds after the first: at 0,
 // then after min(1000, timeoutMs / 4) (at least 1), each later interval doubled,
 // every one before timeoutMs (RFC 1123 section 6.1.3.3). 10000 gives 0, 1000,
 // 3000, 7000.
