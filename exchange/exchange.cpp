@@ -114,6 +114,35 @@ bool FromServer(const sockaddr_storage& from, const ServerEndpoint& server) {
   return false;
 }
 
+// The send schedule without a list: the first resend interval and the number
+// of sends; send k goes First * (2^k - 1) ms after the first.
+struct SendPlan {
+  ULONGLONG First;
+  std::size_t Count;
+  ULONGLONG Offset(std::size_t k) const { return First * ((ULONGLONG{1} << k) - 1); }
+};
+
+// At most 23 sends: the intervals start at 1000 ms once the time-out reaches
+// 4000 ms (fewer sends below), and 1000 * (2^23 - 1) ms is past any DWORD.
+constexpr std::size_t MAX_SENDS = 24;
+
+SendPlan PlanSends(DWORD timeoutMs) {
+  SendPlan plan{std::max<ULONGLONG>(1, std::min<ULONGLONG>(FIRST_RESEND_MS, timeoutMs / 4)), 1};
+  while (plan.Count < MAX_SENDS && plan.Offset(plan.Count) < timeoutMs) ++plan.Count;
+  return plan;
+}
+
+// The next entry of a server list, taken off the front of `rest`; empty when
+// none is left.
+std::wstring_view NextServerEntry(std::wstring_view& rest) {
+  constexpr std::wstring_view SEPARATORS = L",; \t\r\n";
+  const std::size_t begin = std::min(rest.find_first_not_of(SEPARATORS), rest.size());
+  const std::size_t end = std::min(rest.find_first_of(SEPARATORS, begin), rest.size());
+  const std::wstring_view entry = rest.substr(begin, end - begin);
+  rest.remove_prefix(end);
+  return entry;
+}
+
 // One send of the exchange: to which server, with which ID.
 struct Sent {
   std::size_t Server;
@@ -236,7 +265,7 @@ class UdpExchange {
  public:
   UdpExchange(const std::vector<ServerEndpoint>& servers, const vbDNS::DNSQuestion& question, vbDNS::Packet datagram,
               DWORD timeoutMs, ULONGLONG start)
-      : servers_(servers), question_(question), datagram_(std::move(datagram)), schedule_(SendSchedule(timeoutMs)),
+      : servers_(servers), question_(question), datagram_(std::move(datagram)), plan_(PlanSends(timeoutMs)),
         start_(start), deadline_(start + timeoutMs) {}
 
   std::optional<vbDNS::Packet> Run() {
@@ -259,7 +288,7 @@ class UdpExchange {
         if (received == Received::Nothing) break;
       }
     }
-    if (delivered_ == 0 && sent_.size() == schedule_.size()) return std::nullopt;  // nothing could be sent
+    if (delivered_ == 0 && sentCount_ == plan_.Count) return std::nullopt;  // nothing could be sent
     // Also makes the sockets non-blocking, so that reading stops at an empty
     // queue; a datagram queued before this signals the event at once.
     readable_.reset(::WSACreateEvent());
@@ -269,8 +298,8 @@ class UdpExchange {
     }
     for (;;) {
       SendDue();
-      if (delivered_ == 0 && sent_.size() == schedule_.size()) return std::nullopt;
-      const ULONGLONG until = sent_.size() < schedule_.size() ? std::min(nextSend_, deadline_) : deadline_;
+      if (delivered_ == 0 && sentCount_ == plan_.Count) return std::nullopt;
+      const ULONGLONG until = sentCount_ < plan_.Count ? std::min(nextSend_, deadline_) : deadline_;
       const Woken woken = SleepUntil(readable_.get(), until, pumping);
       if (woken == Woken::Failed) return std::nullopt;
       if (woken == Woken::Signalled) {
@@ -319,15 +348,16 @@ class UdpExchange {
     // The schedule counts from the first send: the resolution of server names
     // may have taken part of the time-out, and the sends it missed are not
     // made up in a burst. Sends that would fall after the deadline never go.
-    if (sent_.empty()) start_ = ::GetTickCount64();
-    while (sent_.size() < schedule_.size() && ::GetTickCount64() >= nextSend_) {
-      const std::size_t server = sent_.size() % servers_.size();
+    if (sentCount_ == 0) start_ = ::GetTickCount64();
+    while (sentCount_ < plan_.Count && ::GetTickCount64() >= nextSend_) {
+      const std::size_t server = sentCount_ % servers_.size();
       const ServerEndpoint& endpoint = servers_[server];
       const std::optional<std::uint16_t> id = Random16();
       // The record keeps QUERY_ID; the wire carries a fresh unpredictable ID
       // (RFC 5452 section 9.2).
-      sent_.push_back(Sent{server, id.value_or(0)});
-      nextSend_ = sent_.size() < schedule_.size() ? start_ + schedule_[sent_.size()] : deadline_;
+      Sent& record = sent_[sentCount_++];
+      record = Sent{server, id.value_or(0)};
+      nextSend_ = sentCount_ < plan_.Count ? start_ + plan_.Offset(sentCount_) : deadline_;
       const SOCKET socket = SocketFor(endpoint.Address.ss_family);
       bool delivered = false;
       if (id && socket != INVALID_SOCKET) {
@@ -341,8 +371,7 @@ class UdpExchange {
       if (delivered) {
         ++delivered_;
       } else {
-        sent_.back().Id = 0;  // nothing went out with it: no reply can carry it
-        sent_.back().Server = servers_.size();
+        record.Server = servers_.size();  // nothing went out: no reply can match it
         nextSend_ = std::min(nextSend_, ::GetTickCount64());
       }
     }
@@ -369,7 +398,8 @@ class UdpExchange {
       return Received::Nothing;
     }
     const vbDNS::PacketView datagram(buffer_.data(), static_cast<std::size_t>(received));
-    for (const Sent& sent : sent_) {
+    for (std::size_t k = 0; k < sentCount_; ++k) {
+      const Sent& sent = sent_[k];
       if (sent.Server < servers_.size() && FromServer(from, servers_[sent.Server]) &&
           vbDNS::ReplyMatchesQuery(datagram, sent.Id, question_)) {
         reply_.emplace(datagram.begin(), datagram.end());
@@ -413,14 +443,15 @@ class UdpExchange {
   const std::vector<ServerEndpoint>& servers_;
   const vbDNS::DNSQuestion& question_;
   vbDNS::Packet datagram_;
-  const std::vector<DWORD> schedule_;
+  const SendPlan plan_;
   ULONGLONG start_;
   const ULONGLONG deadline_;
   ULONGLONG nextSend_ = 0;
   std::vector<std::uint8_t> buffer_;
   std::array<unique_socket, 2> sockets_;  // IPv4, IPv6
   unique_wsaevent readable_;
-  std::vector<Sent> sent_;
+  std::array<Sent, MAX_SENDS> sent_{};
+  std::size_t sentCount_ = 0;
   std::size_t delivered_ = 0;
   std::optional<vbDNS::Packet> reply_;
   std::size_t replyServer_ = 0;
@@ -461,24 +492,17 @@ std::optional<ServerEndpoint> ResolveServer(std::wstring_view server) {
 }
 
 std::vector<DWORD> SendSchedule(DWORD timeoutMs) {
-  std::vector<DWORD> offsets{0};
-  const ULONGLONG first = std::max<ULONGLONG>(1, std::min<ULONGLONG>(FIRST_RESEND_MS, timeoutMs / 4));
-  for (ULONGLONG interval = first, at = first; at < timeoutMs; interval *= 2, at += interval) {
-    offsets.push_back(static_cast<DWORD>(at));
-  }
+  const SendPlan plan = PlanSends(timeoutMs);
+  std::vector<DWORD> offsets;
+  for (std::size_t k = 0; k < plan.Count; ++k) offsets.push_back(static_cast<DWORD>(plan.Offset(k)));
   return offsets;
 }
 
 std::vector<std::wstring_view> SplitServerList(std::wstring_view servers) {
-  constexpr std::wstring_view SEPARATORS = L",; \t\r\n";
   std::vector<std::wstring_view> entries;
-  std::size_t at = 0;
-  while (at < servers.size()) {
-    const std::size_t begin = servers.find_first_not_of(SEPARATORS, at);
-    if (begin == std::wstring_view::npos) break;
-    const std::size_t end = std::min(servers.find_first_of(SEPARATORS, begin), servers.size());
-    entries.push_back(servers.substr(begin, end - begin));
-    at = end;
+  while (!servers.empty()) {
+    const std::wstring_view entry = NextServerEntry(servers);
+    if (!entry.empty()) entries.push_back(entry);
   }
   return entries;
 }
@@ -489,7 +513,9 @@ std::optional<vbDNS::Packet> ExchangeQuery(const vbDNS::DNSQuery& query, std::ws
   // Every entry is resolved before the first send (a host name through the
   // system, inside the time-out); those that cannot be used drop out.
   std::vector<ServerEndpoint> endpoints;
-  for (const std::wstring_view entry : SplitServerList(servers)) {
+  for (std::wstring_view rest = servers; !rest.empty();) {
+    const std::wstring_view entry = NextServerEntry(rest);
+    if (entry.empty()) continue;
     if (::GetTickCount64() >= start + timeoutMs) break;
     if (std::optional<ServerEndpoint> endpoint = ResolveServer(entry)) endpoints.push_back(*endpoint);
   }
