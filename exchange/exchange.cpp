@@ -1,6 +1,7 @@
 #include "exchange.h"
 
 #include <algorithm>
+#include <array>
 #include <climits>
 #include <cstdint>
 #include <cstring>
@@ -22,6 +23,13 @@ constexpr std::uint16_t DNS_PORT = 53;
 constexpr std::size_t RECEIVE_BUFFER_SIZE = 65536;
 // Datagrams read before the wait when some are queued right after the send.
 constexpr int FAST_PATH_DATAGRAMS = 4;
+// Datagrams read per wake of the wait before the deadline is judged and the
+// thread's messages are dispatched.
+constexpr int DATAGRAMS_PER_WAKE = 32;
+// The first resend comes after min(FIRST_RESEND_MS, time-out / 4).
+constexpr ULONGLONG FIRST_RESEND_MS = 1000;
+// The largest DNS message: TCP carries its length in two octets.
+constexpr std::size_t MAX_TCP_MESSAGE = 65535;
 
 std::optional<std::uint16_t> ParsePort(std::wstring_view text) {
   if (text.empty() || text.size() > 5) return std::nullopt;
@@ -106,82 +114,348 @@ bool FromServer(const sockaddr_storage& from, const ServerEndpoint& server) {
   return false;
 }
 
-// One exchange's socket, what went out on it and where replies must come from.
-struct PendingQuery {
-  SOCKET Socket;
-  const ServerEndpoint& Server;
-  std::uint16_t Id;
-  const vbDNS::DNSQuestion& Question;
-  std::vector<std::uint8_t>& Buffer;
+// The send schedule without a list: the first resend interval and the number
+// of sends; send k goes First * (2^k - 1) ms after the first.
+struct SendPlan {
+  ULONGLONG First;
+  std::size_t Count;
+  ULONGLONG Offset(std::size_t k) const { return First * ((ULONGLONG{1} << k) - 1); }
 };
 
-// One datagram off the socket, judged: the reply (RFC 5452 section 9), a
-// datagram to drop, or nothing to read now.
-enum class Received { Reply, Dropped, Nothing };
-Received ReceiveOne(const PendingQuery& pending, std::optional<vbDNS::Packet>& reply) {
-  sockaddr_storage from{};
-  int fromLength = sizeof from;
-  const int received = ::recvfrom(pending.Socket, reinterpret_cast<char*>(pending.Buffer.data()),
-                                  static_cast<int>(pending.Buffer.size()), 0, reinterpret_cast<sockaddr*>(&from),
-                                  &fromLength);
-  if (received == SOCKET_ERROR) {
-    const int error = ::WSAGetLastError();
-    // An ICMP port unreachable for our query shows on Windows as
-    // WSAECONNRESET at the next receive; the server may still answer later.
-    if (error == WSAECONNRESET || error == WSAEMSGSIZE) return Received::Dropped;
-    // WSAEWOULDBLOCK: nothing more queued. Any other error: the wait goes on
-    // until a new datagram or the deadline.
-    return Received::Nothing;
-  }
-  const vbDNS::PacketView datagram(pending.Buffer.data(), static_cast<std::size_t>(received));
-  if (!FromServer(from, pending.Server) || !vbDNS::ReplyMatchesQuery(datagram, pending.Id, pending.Question)) {
-    return Received::Dropped;
-  }
-  reply.emplace(datagram.begin(), datagram.end());
-  return Received::Reply;
+// At most 23 sends: the intervals start at 1000 ms once the time-out reaches
+// 4000 ms (fewer sends below), and 1000 * (2^23 - 1) ms is past any DWORD.
+constexpr std::size_t MAX_SENDS = 24;
+
+SendPlan PlanSends(DWORD timeoutMs) {
+  SendPlan plan{std::max<ULONGLONG>(1, std::min<ULONGLONG>(FIRST_RESEND_MS, timeoutMs / 4)), 1};
+  while (plan.Count < MAX_SENDS && plan.Offset(plan.Count) < timeoutMs) ++plan.Count;
+  return plan;
 }
 
-// Reads every queued datagram until the reply turns up; others are dropped.
-// nullopt when the queue is empty without a reply.
-std::optional<vbDNS::Packet> TakeReply(const PendingQuery& pending) {
-  std::optional<vbDNS::Packet> reply;
-  while (ReceiveOne(pending, reply) == Received::Dropped) {
-  }
-  return reply;
+// The next entry of a server list, taken off the front of `rest`; empty when
+// none is left.
+std::wstring_view NextServerEntry(std::wstring_view& rest) {
+  constexpr std::wstring_view SEPARATORS = L",; \t\r\n";
+  const std::size_t begin = std::min(rest.find_first_not_of(SEPARATORS), rest.size());
+  const std::size_t end = std::min(rest.find_first_of(SEPARATORS, begin), rest.size());
+  const std::wstring_view entry = rest.substr(begin, end - begin);
+  rest.remove_prefix(end);
+  return entry;
 }
 
-// Sleeps until a datagram, a message for the thread or the deadline, whichever
-// comes first, and dispatches the messages. The datagram queue is read before
-// the deadline is judged, so a reply that arrived in time while a nested call
-// kept this wait from running is still taken.
-std::optional<vbDNS::Packet> AwaitReply(const PendingQuery& pending, WSAEVENT readable, ULONGLONG deadline) {
-  bool pumping = true;
+// One send of the exchange: to which server, with which ID.
+struct Sent {
+  std::size_t Server;
+  std::uint16_t Id;
+};
+
+enum class Woken { Signalled, Time, Failed };
+
+// Sleeps until `event` is signalled or the tick count reaches `until`,
+// dispatching the thread's messages meanwhile (until a WM_QUIT turns `pumping`
+// off). With no time left the event is still looked at once, so that what
+// arrived while a nested call kept this wait from running is not lost.
+Woken SleepUntil(WSAEVENT event, ULONGLONG until, bool& pumping) {
   for (;;) {
     const ULONGLONG now = ::GetTickCount64();
-    const DWORD remaining = now >= deadline ? 0 : static_cast<DWORD>(deadline - now);
+    const DWORD remaining = now >= until ? 0 : static_cast<DWORD>(std::min<ULONGLONG>(until - now, INFINITE - 1));
     const bool withMessages = pumping && remaining > 0;
-    const DWORD woken = withMessages ? ::MsgWaitForMultipleObjectsEx(1, &readable, remaining, QS_ALLINPUT,
+    const DWORD woken = withMessages ? ::MsgWaitForMultipleObjectsEx(1, &event, remaining, QS_ALLINPUT,
                                                                      MWMO_INPUTAVAILABLE)
-                                     : ::WaitForSingleObject(readable, remaining);
-    if (woken == WAIT_OBJECT_0) {
-      // Usually the first datagram is the reply, and the event dies with the
-      // exchange. Otherwise the queue is empty now: clear the signal, then read
-      // once more, as a datagram that came just before the clearing has
-      // signalled already and would not signal again until a receive re-arms
-      // FD_READ.
-      if (std::optional<vbDNS::Packet> reply = TakeReply(pending)) return reply;
-      ::WSAResetEvent(readable);
-      if (std::optional<vbDNS::Packet> reply = TakeReply(pending)) return reply;
-      if (remaining == 0) return std::nullopt;
-      // A stream of stray datagrams must not hold up the thread's messages.
-      if (pumping && PumpMessages() == PumpResult::Quit) pumping = false;
-    } else if (withMessages && woken == WAIT_OBJECT_0 + 1) {
+                                     : ::WaitForSingleObject(event, remaining);
+    if (woken == WAIT_OBJECT_0) return Woken::Signalled;
+    if (withMessages && woken == WAIT_OBJECT_0 + 1) {
       if (PumpMessages() == PumpResult::Quit) pumping = false;
-    } else {
-      return std::nullopt;  // the deadline, or a wait that cannot be done
+      continue;
     }
+    return woken == WAIT_TIMEOUT ? Woken::Time : Woken::Failed;
   }
 }
+
+// The question of `datagram` asked again over TCP of `server` (RFC 7766): a
+// fresh connection and a fresh ID, the message behind its two-octet length,
+// the reply read whole however it is cut into segments, and the same checks as
+// for a datagram. Everything is non-blocking and waited for with the thread's
+// messages flowing, until `deadline`. nullopt when the connection is refused,
+// reset or closed early, the reply is short or does not match, or time runs out.
+std::optional<vbDNS::Packet> AskOverTcp(const vbDNS::Packet& datagram, const ServerEndpoint& server,
+                                        const vbDNS::DNSQuestion& question, ULONGLONG deadline, bool& pumping) {
+  if (datagram.size() < vbDNS::HEADER_SIZE || datagram.size() > MAX_TCP_MESSAGE) return std::nullopt;
+  if (::GetTickCount64() >= deadline) return std::nullopt;
+  const std::optional<std::uint16_t> id = Random16();
+  if (!id) return std::nullopt;
+  std::vector<std::uint8_t> out;
+  out.reserve(2 + datagram.size());
+  out.push_back(static_cast<std::uint8_t>(datagram.size() >> 8));
+  out.push_back(static_cast<std::uint8_t>(datagram.size() & 0xFF));
+  out.insert(out.end(), datagram.begin(), datagram.end());
+  out[2] = static_cast<std::uint8_t>(*id >> 8);
+  out[3] = static_cast<std::uint8_t>(*id & 0xFF);
+
+  const unique_socket socket(::socket(server.Address.ss_family, SOCK_STREAM, IPPROTO_TCP));
+  const unique_wsaevent event(::WSACreateEvent());
+  if (!socket || !event) return std::nullopt;
+  // Makes the socket non-blocking: the connect below returns at once.
+  if (::WSAEventSelect(socket.get(), event.get(), FD_CONNECT | FD_WRITE | FD_READ | FD_CLOSE) != 0) {
+    return std::nullopt;
+  }
+  bool connected = false;
+  if (::connect(socket.get(), reinterpret_cast<const sockaddr*>(&server.Address), server.Length) == 0) {
+    connected = true;
+  } else if (::WSAGetLastError() != WSAEWOULDBLOCK) {
+    return std::nullopt;
+  }
+
+  std::size_t written = 0;
+  std::vector<std::uint8_t> in(2 + MAX_TCP_MESSAGE);
+  std::size_t have = 0;
+  for (;;) {
+    if (SleepUntil(event.get(), deadline, pumping) != Woken::Signalled) return std::nullopt;
+    WSANETWORKEVENTS events{};
+    if (::WSAEnumNetworkEvents(socket.get(), event.get(), &events) != 0) return std::nullopt;
+    if (events.lNetworkEvents & FD_CONNECT) {
+      if (events.iErrorCode[FD_CONNECT_BIT] != 0) return std::nullopt;
+      connected = true;
+    }
+    while (connected && written < out.size()) {
+      const int sent = ::send(socket.get(), reinterpret_cast<const char*>(out.data() + written),
+                              static_cast<int>(out.size() - written), 0);
+      if (sent == SOCKET_ERROR) {
+        if (::WSAGetLastError() != WSAEWOULDBLOCK) return std::nullopt;
+        break;  // FD_WRITE tells when there is room again
+      }
+      written += static_cast<std::size_t>(sent);
+    }
+    bool closed = false;
+    if (events.lNetworkEvents & (FD_READ | FD_CLOSE)) {
+      // Reads what is there, up to the end of the one message expected.
+      for (;;) {
+        const std::size_t wanted = have < 2 ? 2 : 2 + (static_cast<std::size_t>(in[0]) << 8 | in[1]);
+        if (have >= wanted) break;
+        const int received = ::recv(socket.get(), reinterpret_cast<char*>(in.data() + have),
+                                    static_cast<int>(wanted - have), 0);
+        if (received == 0) {
+          closed = true;
+          break;
+        }
+        if (received == SOCKET_ERROR) {
+          if (::WSAGetLastError() != WSAEWOULDBLOCK) return std::nullopt;
+          break;
+        }
+        have += static_cast<std::size_t>(received);
+      }
+    }
+    if (have >= 2) {
+      const std::size_t length = static_cast<std::size_t>(in[0]) << 8 | in[1];
+      if (length < vbDNS::HEADER_SIZE) return std::nullopt;
+      if (have >= 2 + length) {
+        const vbDNS::PacketView reply(in.data() + 2, length);
+        if (!vbDNS::ReplyMatchesQuery(reply, *id, question)) return std::nullopt;
+        return vbDNS::Packet(reply.begin(), reply.end());
+      }
+    }
+    if (closed || (events.lNetworkEvents & FD_CLOSE)) return std::nullopt;  // closed before the whole reply
+    if (::GetTickCount64() >= deadline) return std::nullopt;
+  }
+}
+
+// One UDP exchange: its sockets (one per address family, made at the first send
+// to that family), what went out on them, and the wait for the reply.
+class UdpExchange {
+ public:
+  UdpExchange(const std::vector<ServerEndpoint>& servers, const vbDNS::DNSQuestion& question, vbDNS::Packet datagram,
+              DWORD timeoutMs, ULONGLONG start)
+      : servers_(servers), question_(question), datagram_(std::move(datagram)), plan_(PlanSends(timeoutMs)),
+        start_(start), deadline_(start + timeoutMs) {}
+
+  std::optional<vbDNS::Packet> Run() {
+    bool pumping = true;
+    SendDue();
+    // Made while the first query is on its way, not before it goes.
+    buffer_.resize(RECEIVE_BUFFER_SIZE);
+    // A server close by has often answered by now: what is queued already is
+    // read while the socket still blocks (FIONREAD says a read will not wait),
+    // and the event, its selection and the wait are spared. Under Wine each of
+    // those is a round trip to the Wine server. A bounded number of datagrams,
+    // so that a stream of strays cannot hold the thread here.
+    for (unique_socket& socket : sockets_) {
+      if (!socket) continue;
+      for (int read = 0; read < FAST_PATH_DATAGRAMS; ++read) {
+        u_long queued = 0;
+        if (::ioctlsocket(socket.get(), FIONREAD, &queued) != 0 || queued == 0) break;
+        const Received received = ReceiveOne(socket.get());
+        if (received == Received::Reply) return Finish(pumping);
+        if (received == Received::Nothing) break;
+      }
+    }
+    if (delivered_ == 0 && sentCount_ == plan_.Count) return std::nullopt;  // nothing could be sent
+    // Also makes the sockets non-blocking, so that reading stops at an empty
+    // queue; a datagram queued before this signals the event at once.
+    readable_.reset(::WSACreateEvent());
+    if (!readable_) return std::nullopt;
+    for (unique_socket& socket : sockets_) {
+      if (socket && ::WSAEventSelect(socket.get(), readable_.get(), FD_READ) != 0) return std::nullopt;
+    }
+    for (;;) {
+      SendDue();
+      if (delivered_ == 0 && sentCount_ == plan_.Count) return std::nullopt;
+      const ULONGLONG until = sentCount_ < plan_.Count ? std::min(nextSend_, deadline_) : deadline_;
+      const Woken woken = SleepUntil(readable_.get(), until, pumping);
+      if (woken == Woken::Failed) return std::nullopt;
+      if (woken == Woken::Signalled) {
+        // At most DATAGRAMS_PER_WAKE datagrams, then the deadline and the
+        // thread's messages: a flood of strays cannot hold the wait. When the
+        // queue ran dry, the signal is cleared and the queue read once more, as
+        // a datagram that came just before the clearing has signalled already
+        // and would not signal again until a receive re-arms FD_READ.
+        Batch batch = ReadBatch();
+        if (batch == Batch::Reply) return Finish(pumping);
+        if (batch == Batch::Drained) {
+          ::WSAResetEvent(readable_.get());
+          batch = ReadBatch();
+          if (batch == Batch::Reply) return Finish(pumping);
+          if (batch == Batch::Full) ::WSASetEvent(readable_.get());
+        }
+        if (::GetTickCount64() >= deadline_) return std::nullopt;
+        if (pumping && PumpMessages() == PumpResult::Quit) pumping = false;
+      } else if (::GetTickCount64() >= deadline_) {
+        return std::nullopt;
+      }
+    }
+  }
+
+ private:
+  // A datagram off a socket, judged: the reply (RFC 5452 section 9), a datagram
+  // to drop, or nothing to read now.
+  enum class Received { Reply, Dropped, Nothing };
+  enum class Batch { Reply, Drained, Full };
+
+  SOCKET SocketFor(int family) {
+    unique_socket& socket = sockets_[family == AF_INET6 ? 1 : 0];
+    if (!socket) {
+      // A socket of its own, on a port the system picks at the first send:
+      // nothing of an earlier exchange, or of one running around this one, can
+      // reach it.
+      socket.reset(::socket(family, SOCK_DGRAM, IPPROTO_UDP));
+      if (socket && readable_ && ::WSAEventSelect(socket.get(), readable_.get(), FD_READ) != 0) socket.reset();
+    }
+    return socket ? socket.get() : INVALID_SOCKET;
+  }
+
+  // Sends every send that is due now. A send that cannot be made lets the next
+  // one go at once.
+  void SendDue() {
+    // The schedule counts from the first send: the resolution of server names
+    // may have taken part of the time-out, and the sends it missed are not
+    // made up in a burst. Sends that would fall after the deadline never go.
+    if (sentCount_ == 0) start_ = ::GetTickCount64();
+    while (sentCount_ < plan_.Count && ::GetTickCount64() >= nextSend_) {
+      const std::size_t server = sentCount_ % servers_.size();
+      const ServerEndpoint& endpoint = servers_[server];
+      const std::optional<std::uint16_t> id = Random16();
+      // The record keeps QUERY_ID; the wire carries a fresh unpredictable ID
+      // (RFC 5452 section 9.2).
+      Sent& record = sent_[sentCount_++];
+      record = Sent{server, id.value_or(0)};
+      nextSend_ = sentCount_ < plan_.Count ? start_ + plan_.Offset(sentCount_) : deadline_;
+      const SOCKET socket = SocketFor(endpoint.Address.ss_family);
+      bool delivered = false;
+      if (id && socket != INVALID_SOCKET) {
+        datagram_[0] = static_cast<std::uint8_t>(*id >> 8);
+        datagram_[1] = static_cast<std::uint8_t>(*id & 0xFF);
+        const int sent = ::sendto(socket, reinterpret_cast<const char*>(datagram_.data()),
+                                  static_cast<int>(datagram_.size()), 0,
+                                  reinterpret_cast<const sockaddr*>(&endpoint.Address), endpoint.Length);
+        delivered = sent == static_cast<int>(datagram_.size());
+      }
+      if (delivered) {
+        ++delivered_;
+      } else {
+        record.Server = servers_.size();  // nothing went out: no reply can match it
+        nextSend_ = std::min(nextSend_, ::GetTickCount64());
+      }
+    }
+  }
+
+  Received ReceiveOne(SOCKET socket) {
+    sockaddr_storage from{};
+    int fromLength = sizeof from;
+    const int received = ::recvfrom(socket, reinterpret_cast<char*>(buffer_.data()), static_cast<int>(buffer_.size()),
+                                    0, reinterpret_cast<sockaddr*>(&from), &fromLength);
+    if (received == SOCKET_ERROR) {
+      const int error = ::WSAGetLastError();
+      // An ICMP port unreachable for one of our sends shows on Windows as
+      // WSAECONNRESET at the next receive: that server is not listening, so
+      // the next send goes at once rather than after the interval. Another
+      // server, or this one later, may still answer.
+      if (error == WSAECONNRESET) {
+        nextSend_ = std::min(nextSend_, ::GetTickCount64());
+        return Received::Dropped;
+      }
+      if (error == WSAEMSGSIZE) return Received::Dropped;
+      // WSAEWOULDBLOCK: nothing more queued. Any other error: the wait goes on
+      // until a new datagram or the deadline.
+      return Received::Nothing;
+    }
+    const vbDNS::PacketView datagram(buffer_.data(), static_cast<std::size_t>(received));
+    for (std::size_t k = 0; k < sentCount_; ++k) {
+      const Sent& sent = sent_[k];
+      if (sent.Server < servers_.size() && FromServer(from, servers_[sent.Server]) &&
+          vbDNS::ReplyMatchesQuery(datagram, sent.Id, question_)) {
+        reply_.emplace(datagram.begin(), datagram.end());
+        replyServer_ = sent.Server;
+        return Received::Reply;
+      }
+    }
+    return Received::Dropped;
+  }
+
+  Batch ReadBatch() {
+    int budget = DATAGRAMS_PER_WAKE;
+    bool full = false;
+    for (unique_socket& socket : sockets_) {
+      if (!socket) continue;
+      for (;;) {
+        if (budget == 0) {
+          full = true;
+          break;
+        }
+        --budget;
+        const Received received = ReceiveOne(socket.get());
+        if (received == Received::Reply) return Batch::Reply;
+        if (received == Received::Nothing) break;
+      }
+    }
+    return full ? Batch::Full : Batch::Drained;
+  }
+
+  // The reply, or its TCP replacement when it was truncated.
+  std::optional<vbDNS::Packet> Finish(bool& pumping) {
+    if ((*reply_)[2] & vbDNS::FLAG_TC) {
+      if (std::optional<vbDNS::Packet> whole =
+              AskOverTcp(datagram_, servers_[replyServer_], question_, deadline_, pumping)) {
+        return whole;
+      }
+    }
+    return std::move(reply_);
+  }
+
+  const std::vector<ServerEndpoint>& servers_;
+  const vbDNS::DNSQuestion& question_;
+  vbDNS::Packet datagram_;
+  const SendPlan plan_;
+  ULONGLONG start_;
+  const ULONGLONG deadline_;
+  ULONGLONG nextSend_ = 0;
+  std::vector<std::uint8_t> buffer_;
+  std::array<unique_socket, 2> sockets_;  // IPv4, IPv6
+  unique_wsaevent readable_;
+  std::array<Sent, MAX_SENDS> sent_{};
+  std::size_t sentCount_ = 0;
+  std::size_t delivered_ = 0;
+  std::optional<vbDNS::Packet> reply_;
+  std::size_t replyServer_ = 0;
+};
 
 }  // namespace
 
@@ -217,51 +491,40 @@ std::optional<ServerEndpoint> ResolveServer(std::wstring_view server) {
   return SystemEndpoint(hostText, port, bracketed);
 }
 
-std::optional<vbDNS::Packet> ExchangeQuery(const vbDNS::DNSQuery& query, std::wstring_view server, DWORD timeoutMs) {
-  const ULONGLONG deadline = ::GetTickCount64() + timeoutMs;
-  if (!EnsureWinsock()) return std::nullopt;
-  const std::optional<ServerEndpoint> endpoint = ResolveServer(server);
-  if (!endpoint) return std::nullopt;
-  const std::optional<std::uint16_t> id = Random16();
-  if (!id) return std::nullopt;
+std::vector<DWORD> SendSchedule(DWORD timeoutMs) {
+  const SendPlan plan = PlanSends(timeoutMs);
+  std::vector<DWORD> offsets;
+  for (std::size_t k = 0; k < plan.Count; ++k) offsets.push_back(static_cast<DWORD>(plan.Offset(k)));
+  return offsets;
+}
 
-  // The record keeps QUERY_ID; the wire carries a fresh unpredictable ID
-  // (RFC 5452 section 9.2).
-  vbDNS::Packet datagram = vbDNS::EncodeQuery(query);
-  if (datagram.size() < vbDNS::HEADER_SIZE || datagram.size() > RECEIVE_BUFFER_SIZE) return std::nullopt;
-  datagram[0] = static_cast<std::uint8_t>(*id >> 8);
-  datagram[1] = static_cast<std::uint8_t>(*id & 0xFF);
-
-  // A socket of its own, on a port the system picks at the send: nothing of an
-  // earlier exchange, or of one running around this one, can reach it.
-  const unique_socket socket(::socket(endpoint->Address.ss_family, SOCK_DGRAM, IPPROTO_UDP));
-  if (!socket) return std::nullopt;
-  const int sent = ::sendto(socket.get(), reinterpret_cast<const char*>(datagram.data()),
-                            static_cast<int>(datagram.size()), 0,
-                            reinterpret_cast<const sockaddr*>(&endpoint->Address), endpoint->Length);
-  if (sent != static_cast<int>(datagram.size())) return std::nullopt;
-
-  std::vector<std::uint8_t> buffer(RECEIVE_BUFFER_SIZE);
-  const PendingQuery pending{socket.get(), *endpoint, *id, query.Question, buffer};
-  // A server close by has often answered by now: what is queued already is
-  // read while the socket still blocks (FIONREAD says a read will not wait),
-  // and the event, its selection and the wait are spared. Under Wine each of
-  // those is a round trip to the Wine server. A bounded number of datagrams,
-  // so that a stream of strays cannot hold the thread here.
-  for (int read = 0; read < FAST_PATH_DATAGRAMS; ++read) {
-    u_long queued = 0;
-    if (::ioctlsocket(socket.get(), FIONREAD, &queued) != 0 || queued == 0) break;
-    std::optional<vbDNS::Packet> reply;
-    const Received received = ReceiveOne(pending, reply);
-    if (received == Received::Reply) return reply;
-    if (received == Received::Nothing) break;
+std::vector<std::wstring_view> SplitServerList(std::wstring_view servers) {
+  std::vector<std::wstring_view> entries;
+  while (!servers.empty()) {
+    const std::wstring_view entry = NextServerEntry(servers);
+    if (!entry.empty()) entries.push_back(entry);
   }
-  // Also makes the socket non-blocking, so that reading drains the queue; a
-  // datagram queued before this signals the event at once.
-  const unique_wsaevent readable(::WSACreateEvent());
-  if (!readable) return std::nullopt;
-  if (::WSAEventSelect(socket.get(), readable.get(), FD_READ) != 0) return std::nullopt;
-  return AwaitReply(pending, readable.get(), deadline);
+  return entries;
+}
+
+std::optional<vbDNS::Packet> ExchangeQuery(const vbDNS::DNSQuery& query, std::wstring_view servers, DWORD timeoutMs) {
+  const ULONGLONG start = ::GetTickCount64();
+  if (!EnsureWinsock()) return std::nullopt;
+  // Every entry is resolved before the first send (a host name through the
+  // system, inside the time-out); those that cannot be used drop out.
+  std::vector<ServerEndpoint> endpoints;
+  for (std::wstring_view rest = servers; !rest.empty();) {
+    const std::wstring_view entry = NextServerEntry(rest);
+    if (entry.empty()) continue;
+    if (::GetTickCount64() >= start + timeoutMs) break;
+    if (std::optional<ServerEndpoint> endpoint = ResolveServer(entry)) endpoints.push_back(*endpoint);
+  }
+  if (endpoints.empty()) return std::nullopt;
+
+  vbDNS::Packet datagram = vbDNS::EncodeQuery(query);
+  if (datagram.size() < vbDNS::HEADER_SIZE || datagram.size() > MAX_TCP_MESSAGE) return std::nullopt;
+  UdpExchange exchange(endpoints, query.Question, std::move(datagram), timeoutMs, start);
+  return exchange.Run();
 }
 
 }  // namespace vavizav

@@ -135,8 +135,8 @@ TEST_F(ExchangeTest, SilentServerTimesOutAfterTheTimeOut) {
   EXPECT_FALSE(Exchange(SERVER_ADDRESS, 400));
   const double elapsed = clock.ElapsedMs();
   EXPECT_GE(elapsed, 380.0);
-  EXPECT_LT(elapsed, 400.0 + 5000.0);
-  EXPECT_EQ(Server().Queries().size(), 1u);  // sent once, never again
+  EXPECT_LT(elapsed, 1.2 * 400 + 100);
+  EXPECT_EQ(Server().Queries().size(), 3u);  // at 0, 100 and 300 ms, never after the time-out
 }
 
 TEST_F(ExchangeTest, SilentWaitSleeps) {
@@ -160,7 +160,7 @@ TEST_F(ExchangeTest, SlowReplyCountsOnlyInsideTheTimeOut) {
   clock = Stopwatch();
   EXPECT_FALSE(Exchange(SERVER_ADDRESS, 300));
   EXPECT_GE(clock.ElapsedMs(), 280.0);
-  ::Sleep(500);  // the late reply lands on a closed port, not in the next test
+  ::Sleep(1000);  // the late replies (to the resends too) land on a closed port, not in the next test
 }
 
 TEST_F(ExchangeTest, Ipv6Server) {
