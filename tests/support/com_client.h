@@ -72,27 +72,26 @@ void Configure(Object& object, std::wstring_view server, LONG timeoutMs) {
 }
 
 // Early-bound lookups: the member called directly, then LastError.
+enum class Direction { Forward, Reverse };
 template <typename Object>
-Answer Forward(Object& object, VARIANT& argument) {
+Answer EarlyLookup(Object& object, Direction direction, VARIANT& argument) {
   unique_bstr result;
   Answer answer;
   const Stopwatch clock;
-  answer.Status = object.GetIPFromName(&argument, result.put());
+  answer.Status = direction == Direction::Forward ? object.GetIPFromName(&argument, result.put())
+                                                  : object.GetNameFromIP(&argument, result.put());
   answer.Us = clock.ElapsedUs();
   answer.Result = BstrView(result.get());
   answer.LastError = LastError(object);
   return answer;
 }
 template <typename Object>
+Answer Forward(Object& object, VARIANT& argument) {
+  return EarlyLookup(object, Direction::Forward, argument);
+}
+template <typename Object>
 Answer Reverse(Object& object, VARIANT& argument) {
-  unique_bstr result;
-  Answer answer;
-  const Stopwatch clock;
-  answer.Status = object.GetNameFromIP(&argument, result.put());
-  answer.Us = clock.ElapsedUs();
-  answer.Result = BstrView(result.get());
-  answer.LastError = LastError(object);
-  return answer;
+  return EarlyLookup(object, Direction::Reverse, argument);
 }
 template <typename Object>
 Answer Forward(Object& object, std::wstring_view name) {
