@@ -9,9 +9,9 @@
 namespace vavizav::testing {
 namespace {
 
-Outcome EarlyLookup(_VeviVORIdezaz* object, DISPID member, const wchar_t* argument) {
-  const Answer answer = EarlyLookup(*object, member == DISPID_GET_IP_FROM_NAME ? Direction::Forward : Direction::Reverse,
-                                    *Text(argument));
+Outcome EarlyOutcome(_VeviVORIdezaz* object, DISPID member, const wchar_t* argument) {
+  const Direction direction = member == DISPID_GET_IP_FROM_NAME ? Direction::Forward : Direction::Reverse;
+  const Answer answer = EarlyLookup(*object, direction, *Text(argument));
   EXPECT_EQ(answer.Status, S_OK);
   return {answer.Result, answer.LastError};
 }
@@ -65,7 +65,7 @@ TEST(Dispatch, PropertiesMeetTheFunctionTable) {
   VARIANT value;
   V_VT(&value) = VT_I4;
   V_I4(&value) = 400;
-  EXPECT_EQ(Invoke(dispatch.get(), 0x68030000, DISPATCH_PROPERTYPUT, {value}, nullptr), S_OK);
+  EXPECT_EQ(Invoke(dispatch.get(), 0x68030000, DISPATCH_PROPERTYPUT, {&value}, nullptr), S_OK);
   LONG timeOut = 0;
   object->get_TimeOut(&timeOut);
   EXPECT_EQ(timeOut, 400);
@@ -78,7 +78,7 @@ TEST(Dispatch, PropertiesMeetTheFunctionTable) {
 
   // LastError has no put: the dispatch layer finds no such member.
   unique_variant text = Text(L"forged");
-  EXPECT_EQ(Invoke(dispatch.get(), 0x68030002, DISPATCH_PROPERTYPUT, {*text}, nullptr), DISP_E_MEMBERNOTFOUND);
+  EXPECT_EQ(Invoke(dispatch.get(), 0x68030002, DISPATCH_PROPERTYPUT, {text.get()}, nullptr), DISP_E_MEMBERNOTFOUND);
   EXPECT_EQ(LastError(*object.get()), L"");
 
   unique_variant none;
@@ -91,7 +91,7 @@ TEST(Dispatch, LateAndEarlyBoundLookupsAgree) {
   ASSERT_TRUE(early && late);
   unique_variant server = Text(SERVER);
   ASSERT_EQ(early->put_DNSServer(server.get()), S_OK);
-  ASSERT_EQ(Invoke(late.get(), 0x68030001, DISPATCH_PROPERTYPUT, {*server}, nullptr), S_OK);
+  ASSERT_EQ(Invoke(late.get(), 0x68030001, DISPATCH_PROPERTYPUT, {server.get()}, nullptr), S_OK);
 
   const std::pair<DISPID, const wchar_t*> lookups[] = {
       {0x60030003, L"many.vavizav.test"},
@@ -108,7 +108,7 @@ TEST(Dispatch, LateAndEarlyBoundLookupsAgree) {
   for (size_t i = 0; i < std::size(lookups); ++i) {
     const auto& [member, argument] = lookups[i];
     SCOPED_TRACE(::testing::PrintToString(std::wstring(argument)));
-    EXPECT_EQ(EarlyLookup(early.get(), member, argument), expected[i]);
+    EXPECT_EQ(EarlyOutcome(early.get(), member, argument), expected[i]);
     EXPECT_EQ(LateOutcome(late.get(), member, argument), expected[i]);
   }
 }

@@ -115,7 +115,7 @@ namespace {
 
 Packet ReverseReply(std::uint8_t flags2, std::uint8_t answerCount, std::initializer_list<Packet> answers) {
   Packet reply = Join({Header(answerCount, flags2),  // ID 12345, QR RD, RA + RCODE
-                       Question(Name({"1", "2", "0", "192", "in-addr", "arpa"}), vbDNS::TYPE_PTR)});  // at offset 12
+                       Question(DottedName("1.2.0.192.in-addr.arpa"), vbDNS::TYPE_PTR)});  // at offset 12
   for (const Packet& answer : answers) reply = Join({reply, answer});
   return reply;
 }
@@ -130,7 +130,7 @@ LookupOutcome Reverse(std::u16string_view text, StandInExchange& exchange) {
 }  // namespace
 
 TEST(ReverseLookup, NameOfTheAddress) {
-  StandInExchange exchange(ReverseReply(0x80, 1, {PtrAnswer(Name({"host", "test"}))}));
+  StandInExchange exchange(ReverseReply(0x80, 1, {PtrAnswer(DottedName("host.test"))}));
   EXPECT_EQ(Reverse(u"192.0.2.1", exchange), (LookupOutcome{"host.test", ""}));
   ASSERT_EQ(exchange.sent.size(), 1u);
   EXPECT_EQ(exchange.sent[0].Question.QType, vbDNS::TYPE_PTR);

@@ -8,6 +8,8 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <initializer_list>
+#include <iterator>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -103,13 +105,19 @@ Answer Reverse(Object& object, std::wstring_view address) {
 }
 
 // IDispatch::Invoke with the arguments in call order (Invoke takes them
-// reversed), freeing whatever EXCEPINFO it fills. `elapsedUs`, when given,
-// receives the time of the Invoke call alone.
-inline HRESULT Invoke(IDispatch* object, DISPID member, WORD flags, std::vector<VARIANT> arguments, VARIANT* result,
-                      UINT* argumentError = nullptr, double* elapsedUs = nullptr) {
-  std::reverse(arguments.begin(), arguments.end());
+// reversed), freeing whatever EXCEPINFO it fills. The members' parameters are
+// [in, out]: the type library's Invoke may replace an argument's value, freeing
+// the old one, so each argument is handed over and taken back after the call,
+// never shared as a copy. `elapsedUs`, when given, receives the time of the
+// Invoke call alone.
+inline HRESULT Invoke(IDispatch* object, DISPID member, WORD flags, std::initializer_list<VARIANT*> arguments,
+                      VARIANT* result, UINT* argumentError = nullptr, double* elapsedUs = nullptr) {
+  std::vector<VARIANT> reversed;
+  for (auto argument = std::rbegin(arguments); argument != std::rend(arguments); ++argument) {
+    reversed.push_back(**argument);
+  }
   DISPID put = DISPID_PROPERTYPUT;
-  DISPPARAMS params{arguments.data(), nullptr, static_cast<UINT>(arguments.size()), 0};
+  DISPPARAMS params{reversed.data(), nullptr, static_cast<UINT>(reversed.size()), 0};
   if (flags & (DISPATCH_PROPERTYPUT | DISPATCH_PROPERTYPUTREF)) {
     params.rgdispidNamedArgs = &put;
     params.cNamedArgs = 1;
@@ -120,6 +128,8 @@ inline HRESULT Invoke(IDispatch* object, DISPID member, WORD flags, std::vector<
   const HRESULT hr = object->Invoke(member, IID_NULL, LOCALE_USER_DEFAULT, flags, &params, result, &exception,
                                     argumentError ? argumentError : &error);
   if (elapsedUs) *elapsedUs = clock.ElapsedUs();
+  std::size_t at = reversed.size();
+  for (VARIANT* argument : arguments) *argument = reversed[--at];
   ::SysFreeString(exception.bstrSource);
   ::SysFreeString(exception.bstrDescription);
   ::SysFreeString(exception.bstrHelpFile);
@@ -133,7 +143,7 @@ inline HRESULT Invoke(IDispatch* object, DISPID member, WORD flags, std::vector<
 inline Answer LateLookup(IDispatch* object, DISPID member, VARIANT& argument) {
   Answer answer;
   unique_variant result;
-  answer.Status = Invoke(object, member, DISPATCH_METHOD, {argument}, result.get(), nullptr, &answer.Us);
+  answer.Status = Invoke(object, member, DISPATCH_METHOD, {&argument}, result.get(), nullptr, &answer.Us);
   if (V_VT(result.get()) == VT_BSTR) answer.Result = BstrView(V_BSTR(result.get()));
   else if (SUCCEEDED(answer.Status)) answer.Result = L"<result of type " + std::to_wstring(V_VT(result.get())) + L">";
   unique_variant lastError;

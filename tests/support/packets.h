@@ -4,6 +4,7 @@
 // their replies from these pieces.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <initializer_list>
@@ -21,7 +22,10 @@ inline Packet Join(std::initializer_list<Packet> parts) {
   return joined;
 }
 
-inline Packet U16(std::uint16_t value) { return {static_cast<std::uint8_t>(value >> 8), static_cast<std::uint8_t>(value)}; }
+// A 16-bit field, most significant octet first.
+inline Packet U16(std::uint16_t value) {
+  return {static_cast<std::uint8_t>(value >> 8), static_cast<std::uint8_t>(value)};
+}
 
 // The 12-octet header of a reply to one question with `answers` answers.
 inline Packet Header(std::uint8_t answers, std::uint8_t flags2 = 0x80) {
@@ -42,6 +46,19 @@ inline Packet Name(std::initializer_list<std::string_view> labels) {
   return name;
 }
 
+// The same from dotted text ("host.example"; "" is the root name).
+inline Packet DottedName(std::string_view dotted) {
+  Packet name;
+  while (!dotted.empty()) {
+    const std::size_t dot = std::min(dotted.find('.'), dotted.size());
+    name.push_back(static_cast<std::uint8_t>(dot));
+    name.insert(name.end(), dotted.begin(), dotted.begin() + static_cast<std::ptrdiff_t>(dot));
+    dotted.remove_prefix(std::min(dot + 1, dotted.size()));
+  }
+  name.push_back(0);
+  return name;
+}
+
 // A compression pointer: the two top bits set, then the 14-bit offset.
 inline Packet Pointer(std::size_t offset) {
   return {static_cast<std::uint8_t>(0xC0 | offset >> 8), static_cast<std::uint8_t>(offset & 0xFF)};
@@ -50,11 +67,12 @@ inline Packet Pointer(std::size_t offset) {
 // A question of class IN.
 inline Packet Question(const Packet& name, std::uint16_t type) { return Join({name, U16(type), U16(vbDNS::CLASS_IN)}); }
 
-// A resource record of class IN with TTL 60 around the given owner and data.
-inline Packet Record(const Packet& owner, std::uint16_t type, const Packet& data) {
-  return Join({owner,                                     // owner name
-               U16(type), U16(vbDNS::CLASS_IN),           // type, class
-               {0x00, 0x00, 0x00, 0x3C},                  // TTL 60
+// A resource record of class IN around the given owner and data.
+inline Packet Record(const Packet& owner, std::uint16_t type, const Packet& data, std::uint32_t ttl = 60) {
+  return Join({owner,                                         // owner name
+               U16(type), U16(vbDNS::CLASS_IN),               // type, class
+               U16(static_cast<std::uint16_t>(ttl >> 16)),    // TTL
+               U16(static_cast<std::uint16_t>(ttl)),
                U16(static_cast<std::uint16_t>(data.size())),  // RDLength
                data});
 }
