@@ -13,6 +13,7 @@ Outcome EarlyOutcome(_VeviVORIdezaz* object, DISPID member, const wchar_t* argum
   const Direction direction = member == DISPID_GET_IP_FROM_NAME ? Direction::Forward : Direction::Reverse;
   const Answer answer = EarlyLookup(*object, direction, *Text(argument));
   EXPECT_EQ(answer.Status, S_OK);
+  EXPECT_EQ(answer.LastErrorStatus, S_OK);
   return {answer.Result, answer.LastError};
 }
 
@@ -20,6 +21,8 @@ Outcome LateOutcome(IDispatch* object, DISPID member, const wchar_t* argument) {
   unique_variant value = Text(argument);
   const Answer answer = LateLookup(object, member, *value);
   EXPECT_EQ(answer.Status, S_OK);
+  EXPECT_EQ(answer.ResultType, VT_BSTR);
+  EXPECT_EQ(answer.LastErrorStatus, S_OK);
   return {answer.Result, answer.LastError};
 }
 
@@ -79,7 +82,9 @@ TEST(Dispatch, PropertiesMeetTheFunctionTable) {
   // LastError has no put: the dispatch layer finds no such member.
   unique_variant text = Text(L"forged");
   EXPECT_EQ(Invoke(dispatch.get(), 0x68030002, DISPATCH_PROPERTYPUT, {text.get()}, nullptr), DISP_E_MEMBERNOTFOUND);
-  EXPECT_EQ(LastError(*object.get()), L"");
+  HRESULT lastErrorStatus = E_FAIL;
+  EXPECT_EQ(LastError(*object.get(), &lastErrorStatus), L"");
+  EXPECT_EQ(lastErrorStatus, S_OK);
 
   unique_variant none;
   EXPECT_EQ(Invoke(dispatch.get(), 0x7FFF0000, DISPATCH_PROPERTYGET, {}, none.get()), DISP_E_MEMBERNOTFOUND);

@@ -6,8 +6,7 @@
 #include <windows.h>
 #include <oleauto.h>
 
-#include <algorithm>
-#include <cstdio>
+#include <cwchar>
 #include <initializer_list>
 #include <iterator>
 #include <string>
@@ -52,18 +51,21 @@ inline std::wstring HresultText(HRESULT status) {
 // afterwards, and the time the lookup member alone took.
 struct Answer {
   HRESULT Status = E_FAIL;
+  VARTYPE ResultType = VT_BSTR;  // of the late-bound result
   std::wstring Result;
+  HRESULT LastErrorStatus = E_FAIL;
   std::wstring LastError;  // a text in angle brackets when LastError could not be read
   double Us = 0;
 };
 
 // LastError of the object in-process (VeviVORIdezaz) or through the dual
-// interface (_VeviVORIdezaz).
+// interface (_VeviVORIdezaz); `status`, when given, receives get_LastError's result.
 template <typename Object>
-std::wstring LastError(Object& object) {
+std::wstring LastError(Object& object, HRESULT* status = nullptr) {
   unique_bstr text;
-  const HRESULT status = object.get_LastError(text.put());
-  if (FAILED(status)) return L"<get_LastError failed: " + HresultText(status) + L">";
+  const HRESULT hr = object.get_LastError(text.put());
+  if (status) *status = hr;
+  if (FAILED(hr)) return L"<get_LastError failed: " + HresultText(hr) + L">";
   return std::wstring(BstrView(text.get()));
 }
 
@@ -84,7 +86,7 @@ Answer EarlyLookup(Object& object, Direction direction, VARIANT& argument) {
                                                   : object.GetNameFromIP(&argument, result.put());
   answer.Us = clock.ElapsedUs();
   answer.Result = BstrView(result.get());
-  answer.LastError = LastError(object);
+  answer.LastError = LastError(object, &answer.LastErrorStatus);
   return answer;
 }
 template <typename Object>
@@ -144,13 +146,18 @@ inline Answer LateLookup(IDispatch* object, DISPID member, VARIANT& argument) {
   Answer answer;
   unique_variant result;
   answer.Status = Invoke(object, member, DISPATCH_METHOD, {&argument}, result.get(), nullptr, &answer.Us);
+  answer.ResultType = V_VT(result.get());
   if (V_VT(result.get()) == VT_BSTR) answer.Result = BstrView(V_BSTR(result.get()));
   else if (SUCCEEDED(answer.Status)) answer.Result = L"<result of type " + std::to_wstring(V_VT(result.get())) + L">";
   unique_variant lastError;
-  const HRESULT status = Invoke(object, DISPID_LAST_ERROR, DISPATCH_PROPERTYGET, {}, lastError.get());
-  if (FAILED(status)) answer.LastError = L"<LastError failed: " + HresultText(status) + L">";
-  else if (V_VT(lastError.get()) == VT_BSTR) answer.LastError = BstrView(V_BSTR(lastError.get()));
-  else answer.LastError = L"<LastError of type " + std::to_wstring(V_VT(lastError.get())) + L">";
+  answer.LastErrorStatus = Invoke(object, DISPID_LAST_ERROR, DISPATCH_PROPERTYGET, {}, lastError.get());
+  if (FAILED(answer.LastErrorStatus)) {
+    answer.LastError = L"<LastError failed: " + HresultText(answer.LastErrorStatus) + L">";
+  } else if (V_VT(lastError.get()) == VT_BSTR) {
+    answer.LastError = BstrView(V_BSTR(lastError.get()));
+  } else {
+    answer.LastError = L"<LastError of type " + std::to_wstring(V_VT(lastError.get())) + L">";
+  }
   return answer;
 }
 
