@@ -32,9 +32,12 @@
 #include <string_view>
 #include <vector>
 
+#include "text.h"
 #include "vbdns.h"
 
 namespace {
+
+using vavizav::testing::Hex;
 
 // ---------------------------------------------------------------------------
 // Reply fixtures, as a recursive server sends them. Offsets are from the start
@@ -253,16 +256,6 @@ std::vector<std::uint8_t> LdnsQuery(ldns_rr_type type, const char* name) {
   if (ldns_pkt2wire(&wire, packet, &size) == LDNS_STATUS_OK) out.assign(wire, wire + size);
   std::free(wire);
   ldns_pkt_free(packet);
-  return out;
-}
-
-std::string Hex(const std::vector<std::uint8_t>& bytes) {
-  std::string out;
-  char octet[4];
-  for (const std::uint8_t b : bytes) {
-    std::snprintf(octet, sizeof octet, "%02x", b);
-    out += octet;
-  }
   return out;
 }
 

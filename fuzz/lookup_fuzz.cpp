@@ -8,17 +8,9 @@
 #include <string_view>
 
 #include "lookup.h"
+#include "stand_in_exchange.h"
 
 namespace {
-
-class ReplayExchange final : public vavizav::QueryExchange {
- public:
-  explicit ReplayExchange(vbDNS::PacketView reply) : reply_(reply.begin(), reply.end()) {}
-  std::optional<vbDNS::Packet> Exchange(const vbDNS::DNSQuery&) override { return reply_; }
-
- private:
-  vbDNS::Packet reply_;
-};
 
 void Check(bool condition) {
   if (!condition) std::abort();
@@ -39,7 +31,7 @@ void CheckOutcome(const vavizav::LookupOutcome& outcome, std::string_view unreso
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  ReplayExchange exchange(vbDNS::PacketView(data, size));
+  vavizav::testing::StandInExchange exchange(vbDNS::Packet(data, data + size));
   CheckOutcome(vavizav::ForwardLookup(u"ab.cd", exchange), vavizav::ERROR_UNRESOLVED_NAME, true);
   CheckOutcome(vavizav::ReverseLookup(u"192.0.2.1", exchange), vavizav::ERROR_UNRESOLVED_ADDRESS, false);
   return 0;

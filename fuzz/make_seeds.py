@@ -1,5 +1,11 @@
 #!/usr/bin/env python3
-"""Writes the seed corpus for parse_reply_fuzz: valid replies and a few traps."""
+"""Writes the annotated seeds of the fuzz corpora: valid replies and a few traps.
+
+The C++ tests build their messages with tests/support/packets.h; the seeds stay
+in Python because they are committed data that a script run by hand rewrites
+without a build tree; each is named after what it holds. Both fuzz targets
+start from the same seeds (corpus/lookup holds copies of these files).
+"""
 import pathlib
 import struct
 
@@ -25,7 +31,7 @@ Q_REV = name(b"1", b"2", b"0", b"192", b"in-addr", b"arpa") + b"\0\x0c\0\1"
 A = lambda last: rr(PTR(16), 1, bytes([10, 0, 0, last]))
 
 SEEDS = {
-    "a_worked_example": header(1, 1) + Q_AB_CD + rr(PTR(12), 1, b"\x0a\0\0\1"),
+    "a_one_address": header(1, 1) + Q_AB_CD + rr(PTR(12), 1, b"\x0a\0\0\1"),
     "a_two_addresses": header(1, 2) + Q_WWW + A(1) + A(2),
     "a_cname_then_addresses": header(1, 3) + Q_WWW + rr(PTR(12), 5, PTR(16)) + A(1) + A(2),
     "a_addresses_then_cname": header(1, 2) + Q_WWW + A(1) + rr(PTR(12), 5, PTR(16)),

@@ -1,5 +1,8 @@
-// Shared pieces of wine_bench: the clock, medians, the report lines, the
-// stall guard, the module under test and the baselines it is compared with.
+// What the files of wine_bench share, each declared here and defined in the
+// file named in its section: the clock, medians, report lines and stall guard
+// (report.cpp), the process footprint (footprint.cpp), the module under test
+// (component.cpp) and the baselines it is compared with (bare_exchange.cpp).
+// The sections that measure, and main, are in wine_bench.cpp.
 #pragma once
 
 // clang-format off
@@ -16,7 +19,9 @@
 #include <string>
 #include <vector>
 
+#include "com_client.h"
 #include "handles.h"
+#include "loaded_module.h"
 #include "vavizav.h"
 #include "vbdns.h"
 
@@ -28,7 +33,7 @@ inline constexpr wchar_t FORWARD_ADDRESS[] = L"192.0.2.1";
 inline constexpr wchar_t REVERSE_ADDRESS[] = L"192.0.2.1";
 inline constexpr wchar_t REVERSE_NAME[] = L"one.vavizav.test";
 
-// --- clock and statistics ---------------------------------------------------
+// --- clock and statistics (report.cpp) ----------------------------------------
 
 inline double NowUs() {
   static const double perUs = [] {
@@ -44,14 +49,14 @@ inline double NowUs() {
 double Median(std::vector<double> values);  // NaN for none
 double Percentile(std::vector<double> values, double fraction);
 
-// --- report lines -----------------------------------------------------------
+// --- report lines (report.cpp) ------------------------------------------------
 
 // "key value unit [note]", one a line; n/a for a figure that could not be had.
 void Emit(const std::string& key, double value, const char* unit, const std::string& note = {});
 void EmitNa(const std::string& key, const char* unit, const std::string& reason);
 void Comment(const std::string& text);
 
-// --- stall guard ------------------------------------------------------------
+// --- stall guard (report.cpp) -------------------------------------------------
 
 // Every finished lookup or exchange calls Progress(); when none finishes for
 // STALL_SECONDS the process prints an error line and exits with status 3, so
@@ -60,39 +65,52 @@ inline constexpr int STALL_SECONDS = 15;
 void StartStallGuard();
 void Progress();
 
-// --- the module under test --------------------------------------------------
+// --- process footprint (footprint.cpp) ----------------------------------------
+
+// Under Wine, GetProcessHandleCount gives 0 (a stub), PrivateUsage counts
+// swapped-out memory only, and GetGuiResources fails with
+// ERROR_CALL_NOT_IMPLEMENTED; each figure then comes from a second source,
+// named in the report.
+struct Footprint {
+  double Handles = 0;
+  const char* HandleSource = "GetProcessHandleCount";
+  double PrivateKiB = 0;
+  const char* PrivateSource = "PrivateUsage";
+  double UnixAnonymousKiB = -1;  // RssAnon of the process under Wine
+  double UserObjects = 0;
+  DWORD UserError = 0;  // GetGuiResources' error when it gave 0
+  double Windows = 0;   // top-level and message-only windows of the process, with their children
+};
+Footprint Measure();
+// "KEY GROWTH UNIT from BEFORE to AFTER, NOTE".
+void EmitGrowth(const std::string& key, double before, double after, const char* unit, const std::string& note);
+
+// --- the module under test (component.cpp) ----------------------------------
 
 class Component {
  public:
-  // Loads the module by path and takes its class object; Problem() says why not.
-  explicit Component(const std::wstring& dllPath);
-  const std::string& Problem() const { return problem_; }
+  // Loads the module by path; Problem() says why it cannot make objects.
+  explicit Component(const std::wstring& dllPath) : module_(dllPath.c_str()) {}
+  const std::string& Problem() const { return module_.Problem(); }
   // A new object configured for `server` and `timeoutMs`; empty on failure.
   vavizav::com_ptr<_VeviVORIdezaz> NewObject(const std::wstring& server, LONG timeoutMs) const;
 
  private:
-  HMODULE module_ = nullptr;
-  HRESULT(STDAPICALLTYPE* getClassObject_)(REFCLSID, REFIID, void**) = nullptr;
-  std::string problem_;
+  vavizav::testing::LoadedModule module_;
 };
 
 // One lookup through the function table (early bound) or through
 // IDispatch::Invoke (as a script host calls it): the result text, LastError
 // and the time the lookup member took (reading LastError afterwards excluded).
-struct Outcome {
-  HRESULT Status = E_FAIL;
-  double Us = 0;
-  std::wstring Result;
-  std::wstring LastError;
-};
+using Outcome = vavizav::testing::Answer;
 Outcome EarlyForward(_VeviVORIdezaz* object, VARIANT& name);
 Outcome EarlyReverse(_VeviVORIdezaz* object, VARIANT& address);
 Outcome LateForward(IDispatch* object, VARIANT& name);
 
 // A VT_BSTR variant holding `text`.
-vavizav::unique_variant TextVariant(const wchar_t* text);
+inline vavizav::unique_variant TextVariant(const wchar_t* text) { return vavizav::testing::Text(text); }
 
-// --- baselines --------------------------------------------------------------
+// --- baselines (bare_exchange.cpp) -------------------------------------------
 
 // The same query datagram the object sends for FORWARD_NAME, to one IPv4
 // server, with no event, no message pumping and no parsing: only the socket

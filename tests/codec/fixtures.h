@@ -1,6 +1,7 @@
 // Reply fixtures shared by the codec tests. Each array is annotated with the
 // message offset and field of its octets; malformed cases patch one octet or
-// cut a valid fixture short.
+// cut a valid fixture short. Headers, records and pointers come from the
+// shared packet builder (tests/support/packets.h).
 #pragma once
 
 #include <cstddef>
@@ -10,11 +11,16 @@
 
 #include <gtest/gtest.h>
 
+#include "packets.h"
 #include "vbdns.h"
 
 namespace fixtures {
 
 using vbDNS::Packet;
+using vavizav::packets::Header;
+using vavizav::packets::Join;
+using vavizav::packets::Pointer;
+using vavizav::packets::Record;
 
 inline Packet Patched(Packet packet, std::size_t offset, std::uint8_t value) {
   packet.at(offset) = value;
@@ -24,12 +30,6 @@ inline Packet Patched(Packet packet, std::size_t offset, std::uint8_t value) {
 inline Packet Cut(Packet packet, std::size_t size) {
   packet.resize(size);
   return packet;
-}
-
-inline Packet Join(std::initializer_list<Packet> parts) {
-  Packet joined;
-  for (const Packet& part : parts) joined.insert(joined.end(), part.begin(), part.end());
-  return joined;
 }
 
 // The parsed reply or built query; a refusal fails the test and gives an empty record.
@@ -46,7 +46,8 @@ inline vbDNS::DNSQuery Built(std::uint16_t type, auto name) {
 
 inline std::string Octets(std::initializer_list<std::uint8_t> octets) { return {octets.begin(), octets.end()}; }
 
-// The worked example: A reply for ab.cd, one answer 10.0.0.1 (39 octets).
+// A reply for ab.cd with one answer, 10.0.0.1 (39 octets): the smallest whole
+// answer, which the malformed cases patch and cut.
 inline const Packet kReplyAbCd = {
     0x30, 0x39,                          //  0 ID 12345
     0x81, 0x80,                          //  2 Flags1 QR RD, Flags2 RA
@@ -60,14 +61,6 @@ inline const Packet kReplyAbCd = {
     0x00, 0x04,                          // 33 RDLength 4
     0x0A, 0x00, 0x00, 0x01,              // 35 RData 10.0.0.1
 };
-
-// Header of a reply with one question and `answers` answers.
-inline Packet Header(std::uint8_t answers) {
-  return {0x30, 0x39,                    //  0 ID 12345
-          0x81, 0x80,                    //  2 Flags1 QR RD, Flags2 RA
-          0x00, 0x01, 0x00, answers,     //  4 QDCount 1, ANCount
-          0x00, 0x00, 0x00, 0x00};       //  8 NSCount 0, ARCount 0
-}
 
 // Question for an A query; its answers point at offsets 12 and 16.
 inline const Packet kQuestionWww = {
@@ -93,20 +86,6 @@ inline Packet AnswerA(std::uint8_t last) {
           0x00, 0x01, 0x00, 0x01,        // A IN
           0x00, 0x00, 0x00, 0x3C,        // TTL 60
           0x00, 0x04, 10, 0, 0, last};   // RDLength 4, 10.0.0.last
-}
-
-// Resource record with class IN and TTL 60 around the given owner and data.
-inline Packet Record(const Packet& owner, std::uint16_t type, const Packet& data) {
-  const auto length = static_cast<std::uint16_t>(data.size());
-  return Join({owner,
-               {static_cast<std::uint8_t>(type >> 8), static_cast<std::uint8_t>(type), 0x00, 0x01},
-               {0x00, 0x00, 0x00, 0x3C},
-               {static_cast<std::uint8_t>(length >> 8), static_cast<std::uint8_t>(length)},
-               data});
-}
-
-inline Packet Pointer(std::size_t offset) {
-  return {static_cast<std::uint8_t>(0xC0 | offset >> 8), static_cast<std::uint8_t>(offset & 0xFF)};
 }
 
 inline constexpr std::uint16_t TYPE_TXT = 16;  // never collected: carries raw octets for traps

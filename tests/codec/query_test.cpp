@@ -37,7 +37,7 @@ std::string Labels(std::initializer_list<std::size_t> sizes) {
   return name;
 }
 
-TEST(BuildQuery, WorkedExamplesEncodeExactly) {
+TEST(BuildQuery, ForwardAndReverseQueriesEncodeExactly) {
   EXPECT_EQ(Encoded(TYPE_A, "a.bc"), kQueryABc);
   EXPECT_EQ(Encoded(TYPE_A, "a.bc."), kQueryABc) << "one trailing dot only marks the name fully qualified";
   EXPECT_EQ(EncodeQuery(Built(TYPE_A, u"a.bc")), kQueryABc);

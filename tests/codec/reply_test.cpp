@@ -8,7 +8,7 @@ using namespace fixtures;
 
 namespace {
 
-TEST(ParseReply, WorkedExample) {
+TEST(ParseReply, OneAddressAnswerReadWhole) {
   const auto reply = ParseReply(TYPE_A, kReplyAbCd);
   ASSERT_TRUE(reply);
   EXPECT_EQ(reply->Header, (DNSHeader{12345, 0x81, 0x80, 1, 1, 0, 0}));

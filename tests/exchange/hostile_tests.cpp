@@ -22,6 +22,8 @@
 
 #include "fake_dns_server.h"
 #include "lookup.h"
+#include "packets.h"
+#include "stand_in_exchange.h"
 #include "test_support.h"
 
 namespace vavizav::testing {
@@ -38,34 +40,6 @@ unsigned long Setting(const char* name, unsigned long fallback) {
   const char* text = std::getenv(name);
   return text && *text ? std::strtoul(text, nullptr, 10) : fallback;
 }
-
-std::string Hex(const vbDNS::Packet& bytes) {
-  static const char digits[] = "0123456789abcdef";
-  std::string text;
-  for (const std::uint8_t b : bytes) {
-    text += digits[b >> 4];
-    text += digits[b & 15];
-  }
-  return text;
-}
-
-std::string Narrow(const std::wstring& text) {
-  std::string narrow;
-  for (const wchar_t c : text) narrow += c >= 0x20 && c < 0x7F ? static_cast<char>(c) : '?';
-  return narrow;
-}
-
-// The decisions of a lookup fed `reply` directly, as if the exchange returned it.
-class Replay final : public QueryExchange {
- public:
-  explicit Replay(vbDNS::Packet reply) : reply_(std::move(reply)) {}
-  std::optional<vbDNS::Packet> Exchange(const vbDNS::DNSQuery&) override { return reply_; }
-
- private:
-  vbDNS::Packet reply_;
-};
-
-std::wstring Widen(const std::string& ascii) { return std::wstring(ascii.begin(), ascii.end()); }
 
 // Builds hostile replies from one seeded generator; remembers what it sent.
 class Hostile {
@@ -231,7 +205,8 @@ TEST_F(HostileServer, EveryLookupEndsAsTheDecisionsSayForTheBytesSent) {
       const std::lock_guard lock(shared->Mutex);
       sent = shared->Last;
     }
-    Replay replay(sent);
+    // The decisions of a lookup fed the same reply directly.
+    StandInExchange replay(sent);
     const LookupOutcome expected =
         forward ? ForwardLookup(FORWARD_NAME16, replay) : ReverseLookup(REVERSE_ADDRESS16, replay);
 
@@ -329,8 +304,9 @@ TEST_F(HostileServer, LargestDatagramArrivesWhole) {
     for (std::size_t i = 0; i < addresses; ++i) {
       const std::uint8_t address[] = {10, static_cast<std::uint8_t>(i >> 16), static_cast<std::uint8_t>(i >> 8),
                                       static_cast<std::uint8_t>(i)};
-      reply.insert(reply.end(), {0xC0, 0x0C, 0, 1, 0, 1, 0, 0, 0, 60, 0, 4});
-      reply.insert(reply.end(), std::begin(address), std::end(address));
+      const vbDNS::Packet answer = packets::Record(packets::Pointer(vbDNS::HEADER_SIZE), vbDNS::TYPE_A,
+                                                   vbDNS::Packet(std::begin(address), std::end(address)));
+      reply.insert(reply.end(), answer.begin(), answer.end());
     }
     reply[6] = static_cast<std::uint8_t>(addresses >> 8);
     reply[7] = static_cast<std::uint8_t>(addresses);

@@ -109,14 +109,14 @@ TEST_F(ObjectTest, UnconvertibleArgumentReportsTheConversionAndSendsNothing) {
   VARIANT referenceToNull;
   V_VT(&referenceToNull) = VT_BYREF | VT_VARIANT;
   V_VARIANTREF(&referenceToNull) = null.get();
-  for (auto lookup : {&VeviVORIdezaz::GetIPFromName, &VeviVORIdezaz::GetNameFromIP}) {
+  for (const Direction direction : {Direction::Forward, Direction::Reverse}) {
     for (VARIANT* argument : {null.get(), &referenceToNull}) {
-      const Answer answer = Call(object_, lookup, *argument);
+      const Answer answer = EarlyLookup(object_, direction, *argument);
       EXPECT_EQ(answer.Status, S_OK);
       EXPECT_EQ(answer.Result, L"");
       EXPECT_EQ(answer.LastError, L"Invalid use of Null");
     }
-    EXPECT_EQ(Call(object_, lookup, *Array()).LastError, L"Type mismatch");
+    EXPECT_EQ(EarlyLookup(object_, direction, *Array()).LastError, L"Type mismatch");
   }
   EXPECT_TRUE(Server().Queries().empty());
 }

@@ -1,20 +1,10 @@
-# Sourced by the client test runners: the project's Wine prefix, Windows paths
-# for Unix ones, registration, and the check of a client's summary line.
+# Sourced by the client test runners: the project's Wine prefix, the shared
+# helpers (Windows paths for Unix ones, registration) and the check of a
+# client's summary line.
 _hosting_root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 . "$_hosting_root/scripts/wine-env"
+. "$_hosting_root/scripts/wine-helpers"
 vavizav_wine_prefix || exit 1
-
-# Z: is the whole Unix file system in every Wine prefix.
-winpath() {
-  local path
-  path=$(cd "$(dirname "$1")" && pwd)/$(basename "$1")
-  printf 'Z:%s' "${path//\//\\}"
-}
-
-# Registers the component in this prefix; the clients create it by class name.
-register_component() {
-  wine regsvr32 /s "$(winpath "$1")" || { echo "regsvr32 $1 failed (exit $?)"; return 1; }
-}
 
 # Passes when the output's last line reads "N passed, 0 failed" with N > 0.
 # A script that stopped early (an error, a function Wine's VBScript lacks)

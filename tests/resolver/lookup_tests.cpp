@@ -1,55 +1,41 @@
 // The lookups' decisions against a stand-in exchange that records the query it
-// was given and answers with scripted reply octets.
+// was given and answers with scripted reply octets, built by the shared packet
+// builder.
 #include <gtest/gtest.h>
 
 #include <cstdint>
 #include <initializer_list>
 #include <optional>
-#include <vector>
 
 #include "lookup.h"
+#include "packets.h"
+#include "stand_in_exchange.h"
 
 using vavizav::LookupOutcome;
 using vbDNS::Packet;
+using namespace vavizav::packets;
+using vavizav::testing::StandInExchange;
 
 namespace {
 
-class ScriptedExchange final : public vavizav::QueryExchange {
- public:
-  explicit ScriptedExchange(std::optional<Packet> reply) : reply_(std::move(reply)) {}
-  std::optional<Packet> Exchange(const vbDNS::DNSQuery& query) override {
-    sent.push_back(query);
-    return reply_;
-  }
-  std::vector<vbDNS::DNSQuery> sent;
+// Offset 12: the question's name, right after the header.
+const Packet kQuestionName = Pointer(vbDNS::HEADER_SIZE);
 
- private:
-  std::optional<Packet> reply_;
-};
-
-Packet Bytes(std::initializer_list<std::initializer_list<std::uint8_t>> fields) {
-  Packet out;
-  for (const auto& field : fields) out.insert(out.end(), field.begin(), field.end());
-  return out;
-}
-
-Packet ForwardReply(std::uint8_t flags2, std::uint8_t answerCount, std::initializer_list<std::uint8_t> answers) {
-  return Bytes({
-      {0x30, 0x39, 0x81, flags2},           // ID 12345, QR RD, RA + RCODE
-      {0x00, 0x01, 0x00, answerCount},      // QDCount 1, ANCount
-      {0x00, 0x00, 0x00, 0x00},             // NSCount, ARCount
-      {0x02, 'a', 'b', 0x02, 'c', 'd', 0},  // QName ab.cd (offset 12)
-      {0x00, 0x01, 0x00, 0x01},             // QType A, QClass IN
-      answers,
-  });
+Packet ForwardReply(std::uint8_t flags2, std::uint8_t answerCount, std::initializer_list<Packet> answers) {
+  Packet reply = Join({Header(answerCount, flags2),                 // ID 12345, QR RD, RA + RCODE
+                       Question(Name({"ab", "cd"}), vbDNS::TYPE_A)});  // ab.cd at offset 12
+  for (const Packet& answer : answers) reply = Join({reply, answer});
+  return reply;
 }
 
 // Answer records whose owner is a pointer to the question name at offset 12.
-#define A_ANSWER(a, b, c, d) 0xC0, 0x0C, 0x00, 0x01, 0x00, 0x01, 0x00, 0x00, 0x00, 0x3C, 0x00, 0x04, a, b, c, d
+Packet AAnswer(std::uint8_t a, std::uint8_t b, std::uint8_t c, std::uint8_t d) {
+  return Record(kQuestionName, vbDNS::TYPE_A, {a, b, c, d});
+}
 // CNAME ab.cd -> x.ab.cd: label x, then a pointer to the question name.
-#define CNAME_ANSWER 0xC0, 0x0C, 0x00, 0x05, 0x00, 0x01, 0x00, 0x00, 0x00, 0x3C, 0x00, 0x04, 0x01, 'x', 0xC0, 0x0C
+const Packet kCnameAnswer = Record(kQuestionName, vbDNS::TYPE_CNAME, Join({{1, 'x'}, kQuestionName}));
 
-LookupOutcome Forward(std::u16string_view name, ScriptedExchange& exchange) {
+LookupOutcome Forward(std::u16string_view name, StandInExchange& exchange) {
   return vavizav::ForwardLookup(name, exchange);
 }
 
@@ -60,7 +46,7 @@ const LookupOutcome kTimedOut{"", "DNS Request Timed Out"};
 }  // namespace
 
 TEST(ForwardLookup, AddressesInReplyOrderJoinedByCrLf) {
-  ScriptedExchange exchange(ForwardReply(0x80, 2, {A_ANSWER(192, 0, 2, 1), A_ANSWER(198, 51, 100, 7)}));
+  StandInExchange exchange(ForwardReply(0x80, 2, {AAnswer(192, 0, 2, 1), AAnswer(198, 51, 100, 7)}));
   const LookupOutcome outcome = Forward(u"ab.cd", exchange);
   EXPECT_EQ(outcome, (LookupOutcome{"192.0.2.1\r\n198.51.100.7", ""}));
   EXPECT_EQ(outcome.Result.size(), 23u);
@@ -71,46 +57,46 @@ TEST(ForwardLookup, AddressesInReplyOrderJoinedByCrLf) {
 }
 
 TEST(ForwardLookup, OneAddressHasNoSeparator) {
-  ScriptedExchange exchange(ForwardReply(0x80, 1, {A_ANSWER(10, 0, 0, 1)}));
+  StandInExchange exchange(ForwardReply(0x80, 1, {AAnswer(10, 0, 0, 1)}));
   EXPECT_EQ(Forward(u"ab.cd", exchange), (LookupOutcome{"10.0.0.1", ""}));
 }
 
 TEST(ForwardLookup, CnameChainsAroundAddressesStillSucceed) {
   // A CNAME first, and (the case a last-answer rule got wrong) a CNAME last.
-  ScriptedExchange cnameFirst(ForwardReply(0x80, 3, {CNAME_ANSWER, A_ANSWER(192, 0, 2, 1), A_ANSWER(192, 0, 2, 2)}));
+  StandInExchange cnameFirst(ForwardReply(0x80, 3, {kCnameAnswer, AAnswer(192, 0, 2, 1), AAnswer(192, 0, 2, 2)}));
   EXPECT_EQ(Forward(u"ab.cd", cnameFirst), (LookupOutcome{"192.0.2.1\r\n192.0.2.2", ""}));
-  ScriptedExchange cnameLast(ForwardReply(0x80, 2, {A_ANSWER(192, 0, 2, 1), CNAME_ANSWER}));
+  StandInExchange cnameLast(ForwardReply(0x80, 2, {AAnswer(192, 0, 2, 1), kCnameAnswer}));
   EXPECT_EQ(Forward(u"ab.cd", cnameLast), (LookupOutcome{"192.0.2.1", ""}));
 }
 
 TEST(ForwardLookup, NoAddressIsUnresolved) {
-  ScriptedExchange noAnswers(ForwardReply(0x80, 0, {}));
+  StandInExchange noAnswers(ForwardReply(0x80, 0, {}));
   EXPECT_EQ(Forward(u"ab.cd", noAnswers), kUnresolvedName);
-  ScriptedExchange onlyCname(ForwardReply(0x80, 1, {CNAME_ANSWER}));
+  StandInExchange onlyCname(ForwardReply(0x80, 1, {kCnameAnswer}));
   EXPECT_EQ(Forward(u"ab.cd", onlyCname), kUnresolvedName);
 }
 
 TEST(ForwardLookup, EveryRcodeBitCounts) {
-  ScriptedExchange nameError(ForwardReply(0x83, 0, {}));
+  StandInExchange nameError(ForwardReply(0x83, 0, {}));
   EXPECT_EQ(Forward(u"ab.cd", nameError), kUnresolvedName);
   // RCODE 8 (NOTZONE) has only the fourth bit set; its addresses are not an answer.
-  ScriptedExchange rcode8(ForwardReply(0x88, 1, {A_ANSWER(10, 0, 0, 1)}));
+  StandInExchange rcode8(ForwardReply(0x88, 1, {AAnswer(10, 0, 0, 1)}));
   EXPECT_EQ(Forward(u"ab.cd", rcode8), kUnresolvedName);
 }
 
 TEST(ForwardLookup, SilenceIsATimeOut) {
-  ScriptedExchange silent(std::nullopt);
+  StandInExchange silent(std::nullopt);
   EXPECT_EQ(Forward(u"ab.cd", silent), kTimedOut);
-  ScriptedExchange empty(Packet{});
+  StandInExchange empty(Packet{});
   EXPECT_EQ(Forward(u"ab.cd", empty), kTimedOut);
 }
 
 TEST(ForwardLookup, UnreadableReplyIsUnresolved) {
-  Packet reply = ForwardReply(0x80, 1, {A_ANSWER(10, 0, 0, 1)});
-  ScriptedExchange elevenOctets(Packet(reply.begin(), reply.begin() + 11));
+  Packet reply = ForwardReply(0x80, 1, {AAnswer(10, 0, 0, 1)});
+  StandInExchange elevenOctets(Packet(reply.begin(), reply.begin() + 11));
   EXPECT_EQ(Forward(u"ab.cd", elevenOctets), kUnresolvedName);
   reply.resize(reply.size() - 2);  // the address cut short
-  ScriptedExchange cut(reply);
+  StandInExchange cut(reply);
   EXPECT_EQ(Forward(u"ab.cd", cut), kUnresolvedName);
 }
 
@@ -119,7 +105,7 @@ TEST(ForwardLookup, NamesThatCannotBeQueriedSendNothing) {
   for (std::u16string_view name : {std::u16string_view(u""), std::u16string_view(u".ab"),
                                    std::u16string_view(u"a..b"), std::u16string_view(label64),
                                    std::u16string_view(u"caf\u00e9\u0100.example")}) {
-    ScriptedExchange exchange(ForwardReply(0x80, 1, {A_ANSWER(10, 0, 0, 1)}));
+    StandInExchange exchange(ForwardReply(0x80, 1, {AAnswer(10, 0, 0, 1)}));
     EXPECT_EQ(Forward(name, exchange), kUnresolvedName);
     EXPECT_TRUE(exchange.sent.empty());
   }
@@ -127,29 +113,24 @@ TEST(ForwardLookup, NamesThatCannotBeQueriedSendNothing) {
 
 namespace {
 
-Packet ReverseReply(std::uint8_t flags2, std::uint8_t answerCount, std::initializer_list<std::uint8_t> answers) {
-  return Bytes({
-      {0x30, 0x39, 0x81, flags2},       // ID 12345, QR RD, RA + RCODE
-      {0x00, 0x01, 0x00, answerCount},  // QDCount 1, ANCount
-      {0x00, 0x00, 0x00, 0x00},         // NSCount, ARCount
-      // QName 1.2.0.192.in-addr.arpa (offset 12)
-      {1, '1', 1, '2', 1, '0', 3, '1', '9', '2', 7, 'i', 'n', '-', 'a', 'd', 'd', 'r', 4, 'a', 'r', 'p', 'a', 0},
-      {0x00, 0x0C, 0x00, 0x01},  // QType PTR, QClass IN
-      answers,
-  });
+Packet ReverseReply(std::uint8_t flags2, std::uint8_t answerCount, std::initializer_list<Packet> answers) {
+  Packet reply = Join({Header(answerCount, flags2),  // ID 12345, QR RD, RA + RCODE
+                       Question(DottedName("1.2.0.192.in-addr.arpa"), vbDNS::TYPE_PTR)});  // at offset 12
+  for (const Packet& answer : answers) reply = Join({reply, answer});
+  return reply;
 }
 
-// PTR answers: owner pointer to offset 12, type 12, class IN, TTL 60, then RDLength and data.
-#define PTR_HEAD(rdlength) 0xC0, 0x0C, 0x00, 0x0C, 0x00, 0x01, 0x00, 0x00, 0x00, 0x3C, 0x00, rdlength
+// PTR answers: owner pointer to offset 12, class IN, TTL 60, then the name.
+Packet PtrAnswer(const Packet& name) { return Record(kQuestionName, vbDNS::TYPE_PTR, name); }
 
-LookupOutcome Reverse(std::u16string_view text, ScriptedExchange& exchange) {
+LookupOutcome Reverse(std::u16string_view text, StandInExchange& exchange) {
   return vavizav::ReverseLookup(text, exchange);
 }
 
 }  // namespace
 
 TEST(ReverseLookup, NameOfTheAddress) {
-  ScriptedExchange exchange(ReverseReply(0x80, 1, {PTR_HEAD(11), 4, 'h', 'o', 's', 't', 4, 't', 'e', 's', 't', 0}));
+  StandInExchange exchange(ReverseReply(0x80, 1, {PtrAnswer(DottedName("host.test"))}));
   EXPECT_EQ(Reverse(u"192.0.2.1", exchange), (LookupOutcome{"host.test", ""}));
   ASSERT_EQ(exchange.sent.size(), 1u);
   EXPECT_EQ(exchange.sent[0].Question.QType, vbDNS::TYPE_PTR);
@@ -157,43 +138,43 @@ TEST(ReverseLookup, NameOfTheAddress) {
 }
 
 TEST(ReverseLookup, LastPtrAnswerWins) {
-  ScriptedExchange exchange(ReverseReply(0x80, 2, {PTR_HEAD(3), 1, 'a', 0, PTR_HEAD(3), 1, 'b', 0}));
+  StandInExchange exchange(ReverseReply(0x80, 2, {PtrAnswer(Name({"a"})), PtrAnswer(Name({"b"}))}));
   EXPECT_EQ(Reverse(u"192.0.2.1", exchange), (LookupOutcome{"b", ""}));
 }
 
 TEST(ReverseLookup, ControlCharactersArriveEscaped) {
-  ScriptedExchange exchange(ReverseReply(0x80, 1, {PTR_HEAD(6), 4, 'a', '\r', '\n', '.', 0}));
+  StandInExchange exchange(ReverseReply(0x80, 1, {PtrAnswer(Name({"a\r\n."}))}));
   EXPECT_EQ(Reverse(u"192.0.2.1", exchange), (LookupOutcome{"a\\013\\010\\.", ""}));
 }
 
 TEST(ReverseLookup, NoHostNameIsUnresolved) {
-  ScriptedExchange rootName(ReverseReply(0x80, 1, {PTR_HEAD(1), 0}));
+  StandInExchange rootName(ReverseReply(0x80, 1, {PtrAnswer(Name({}))}));
   EXPECT_EQ(Reverse(u"192.0.2.1", rootName), kUnresolvedAddress);
-  ScriptedExchange noAnswers(ReverseReply(0x80, 0, {}));
+  StandInExchange noAnswers(ReverseReply(0x80, 0, {}));
   EXPECT_EQ(Reverse(u"192.0.2.1", noAnswers), kUnresolvedAddress);
-  ScriptedExchange nameError(ReverseReply(0x83, 0, {}));
+  StandInExchange nameError(ReverseReply(0x83, 0, {}));
   EXPECT_EQ(Reverse(u"192.0.2.1", nameError), kUnresolvedAddress);
-  ScriptedExchange rcode8(ReverseReply(0x88, 1, {PTR_HEAD(3), 1, 'a', 0}));
+  StandInExchange rcode8(ReverseReply(0x88, 1, {PtrAnswer(Name({"a"}))}));
   EXPECT_EQ(Reverse(u"192.0.2.1", rcode8), kUnresolvedAddress);
-  ScriptedExchange tooShort(Packet(11, 0));
+  StandInExchange tooShort(Packet(11, 0));
   EXPECT_EQ(Reverse(u"192.0.2.1", tooShort), kUnresolvedAddress);
 }
 
 TEST(ReverseLookup, SilenceIsATimeOut) {
-  ScriptedExchange silent(std::nullopt);
+  StandInExchange silent(std::nullopt);
   EXPECT_EQ(Reverse(u"192.0.2.1", silent), kTimedOut);
 }
 
 TEST(ReverseLookup, TextThatIsNoAddressSendsNothing) {
   for (std::u16string_view text : {u"", u"1.2.3", u"1.2.3.", u"256.1.1.1", u"1.2.3.5.5", u" 1.2.3.4", u"1.2.3.\u0664"}) {
-    ScriptedExchange exchange(ReverseReply(0x80, 0, {}));
+    StandInExchange exchange(ReverseReply(0x80, 0, {}));
     EXPECT_EQ(Reverse(text, exchange), (LookupOutcome{"", "IP Address not recognized"}));
     EXPECT_TRUE(exchange.sent.empty());
   }
 }
 
 TEST(ReverseLookup, AllOnesIsAnAddressLikeAnyOther) {
-  ScriptedExchange exchange(std::nullopt);
+  StandInExchange exchange(std::nullopt);
   EXPECT_EQ(Reverse(u"255.255.255.255", exchange), kTimedOut);
   ASSERT_EQ(exchange.sent.size(), 1u);
   EXPECT_EQ(exchange.sent[0].Question.QName.substr(0, 4), "\x03" "255");

@@ -3,9 +3,9 @@
 
 #include <string>
 
+#include "com_client.h"
 #include "handles.h"
 #include "idna.h"
-#include "test_support.h"
 #include "variant_text.h"
 
 namespace vavizav::testing {

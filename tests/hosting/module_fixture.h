@@ -1,0 +1,61 @@
+// What every test of Vavizav.dll loaded by path shares: the module, loaded once
+// for the whole program, its class object and new objects, the servers the
+// lookups ask, and what a lookup gave. Each test runs in the single-threaded
+// apartment the program enters before the first test.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <windows.h>
+#include <oleauto.h>
+
+#include <ostream>
+#include <string>
+
+#include "com_client.h"
+#include "handles.h"
+#include "loaded_module.h"
+#include "paths.h"
+#include "vavizav.h"
+
+namespace vavizav::testing {
+
+// The local unbound serving tests/e2e/*.zone, and a loopback address where
+// nothing answers.
+inline const wchar_t* const SERVER = VAVIZAV_TEST_DNS_SERVER;
+inline const wchar_t* const SILENT_SERVER = L"127.0.0.99";
+
+inline const LoadedModule& Module() {
+  static const LoadedModule module(VAVIZAV_DLL_PATH);
+  return module;
+}
+
+inline com_ptr<IClassFactory> Factory() {
+  com_ptr<IClassFactory> factory;
+  if (Module().GetClassObject != nullptr) {
+    EXPECT_EQ(Module().ClassObject(CLSID_VeviVORIdezaz, factory), S_OK);
+  }
+  return factory;
+}
+
+inline com_ptr<_VeviVORIdezaz> NewObject() {
+  com_ptr<_VeviVORIdezaz> object;
+  if (com_ptr<IClassFactory> factory = Factory()) {
+    EXPECT_EQ(factory->CreateInstance(nullptr, IID__VeviVORIdezaz, object.put_void()), S_OK);
+  }
+  return object;
+}
+
+inline HRESULT CanUnloadNow() { return Module().CanUnloadNow(); }
+
+// What a lookup through the function table or IDispatch gives: result and LastError.
+struct Outcome {
+  std::wstring Result;
+  std::wstring LastError;
+  friend bool operator==(const Outcome&, const Outcome&) = default;
+  friend std::ostream& operator<<(std::ostream& out, const Outcome& o) {
+    return out << ::testing::PrintToString(o.Result) << " / " << ::testing::PrintToString(o.LastError);
+  }
+};
+
+}  // namespace vavizav::testing

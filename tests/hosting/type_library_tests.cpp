@@ -1,0 +1,192 @@
+// The type library embedded in Vavizav.dll: library, class and interface
+// attributes and the member table in slot order.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+#include <oleauto.h>
+
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "module_fixture.h"
+
+namespace vavizav::testing {
+namespace {
+
+class TypeLibrary : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_HRESULT_SUCCEEDED(LoadTypeLibEx(VAVIZAV_DLL_PATH, REGKIND_NONE, library_.put()));
+  }
+  com_ptr<ITypeInfo> Type(REFGUID guid) {
+    com_ptr<ITypeInfo> info;
+    EXPECT_HRESULT_SUCCEEDED(library_->GetTypeInfoOfGuid(guid, info.put()));
+    return info;
+  }
+  static TYPEATTR Attributes(ITypeInfo* info) {
+    TYPEATTR* attributes = nullptr;
+    EXPECT_HRESULT_SUCCEEDED(info->GetTypeAttr(&attributes));
+    const TYPEATTR copy = *attributes;
+    info->ReleaseTypeAttr(attributes);
+    return copy;
+  }
+  static std::wstring Name(ITypeInfo* info, MEMBERID member = MEMBERID_NIL) {
+    unique_bstr name;
+    EXPECT_HRESULT_SUCCEEDED(info->GetDocumentation(member, name.put(), nullptr, nullptr, nullptr));
+    return std::wstring(BstrView(name.get()));
+  }
+  // The function-table side of the dual interface.
+  com_ptr<ITypeInfo> VtableSide() {
+    com_ptr<ITypeInfo> dispatchSide = Type(IID__VeviVORIdezaz);
+    HREFTYPE ref = 0;
+    com_ptr<ITypeInfo> side;
+    EXPECT_HRESULT_SUCCEEDED(dispatchSide->GetRefTypeOfImplType(static_cast<UINT>(-1), &ref));
+    EXPECT_HRESULT_SUCCEEDED(dispatchSide->GetRefTypeInfo(ref, side.put()));
+    return side;
+  }
+
+  com_ptr<ITypeLib> library_;
+};
+
+TEST_F(TypeLibrary, IsVavizavVersion2LocaleNeutralWin32WithoutHelp) {
+  TLIBATTR* attributes = nullptr;
+  ASSERT_HRESULT_SUCCEEDED(library_->GetLibAttr(&attributes));
+  EXPECT_TRUE(IsEqualGUID(attributes->guid, LIBID_Vavizav));
+  EXPECT_EQ(attributes->wMajorVerNum, 2);
+  EXPECT_EQ(attributes->wMinorVerNum, 0);
+  EXPECT_EQ(attributes->lcid, 0u);
+  EXPECT_EQ(attributes->syskind, SYS_WIN32);
+  EXPECT_EQ(attributes->wLibFlags & (LIBFLAG_FRESTRICTED | LIBFLAG_FCONTROL | LIBFLAG_FHIDDEN), 0);
+  library_->ReleaseTLibAttr(attributes);
+
+  unique_bstr name, doc, helpFile;
+  DWORD helpContext = 1;
+  ASSERT_HRESULT_SUCCEEDED(library_->GetDocumentation(-1, name.put(), doc.put(), &helpContext, helpFile.put()));
+  EXPECT_EQ(BstrView(name.get()), L"Vavizav");
+  EXPECT_EQ(BstrView(doc.get()), L"");
+  EXPECT_EQ(BstrView(helpFile.get()), L"");
+  EXPECT_EQ(helpContext, 0u);
+  EXPECT_EQ(library_->GetTypeInfoCount(), 2u);  // the interface and the class
+}
+
+TEST_F(TypeLibrary, ClassIsCreatableNotAggregatableWithOnlyTheDefaultInterface) {
+  com_ptr<ITypeInfo> coclass = Type(CLSID_VeviVORIdezaz);
+  ASSERT_TRUE(coclass);
+  const TYPEATTR attributes = Attributes(coclass.get());
+  EXPECT_EQ(attributes.typekind, TKIND_COCLASS);
+  EXPECT_EQ(Name(coclass.get()), L"VeviVORIdezaz");
+  EXPECT_EQ(attributes.wMajorVerNum, 1);
+  EXPECT_EQ(attributes.wMinorVerNum, 0);
+  EXPECT_TRUE(attributes.wTypeFlags & TYPEFLAG_FCANCREATE);
+  EXPECT_FALSE(attributes.wTypeFlags & (TYPEFLAG_FAPPOBJECT | TYPEFLAG_FAGGREGATABLE | TYPEFLAG_FCONTROL));
+  ASSERT_EQ(attributes.cImplTypes, 1);
+  INT implFlags = 0;
+  ASSERT_HRESULT_SUCCEEDED(coclass->GetImplTypeFlags(0, &implFlags));
+  EXPECT_EQ(implFlags, IMPLTYPEFLAG_FDEFAULT);  // no source (event) interface
+  HREFTYPE ref = 0;
+  com_ptr<ITypeInfo> implemented;
+  ASSERT_HRESULT_SUCCEEDED(coclass->GetRefTypeOfImplType(0, &ref));
+  ASSERT_HRESULT_SUCCEEDED(coclass->GetRefTypeInfo(ref, implemented.put()));
+  EXPECT_TRUE(IsEqualGUID(Attributes(implemented.get()).guid, IID__VeviVORIdezaz));
+}
+
+TEST_F(TypeLibrary, InterfaceIsDualHiddenNonextensibleAutomationVersion1) {
+  com_ptr<ITypeInfo> dispatchSide = Type(IID__VeviVORIdezaz);
+  ASSERT_TRUE(dispatchSide);
+  EXPECT_EQ(Name(dispatchSide.get()), L"_VeviVORIdezaz");
+  const TYPEATTR attributes = Attributes(dispatchSide.get());
+  EXPECT_EQ(attributes.typekind, TKIND_DISPATCH);
+  const WORD both = TYPEFLAG_FDUAL | TYPEFLAG_FHIDDEN | TYPEFLAG_FNONEXTENSIBLE;
+  EXPECT_EQ(attributes.wTypeFlags & (both | TYPEFLAG_FDISPATCHABLE), both | TYPEFLAG_FDISPATCHABLE);
+  EXPECT_EQ(attributes.wMajorVerNum, 1);
+  EXPECT_EQ(attributes.wMinorVerNum, 0);
+
+  com_ptr<ITypeInfo> vtableSide = VtableSide();
+  ASSERT_TRUE(vtableSide);
+  const TYPEATTR vtable = Attributes(vtableSide.get());
+  EXPECT_EQ(vtable.typekind, TKIND_INTERFACE);
+  EXPECT_EQ(vtable.wTypeFlags & (both | TYPEFLAG_FOLEAUTOMATION), both | TYPEFLAG_FOLEAUTOMATION);
+  EXPECT_EQ(vtable.cbSizeVft, 14 * sizeof(void*));  // IUnknown 3, IDispatch 4, own 7
+  EXPECT_EQ(vtable.cFuncs, 7);
+  HREFTYPE base = 0;
+  com_ptr<ITypeInfo> baseInfo;
+  ASSERT_HRESULT_SUCCEEDED(vtableSide->GetRefTypeOfImplType(0, &base));
+  ASSERT_HRESULT_SUCCEEDED(vtableSide->GetRefTypeInfo(base, baseInfo.put()));
+  EXPECT_TRUE(IsEqualGUID(Attributes(baseInfo.get()).guid, IID_IDispatch));
+}
+
+struct Member {
+  int Slot;
+  const wchar_t* Name;
+  MEMBERID Id;
+  INVOKEKIND Kind;
+  VARTYPE Argument;  // VT_EMPTY: none
+  VARTYPE Value;     // pointed-to type of the [out, retval] parameter; VT_EMPTY: none
+};
+
+const Member MEMBERS[] = {
+    {7, L"LastError", 0x68030002, INVOKE_PROPERTYGET, VT_EMPTY, VT_BSTR},
+    {8, L"DNSServer", 0x68030001, INVOKE_PROPERTYGET, VT_EMPTY, VT_VARIANT},
+    {9, L"DNSServer", 0x68030001, INVOKE_PROPERTYPUT, VT_VARIANT, VT_EMPTY},
+    {10, L"TimeOut", 0x68030000, INVOKE_PROPERTYGET, VT_EMPTY, VT_I4},
+    {11, L"TimeOut", 0x68030000, INVOKE_PROPERTYPUT, VT_I4, VT_EMPTY},
+    {12, L"GetIPFromName", 0x60030003, INVOKE_FUNC, VT_VARIANT, VT_BSTR},
+    {13, L"GetNameFromIP", 0x60030004, INVOKE_FUNC, VT_VARIANT, VT_BSTR},
+};
+
+TEST_F(TypeLibrary, MemberTableInSlotOrder) {
+  com_ptr<ITypeInfo> vtableSide = VtableSide();
+  ASSERT_TRUE(vtableSide);
+  for (UINT index = 0; index < std::size(MEMBERS); ++index) {
+    const Member& member = MEMBERS[index];
+    SCOPED_TRACE(::testing::Message() << "slot " << member.Slot);
+    FUNCDESC* function = nullptr;
+    ASSERT_HRESULT_SUCCEEDED(vtableSide->GetFuncDesc(index, &function));
+    EXPECT_EQ(function->oVft, member.Slot * static_cast<int>(sizeof(void*)));
+    EXPECT_EQ(function->memid, member.Id);
+    EXPECT_EQ(function->invkind, member.Kind);
+    EXPECT_EQ(function->callconv, CC_STDCALL);
+    EXPECT_EQ(function->elemdescFunc.tdesc.vt, VT_HRESULT);
+    EXPECT_EQ(function->wFuncFlags, 0);  // not hidden, restricted or default
+    EXPECT_EQ(function->cParamsOpt, 0);
+    EXPECT_EQ(Name(vtableSide.get(), function->memid), member.Name);
+
+    std::vector<std::pair<VARTYPE, USHORT>> parameters;  // pointed-to type, flags
+    for (SHORT i = 0; i < function->cParams; ++i) {
+      const ELEMDESC& parameter = function->lprgelemdescParam[i];
+      EXPECT_EQ(parameter.tdesc.vt, VT_PTR);  // every parameter is by reference
+      parameters.emplace_back(parameter.tdesc.vt == VT_PTR ? parameter.tdesc.lptdesc->vt : VARTYPE{VT_EMPTY},
+                              parameter.paramdesc.wParamFlags);
+    }
+    std::vector<std::pair<VARTYPE, USHORT>> expected;
+    if (member.Argument != VT_EMPTY) expected.emplace_back(member.Argument, PARAMFLAG_FIN | PARAMFLAG_FOUT);
+    if (member.Value != VT_EMPTY) expected.emplace_back(member.Value, PARAMFLAG_FOUT | PARAMFLAG_FRETVAL);
+    EXPECT_EQ(parameters, expected);
+    vtableSide->ReleaseFuncDesc(function);
+  }
+}
+
+TEST_F(TypeLibrary, MethodsNameTheirParameterAndPutsLeaveItUnnamed) {
+  com_ptr<ITypeInfo> vtableSide = VtableSide();
+  ASSERT_TRUE(vtableSide);
+  for (const wchar_t* method : {L"GetIPFromName", L"GetNameFromIP"}) {
+    LPOLESTR names[] = {const_cast<LPOLESTR>(method), const_cast<LPOLESTR>(L"vIPAddr")};
+    MEMBERID ids[2] = {};
+    EXPECT_EQ(vtableSide->GetIDsOfNames(names, 2, ids), S_OK) << ::testing::PrintToString(std::wstring(method));
+    EXPECT_EQ(ids[1], 0);
+  }
+  // GetNames answers for the first function of an identifier, the get, so the
+  // puts' parameter is checked through the library's name table: parameter
+  // names are in it (vIPAddr), the puts' parameter name is not.
+  auto isName = [&](std::wstring name) {
+    BOOL found = FALSE;
+    EXPECT_HRESULT_SUCCEEDED(library_->IsName(name.data(), 0, &found));
+    return found != FALSE;
+  };
+  EXPECT_TRUE(isName(L"vIPAddr"));
+  EXPECT_FALSE(isName(L"vData"));
+}
+
+}  // namespace
+}  // namespace vavizav::testing

@@ -1,0 +1,80 @@
+// The one builder of DNS messages for tests: each function returns the octets
+// of one field or part, laid out as RFC 1035 section 4.1 has them, so a reply
+// reads as the list of its parts. Codec fixtures and the lookups' tests build
+// their replies from these pieces.
+#pragma once
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <initializer_list>
+#include <string_view>
+
+#include "vbdns.h"
+
+namespace vavizav::packets {
+
+using vbDNS::Packet;
+
+inline Packet Join(std::initializer_list<Packet> parts) {
+  Packet joined;
+  for (const Packet& part : parts) joined.insert(joined.end(), part.begin(), part.end());
+  return joined;
+}
+
+// A 16-bit field, most significant octet first.
+inline Packet U16(std::uint16_t value) {
+  return {static_cast<std::uint8_t>(value >> 8), static_cast<std::uint8_t>(value)};
+}
+
+// The 12-octet header of a reply to one question with `answers` answers.
+inline Packet Header(std::uint8_t answers, std::uint8_t flags2 = 0x80) {
+  return {0x30, 0x39,                    //  0 ID 12345
+          0x81, flags2,                  //  2 Flags1 QR RD, Flags2 (0x80 RA, low four bits RCODE)
+          0x00, 0x01, 0x00, answers,     //  4 QDCount 1, ANCount
+          0x00, 0x00, 0x00, 0x00};       //  8 NSCount 0, ARCount 0
+}
+
+// A name in wire form: each label after its length octet, then the root (0).
+inline Packet Name(std::initializer_list<std::string_view> labels) {
+  Packet name;
+  for (const std::string_view label : labels) {
+    name.push_back(static_cast<std::uint8_t>(label.size()));
+    name.insert(name.end(), label.begin(), label.end());
+  }
+  name.push_back(0);
+  return name;
+}
+
+// The same from dotted text ("host.example"; "" is the root name).
+inline Packet DottedName(std::string_view dotted) {
+  Packet name;
+  while (!dotted.empty()) {
+    const std::size_t dot = std::min(dotted.find('.'), dotted.size());
+    name.push_back(static_cast<std::uint8_t>(dot));
+    name.insert(name.end(), dotted.begin(), dotted.begin() + static_cast<std::ptrdiff_t>(dot));
+    dotted.remove_prefix(std::min(dot + 1, dotted.size()));
+  }
+  name.push_back(0);
+  return name;
+}
+
+// A compression pointer: the two top bits set, then the 14-bit offset.
+inline Packet Pointer(std::size_t offset) {
+  return {static_cast<std::uint8_t>(0xC0 | offset >> 8), static_cast<std::uint8_t>(offset & 0xFF)};
+}
+
+// A question of class IN.
+inline Packet Question(const Packet& name, std::uint16_t type) { return Join({name, U16(type), U16(vbDNS::CLASS_IN)}); }
+
+// A resource record of class IN around the given owner and data.
+inline Packet Record(const Packet& owner, std::uint16_t type, const Packet& data, std::uint32_t ttl = 60) {
+  return Join({owner,                                         // owner name
+               U16(type), U16(vbDNS::CLASS_IN),               // type, class
+               U16(static_cast<std::uint16_t>(ttl >> 16)),    // TTL
+               U16(static_cast<std::uint16_t>(ttl)),
+               U16(static_cast<std::uint16_t>(data.size())),  // RDLength
+               data});
+}
+
+}  // namespace vavizav::packets
