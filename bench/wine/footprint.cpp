@@ -10,46 +10,15 @@
 #include <string>
 #include <vector>
 
+#include "process_counts.h"
 #include "text.h"
 
 namespace wine_bench {
 
+using vavizav::testing::HandlesInSystemList;
 using vavizav::testing::Narrow;
 
 namespace {
-
-// The process's entries in the system handle list (NtQuerySystemInformation,
-// SystemHandleInformation); -1 when it cannot be had.
-double HandlesInSystemList() {
-  struct Entry {
-    ULONG OwnerPid;
-    BYTE ObjectType;
-    BYTE HandleFlags;
-    USHORT HandleValue;
-    PVOID ObjectPointer;
-    ULONG AccessMask;
-  };
-  using Query = LONG(NTAPI*)(ULONG, PVOID, ULONG, PULONG);
-  const auto query = reinterpret_cast<Query>(
-      reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "NtQuerySystemInformation")));
-  if (!query) return -1;
-  constexpr ULONG SYSTEM_HANDLE_INFORMATION = 16;
-  std::vector<std::uint8_t> buffer(1 << 16);
-  for (int attempt = 0; attempt < 8; ++attempt) {
-    ULONG needed = 0;
-    const LONG status = query(SYSTEM_HANDLE_INFORMATION, buffer.data(), static_cast<ULONG>(buffer.size()), &needed);
-    if (status == 0) {
-      ULONG count = 0;
-      std::memcpy(&count, buffer.data(), sizeof count);
-      const auto* entries = reinterpret_cast<const Entry*>(buffer.data() + sizeof(ULONG_PTR));
-      double mine = 0;
-      for (ULONG i = 0; i < count; ++i) mine += entries[i].OwnerPid == ::GetCurrentProcessId() ? 1 : 0;
-      return mine;
-    }
-    buffer.resize(std::max<std::size_t>(buffer.size() * 2, needed + 4096));
-  }
-  return -1;
-}
 
 // Committed private memory, the regions VirtualQuery reports as MEM_PRIVATE.
 double CommittedPrivateKiB() {

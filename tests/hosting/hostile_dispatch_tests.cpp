@@ -23,8 +23,11 @@
 #include <string>
 #include <vector>
 
+#include "com_client.h"
 #include "handles.h"
+#include "loaded_module.h"
 #include "paths.h"
+#include "process_counts.h"
 #include "vavizav.h"
 
 namespace {
@@ -34,12 +37,17 @@ using vavizav::com_ptr;
 using vavizav::MakeBstr;
 using vavizav::unique_bstr;
 using vavizav::unique_variant;
-
-constexpr DISPID DISPID_TIMEOUT = 0x68030000;
-constexpr DISPID DISPID_DNSSERVER = 0x68030001;
-constexpr DISPID DISPID_LASTERROR = 0x68030002;
-constexpr DISPID DISPID_GETIPFROMNAME = 0x60030003;
-constexpr DISPID DISPID_GETNAMEFROMIP = 0x60030004;
+using vavizav::testing::BusyHeapBlocks;
+using vavizav::testing::Configure;
+using vavizav::testing::DISPID_DNS_SERVER;
+using vavizav::testing::DISPID_GET_IP_FROM_NAME;
+using vavizav::testing::DISPID_GET_NAME_FROM_IP;
+using vavizav::testing::DISPID_LAST_ERROR;
+using vavizav::testing::DISPID_TIMEOUT;
+using vavizav::testing::LastError;
+using vavizav::testing::LoadedModule;
+using vavizav::testing::OwnHandles;
+using vavizav::testing::Text;
 
 class ComApartment : public ::testing::Environment {
  public:
@@ -54,29 +62,18 @@ unsigned long EnvironmentNumber(const char* name, unsigned long fallback) {
 }
 
 com_ptr<_VeviVORIdezaz> NewObject() {
-  static const HMODULE module = LoadLibraryW(VAVIZAV_DLL_PATH);
-  using GetClassObject = HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**);
-  static const auto getClassObject =
-      module ? reinterpret_cast<GetClassObject>(reinterpret_cast<void*>(GetProcAddress(module, "DllGetClassObject")))
-             : nullptr;
+  static const LoadedModule module(VAVIZAV_DLL_PATH);
   com_ptr<_VeviVORIdezaz> object;
   com_ptr<IClassFactory> factory;
-  if (getClassObject == nullptr || FAILED(getClassObject(CLSID_VeviVORIdezaz, IID_IClassFactory, factory.put_void())))
-    return object;
-  factory->CreateInstance(nullptr, IID__VeviVORIdezaz, object.put_void());
+  if (SUCCEEDED(module.ClassObject(CLSID_VeviVORIdezaz, factory))) {
+    factory->CreateInstance(nullptr, IID__VeviVORIdezaz, object.put_void());
+  }
   return object;
 }
 
 // Points the object at the local unbound with a short time-out, through the
 // function table.
-void UseTestServer(_VeviVORIdezaz* object) {
-  unique_variant server;
-  V_VT(server.get()) = VT_BSTR;
-  V_BSTR(server.get()) = MakeBstr(VAVIZAV_TEST_DNS_SERVER).release();
-  object->put_DNSServer(server.get());
-  LONG timeout = 2000;
-  object->put_TimeOut(&timeout);
-}
+void UseTestServer(_VeviVORIdezaz* object) { Configure(*object, VAVIZAV_TEST_DNS_SERVER, 2000); }
 
 // A normal late-bound call: TimeOut read through Invoke.
 bool NormalCallWorks(IDispatch* object) {
@@ -214,9 +211,7 @@ class ValueObject final : public IDispatch {
         return E_FAIL;
       case Behaviour::ReenterLookup:
         if (target_ != nullptr) {
-          unique_variant name;
-          V_VT(name.get()) = VT_BSTR;
-          V_BSTR(name.get()) = MakeBstr(L"one.vavizav.test").release();
+          unique_variant name = Text(L"one.vavizav.test");
           unique_bstr ignored;
           target_->GetIPFromName(name.get(), ignored.put());
         }
@@ -382,8 +377,8 @@ struct Call {
 };
 
 void BuildRandomCall(std::mt19937& random, Arena& arena, _VeviVORIdezaz* target, Call& call) {
-  const DISPID members[] = {DISPID_TIMEOUT, DISPID_DNSSERVER, DISPID_LASTERROR, DISPID_GETIPFROMNAME,
-                            DISPID_GETNAMEFROMIP, DISPID_VALUE, 0x12345, -1};
+  const DISPID members[] = {DISPID_TIMEOUT, DISPID_DNS_SERVER, DISPID_LAST_ERROR, DISPID_GET_IP_FROM_NAME,
+                            DISPID_GET_NAME_FROM_IP, DISPID_VALUE, 0x12345, -1};
   const WORD flags[] = {DISPATCH_METHOD, DISPATCH_PROPERTYGET, DISPATCH_PROPERTYPUT, DISPATCH_PROPERTYPUTREF,
                         DISPATCH_METHOD | DISPATCH_PROPERTYGET};
   call.Member = members[random() % (random() % 4 ? 5 : std::size(members))];
@@ -456,11 +451,11 @@ TEST(DispatchMix, SeededHostileCallsLeaveCallersArgumentsAndTheProcessIntact) {
       VARIANT& value = arena.Value();
       V_VT(&value) = VT_DISPATCH;
       V_DISPATCH(&value) = new ValueObject(Behaviour::ReleaseTarget, doomed);
-      const DISPID members[] = {DISPID_DNSSERVER, DISPID_TIMEOUT, DISPID_GETIPFROMNAME, DISPID_GETNAMEFROMIP};
+      const DISPID members[] = {DISPID_DNS_SERVER, DISPID_TIMEOUT, DISPID_GET_IP_FROM_NAME, DISPID_GET_NAME_FROM_IP};
       const DISPID member = members[random() % 4];
       Call call;
       call.Member = member;
-      call.Flags = member == DISPID_DNSSERVER || member == DISPID_TIMEOUT ? DISPATCH_PROPERTYPUT : DISPATCH_METHOD;
+      call.Flags = member == DISPID_DNS_SERVER || member == DISPID_TIMEOUT ? DISPATCH_PROPERTYPUT : DISPATCH_METHOD;
       call.Arguments.push_back(value);
       if (call.Flags == DISPATCH_PROPERTYPUT) call.Names.push_back(DISPID_PROPERTYPUT);
       call.Params = {call.Arguments.data(), call.Names.empty() ? nullptr : call.Names.data(), 1,
@@ -503,6 +498,8 @@ TEST(DispatchMix, SeededHostileCallsLeaveCallersArgumentsAndTheProcessIntact) {
 // ---------------------------------------------------------------------------
 // The four ways the dispatch layer once went wrong, one by one.
 
+// Invoke with one argument (or none), the caller's variant handed over as it
+// is: these tests look at what the component does to it.
 HRESULT InvokeWith(IDispatch* object, DISPID member, WORD flags, VARIANT* argument, VARIANT* result) {
   DISPID put = DISPID_PROPERTYPUT;
   const bool isPut = flags & (DISPATCH_PROPERTYPUT | DISPATCH_PROPERTYPUTREF);
@@ -523,12 +520,6 @@ LONG TimeOutOf(_VeviVORIdezaz* object) {
   return value;
 }
 
-std::wstring LastErrorOf(_VeviVORIdezaz* object) {
-  unique_bstr text;
-  object->get_LastError(text.put());
-  return std::wstring(BstrView(text.get()));
-}
-
 TEST(DispatchArguments, ByReferenceStringsStayTheCallersOwn) {
   com_ptr<_VeviVORIdezaz> object = NewObject();
   ASSERT_TRUE(object);
@@ -538,15 +529,13 @@ TEST(DispatchArguments, ByReferenceStringsStayTheCallersOwn) {
   BSTR held = original;  // the caller's variable
   // VT_BYREF | VT_BSTR, and VT_BYREF | VT_VARIANT holding the string, as
   // script hosts pass their variables; for the lookup and for the put.
-  unique_variant holder;
-  V_VT(holder.get()) = VT_BSTR;
-  V_BSTR(holder.get()) = MakeBstr(L"one.vavizav.test").release();
+  unique_variant holder = Text(L"one.vavizav.test");
   for (int round = 0; round < 3; ++round) {
     VARIANT byString;
     V_VT(&byString) = VT_BYREF | VT_BSTR;
     V_BSTRREF(&byString) = &held;
     unique_variant result;
-    EXPECT_EQ(InvokeWith(object.get(), DISPID_GETIPFROMNAME, DISPATCH_METHOD, &byString, result.get()), S_OK);
+    EXPECT_EQ(InvokeWith(object.get(), DISPID_GET_IP_FROM_NAME, DISPATCH_METHOD, &byString, result.get()), S_OK);
     EXPECT_EQ(held, original);
     EXPECT_EQ(BstrView(held), L"b.example");
 
@@ -554,12 +543,12 @@ TEST(DispatchArguments, ByReferenceStringsStayTheCallersOwn) {
     V_VT(&byVariant) = VT_BYREF | VT_VARIANT;
     V_VARIANTREF(&byVariant) = holder.get();
     unique_variant addresses;
-    EXPECT_EQ(InvokeWith(object.get(), DISPID_GETIPFROMNAME, DISPATCH_METHOD, &byVariant, addresses.get()), S_OK);
+    EXPECT_EQ(InvokeWith(object.get(), DISPID_GET_IP_FROM_NAME, DISPATCH_METHOD, &byVariant, addresses.get()), S_OK);
     EXPECT_EQ(BstrView(V_BSTR(addresses.get())), L"192.0.2.1");
     EXPECT_EQ(V_VT(holder.get()), VT_BSTR);
     EXPECT_EQ(BstrView(V_BSTR(holder.get())), L"one.vavizav.test");
 
-    EXPECT_EQ(InvokeWith(object.get(), DISPID_DNSSERVER, DISPATCH_PROPERTYPUT, &byString, nullptr), S_OK);
+    EXPECT_EQ(InvokeWith(object.get(), DISPID_DNS_SERVER, DISPATCH_PROPERTYPUT, &byString, nullptr), S_OK);
     EXPECT_EQ(held, original);
     EXPECT_EQ(BstrView(held), L"b.example");
     unique_variant server;
@@ -598,9 +587,9 @@ TEST(DispatchArguments, ByValueArgumentsAreNotConvertedInPlace) {
   V_VT(&arrayArgument) = VT_ARRAY | VT_UI1;
   V_ARRAY(&arrayArgument) = array;
   unique_variant result;
-  EXPECT_EQ(InvokeWith(object.get(), DISPID_GETIPFROMNAME, DISPATCH_METHOD, &arrayArgument, result.get()), S_OK);
+  EXPECT_EQ(InvokeWith(object.get(), DISPID_GET_IP_FROM_NAME, DISPATCH_METHOD, &arrayArgument, result.get()), S_OK);
   EXPECT_EQ(V_ARRAY(&arrayArgument), array);
-  EXPECT_EQ(LastErrorOf(object.get()), L"Type mismatch");
+  EXPECT_EQ(LastError(*object.get()), L"Type mismatch");
   EXPECT_EQ(SafeArrayDestroy(array), S_OK);
 }
 
@@ -625,7 +614,7 @@ TEST(DispatchArguments, MissingArraysAndReferencesAreErrorsNotCrashes) {
                            &argumentError),
             E_INVALIDARG);
   DISPPARAMS noArray{nullptr, nullptr, 1, 0};
-  EXPECT_EQ(object->Invoke(DISPID_GETIPFROMNAME, IID_NULL, 0, DISPATCH_METHOD, &noArray, result.get(), &exception,
+  EXPECT_EQ(object->Invoke(DISPID_GET_IP_FROM_NAME, IID_NULL, 0, DISPATCH_METHOD, &noArray, result.get(), &exception,
                            &argumentError),
             E_INVALIDARG);
 
@@ -636,7 +625,7 @@ TEST(DispatchArguments, MissingArraysAndReferencesAreErrorsNotCrashes) {
     V_BYREF(&reference) = nullptr;
     argumentError = 99;
     DISPPARAMS params{&reference, nullptr, 1, 0};
-    EXPECT_EQ(object->Invoke(DISPID_GETIPFROMNAME, IID_NULL, 0, DISPATCH_METHOD, &params, result.get(), &exception,
+    EXPECT_EQ(object->Invoke(DISPID_GET_IP_FROM_NAME, IID_NULL, 0, DISPATCH_METHOD, &params, result.get(), &exception,
                              &argumentError),
               E_POINTER)
         << "type " << type;
@@ -651,14 +640,14 @@ TEST(DispatchArguments, MissingArraysAndReferencesAreErrorsNotCrashes) {
   V_VT(&outer) = VT_BYREF | VT_VARIANT;
   V_VARIANTREF(&outer) = &inner;
   DISPPARAMS nested{&outer, nullptr, 1, 0};
-  EXPECT_EQ(object->Invoke(DISPID_GETIPFROMNAME, IID_NULL, 0, DISPATCH_METHOD, &nested, result.get(), &exception,
+  EXPECT_EQ(object->Invoke(DISPID_GET_IP_FROM_NAME, IID_NULL, 0, DISPATCH_METHOD, &nested, result.get(), &exception,
                            &argumentError),
             DISP_E_BADVARTYPE);
   EXPECT_TRUE(NormalCallWorks(object.get()));
 }
 
 TEST(DispatchArguments, AnArgumentThatDropsTheLastReferenceCannotFreeTheObjectUnderTheCall) {
-  for (const DISPID member : {DISPID_DNSSERVER, DISPID_TIMEOUT, DISPID_GETIPFROMNAME, DISPID_GETNAMEFROMIP}) {
+  for (const DISPID member : {DISPID_DNS_SERVER, DISPID_TIMEOUT, DISPID_GET_IP_FROM_NAME, DISPID_GET_NAME_FROM_IP}) {
     _VeviVORIdezaz* doomed = NewObject().detach();
     ASSERT_NE(doomed, nullptr);
     UseTestServer(doomed);
@@ -666,7 +655,7 @@ TEST(DispatchArguments, AnArgumentThatDropsTheLastReferenceCannotFreeTheObjectUn
     VARIANT argument;
     V_VT(&argument) = VT_DISPATCH;
     V_DISPATCH(&argument) = value;
-    const WORD flags = member == DISPID_DNSSERVER || member == DISPID_TIMEOUT ? DISPATCH_PROPERTYPUT : DISPATCH_METHOD;
+    const WORD flags = member == DISPID_DNS_SERVER || member == DISPID_TIMEOUT ? DISPATCH_PROPERTYPUT : DISPATCH_METHOD;
     unique_variant result;
     // Through Invoke, and for the puts also through the function table.
     // The object's value is text, which TimeOut cannot take.
@@ -690,53 +679,6 @@ TEST(DispatchArguments, AnArgumentThatDropsTheLastReferenceCannotFreeTheObjectUn
 // 2,000 by-reference calls through Invoke leave no heap block and no handle
 // behind.
 
-std::size_t BusyHeapBlocks() {
-  std::vector<HANDLE> heaps(64);
-  const DWORD count = GetProcessHeaps(static_cast<DWORD>(heaps.size()), heaps.data());
-  heaps.resize(std::min<DWORD>(count, static_cast<DWORD>(heaps.size())));
-  std::size_t busy = 0;
-  for (HANDLE heap : heaps) {
-    if (!HeapLock(heap)) continue;
-    PROCESS_HEAP_ENTRY entry{};
-    while (HeapWalk(heap, &entry)) busy += (entry.wFlags & PROCESS_HEAP_ENTRY_BUSY) ? 1 : 0;
-    HeapUnlock(heap);
-  }
-  return busy;
-}
-
-// This process's entries in the system handle list (Wine's
-// GetProcessHandleCount is a stub that says 0).
-long OwnHandles() {
-  DWORD handles = 0;
-  if (GetProcessHandleCount(GetCurrentProcess(), &handles) && handles != 0) return static_cast<long>(handles);
-  struct Entry {
-    ULONG OwnerPid;
-    BYTE ObjectType;
-    BYTE HandleFlags;
-    USHORT HandleValue;
-    PVOID ObjectPointer;
-    ULONG AccessMask;
-  };
-  using Query = LONG(NTAPI*)(ULONG, PVOID, ULONG, PULONG);
-  const auto query = reinterpret_cast<Query>(
-      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtQuerySystemInformation")));
-  if (query == nullptr) return -1;
-  std::vector<std::uint8_t> buffer(1 << 16);
-  for (int attempt = 0; attempt < 8; ++attempt) {
-    ULONG needed = 0;
-    if (query(16 /* SystemHandleInformation */, buffer.data(), static_cast<ULONG>(buffer.size()), &needed) == 0) {
-      ULONG count = 0;
-      std::memcpy(&count, buffer.data(), sizeof count);
-      const auto* entries = reinterpret_cast<const Entry*>(buffer.data() + sizeof(ULONG_PTR));
-      long mine = 0;
-      for (ULONG i = 0; i < count; ++i) mine += entries[i].OwnerPid == GetCurrentProcessId() ? 1 : 0;
-      return mine;
-    }
-    buffer.resize(std::max<std::size_t>(buffer.size() * 2, needed + 4096));
-  }
-  return -1;
-}
-
 void ByReferenceRound(IDispatch* object, int i) {
   unique_bstr name = MakeBstr(i % 2 ? L"one.vavizav.test" : L"b.example");
   BSTR held = name.get();
@@ -744,15 +686,13 @@ void ByReferenceRound(IDispatch* object, int i) {
   V_VT(&byString) = VT_BYREF | VT_BSTR;
   V_BSTRREF(&byString) = &held;
   unique_variant result;
-  InvokeWith(object, i % 3 ? DISPID_GETIPFROMNAME : DISPID_GETNAMEFROMIP, DISPATCH_METHOD, &byString, result.get());
+  InvokeWith(object, i % 3 ? DISPID_GET_IP_FROM_NAME : DISPID_GET_NAME_FROM_IP, DISPATCH_METHOD, &byString, result.get());
 
-  unique_variant server;
-  V_VT(server.get()) = VT_BSTR;
-  V_BSTR(server.get()) = MakeBstr(VAVIZAV_TEST_DNS_SERVER).release();
+  unique_variant server = Text(VAVIZAV_TEST_DNS_SERVER);
   VARIANT byVariant;
   V_VT(&byVariant) = VT_BYREF | VT_VARIANT;
   V_VARIANTREF(&byVariant) = server.get();
-  InvokeWith(object, DISPID_DNSSERVER, DISPATCH_PROPERTYPUT, &byVariant, nullptr);
+  InvokeWith(object, DISPID_DNS_SERVER, DISPATCH_PROPERTYPUT, &byVariant, nullptr);
 
   SHORT timeout = static_cast<SHORT>(1000 + i % 1000);
   VARIANT byShort;
@@ -767,14 +707,14 @@ TEST(DispatchArguments, TwoThousandByReferenceCallsLeaveNoHeapBlockOrHandleBehin
   UseTestServer(object.get());
   for (int i = 0; i < 500; ++i) ByReferenceRound(object.get(), i);  // caches and lazy set-up settle
   const std::size_t blocksBefore = BusyHeapBlocks();
-  const long handlesBefore = OwnHandles();
+  const double handlesBefore = OwnHandles();
   for (int i = 0; i < 2000; ++i) ByReferenceRound(object.get(), i);
   const std::size_t blocksAfter = BusyHeapBlocks();
-  const long handlesAfter = OwnHandles();
+  const double handlesAfter = OwnHandles();
   EXPECT_GT(blocksBefore, 0u) << "HeapWalk saw no block";
   EXPECT_LE(blocksAfter, blocksBefore) << "busy heap blocks grew";
   EXPECT_LE(handlesAfter, handlesBefore) << "handles grew";
-  EXPECT_EQ(LastErrorOf(object.get()), L"");
+  EXPECT_EQ(LastError(*object.get()), L"");
 }
 
 }  // namespace

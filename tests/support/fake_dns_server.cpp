@@ -1,5 +1,7 @@
 #include "fake_dns_server.h"
 
+#include "packets.h"
+
 #include <array>
 #include <cstring>
 #include <mutex>
@@ -7,6 +9,7 @@
 #include <thread>
 
 #include "handles.h"
+#include "packets.h"
 #include "winsock_startup.h"
 
 namespace vavizav::testing {
@@ -280,17 +283,7 @@ Record A(std::string_view dotted) {
   return record;
 }
 
-Record Ptr(std::string_view name) {
-  Record record{vbDNS::TYPE_PTR, {}};
-  while (!name.empty()) {
-    const std::size_t dot = std::min(name.find('.'), name.size());
-    record.Data.push_back(static_cast<std::uint8_t>(dot));
-    record.Data.insert(record.Data.end(), name.begin(), name.begin() + dot);
-    name.remove_prefix(std::min(dot + 1, name.size()));
-  }
-  record.Data.push_back(0);
-  return record;
-}
+Record Ptr(std::string_view name) { return {vbDNS::TYPE_PTR, packets::DottedName(name)}; }
 
 vbDNS::Packet Reply(const Query& query, const std::vector<Record>& answers, std::uint8_t flags2) {
   vbDNS::Packet reply(query.Bytes);  // ID and question as asked
@@ -299,10 +292,9 @@ vbDNS::Packet Reply(const Query& query, const std::vector<Record>& answers, std:
   reply[6] = 0;
   reply[7] = static_cast<std::uint8_t>(answers.size());
   for (const Record& answer : answers) {
-    const std::uint8_t fixed[] = {0xC0, 0x0C, 0, static_cast<std::uint8_t>(answer.Type), 0, 1, 0, 0, 0x01, 0x2C, 0,
-                                  static_cast<std::uint8_t>(answer.Data.size())};
-    reply.insert(reply.end(), std::begin(fixed), std::end(fixed));
-    reply.insert(reply.end(), answer.Data.begin(), answer.Data.end());
+    // Each owner is a pointer to the question's name, right after the header.
+    const vbDNS::Packet record = packets::Record(packets::Pointer(vbDNS::HEADER_SIZE), answer.Type, answer.Data, 300);
+    reply.insert(reply.end(), record.begin(), record.end());
   }
   return reply;
 }

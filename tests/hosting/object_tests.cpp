@@ -1,5 +1,6 @@
-// The resolver object: its properties, and both lookups against the scripted
-// server, including lookups and destructions that happen while another waits.
+// The class's members (VeviVORIdezaz): its properties, and both lookups
+// against the scripted server, including lookups and destructions that happen
+// while another waits.
 #include <gtest/gtest.h>
 
 #include <climits>
