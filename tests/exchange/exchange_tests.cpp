@@ -10,6 +10,7 @@
 
 #include "exchange.h"
 #include "fake_dns_server.h"
+#include "scripted_server_test.h"
 #include "test_support.h"
 
 namespace vavizav::testing {
@@ -28,14 +29,7 @@ Script Answer(const char* address, DWORD delayMs = 0) {
   return [=](const Query& query) { return std::vector<Send>{{Reply(query, {A(address)}), delayMs}}; };
 }
 
-class ExchangeTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    ASSERT_EQ(Server().Problem(), "");
-    Server().Reset();
-  }
-  void TearDown() override { Server().Reset(); }
-};
+class ExchangeTest : public ScriptedServerTest {};
 
 TEST(ResolveServer, ReadsAddressesPortsAndBrackets) {
   const auto port = [](const ServerEndpoint& e) { return ::ntohs(reinterpret_cast<const sockaddr_in&>(e.Address).sin_port); };

@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "fake_dns_server.h"
+#include "scripted_server_test.h"
 #include "lookup.h"
 #include "packets.h"
 #include "stand_in_exchange.h"
@@ -166,13 +167,12 @@ bool IsAddressList(const std::wstring& text) {
   }
 }
 
-class HostileServer : public ::testing::Test {
+class HostileServer : public ScriptedServerTest {
  protected:
   void SetUp() override {
-    ASSERT_EQ(Server().Problem(), "");
+    ScriptedServerTest::SetUp();
     Configure(object_, SERVER_ADDRESS, TIMEOUT_MS);
   }
-  void TearDown() override { Server().Reset(); }
 
   VeviVORIdezaz object_;
 };

@@ -11,6 +11,7 @@
 
 #include "exchange.h"
 #include "fake_dns_server.h"
+#include "scripted_server_test.h"
 #include "test_support.h"
 
 namespace vavizav::testing {
@@ -49,14 +50,7 @@ std::vector<Listener> Receivers() {
   return receivers;
 }
 
-class RetransmitTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    ASSERT_EQ(Server().Problem(), "");
-    Server().Reset();
-  }
-  void TearDown() override { Server().Reset(); }
-};
+class RetransmitTest : public ScriptedServerTest {};
 
 TEST(SendSchedule, FirstIntervalAQuarterOfTheTimeOutAtMostOneSecondThenDoubled) {
   EXPECT_EQ(SendSchedule(10000), (std::vector<DWORD>{0, 1000, 3000, 7000}));

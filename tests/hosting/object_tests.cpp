@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "fake_dns_server.h"
+#include "scripted_server_test.h"
 #include "test_support.h"
 
 namespace vavizav::testing {
@@ -45,14 +46,12 @@ Script AnswerEveryName(std::vector<Record> records, std::uint8_t flags2 = 0x80, 
   return [=](const Query& query) { return std::vector<Send>{{Reply(query, records, flags2), delayMs}}; };
 }
 
-class ObjectTest : public ::testing::Test {
+class ObjectTest : public ScriptedServerTest {
  protected:
   void SetUp() override {
-    ASSERT_EQ(Server().Problem(), "");
-    Server().Reset();
+    ScriptedServerTest::SetUp();
     Configure(object_, SERVER_ADDRESS, 3000);
   }
-  void TearDown() override { Server().Reset(); }
   VeviVORIdezaz object_;
 };
 
