@@ -157,7 +157,7 @@ Outcome LateLookup(IDispatch* object, DISPID member, const wchar_t* argument) {
 const IMAGE_DATA_DIRECTORY& Directory(HMODULE module, int index) {
   const auto* base = reinterpret_cast<const BYTE*>(module);
   const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
-  const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS32*>(base + dos->e_lfanew);
+  const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(base + dos->e_lfanew);
   return nt->OptionalHeader.DataDirectory[index];
 }
 
