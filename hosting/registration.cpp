@@ -102,39 +102,41 @@ HRESULT WriteClassEntries(HKEY classes, const std::wstring& modulePath) {
   return hr;
 }
 
-// oleaut32 registers type libraries under HKEY_CLASSES_ROOT. For the user
-// scope that key is mapped to the user's Software\Classes for the span of the
-// call (RegOverridePredefKey, the process's mapping, restored after). This is
-// what RegisterTypeLibForUser does on Windows; it is done here by hand because
-// Wine's RegisterTypeLibForUser and UnRegisterTypeLibForUser work on the
-// machine's keys instead, so removing a user's registration would take a
-// machine-wide one with it.
-class ClassesRootMapping {
- public:
-  explicit ClassesRootMapping(RegistrationScope scope, HKEY classes) noexcept {
-    if (scope == RegistrationScope::User) {
-      result_ = HRESULT_FROM_WIN32(RegOverridePredefKey(HKEY_CLASSES_ROOT, classes));
-      mapped_ = SUCCEEDED(result_);
-    }
-  }
-  ~ClassesRootMapping() {
-    if (mapped_) RegOverridePredefKey(HKEY_CLASSES_ROOT, nullptr);
-  }
-  ClassesRootMapping(const ClassesRootMapping&) = delete;
-  ClassesRootMapping& operator=(const ClassesRootMapping&) = delete;
-  HRESULT Result() const noexcept { return result_; }
+// The machine's type library registration is oleaut32's (RegisterTypeLib).
+// For the user scope the same keys are written here, under the user's
+// Software\Classes: Wine's RegisterTypeLibForUser and UnRegisterTypeLibForUser
+// work on the machine's keys, and even with HKEY_CLASSES_ROOT mapped to the
+// user's classes Wine's oleaut32 writes and deletes the interface's entries in
+// the machine's other view. Writing them directly behaves the same on Windows
+// and Wine and never touches the machine's keys.
+constexpr wchar_t LIBRARY_NAME[] = L"Vavizav";
+constexpr wchar_t INTERFACE_NAME[] = L"_VeviVORIdezaz";
 
- private:
-  HRESULT result_ = S_OK;
-  bool mapped_ = false;
-};
+std::wstring InterfaceKey() { return L"Interface\\" + GuidText(IID__VeviVORIdezaz); }
+
+HRESULT WriteUserTypeLibEntries(HKEY classes, const std::wstring& modulePath) {
+  const std::wstring libid = GuidText(LIBID_Vavizav);
+  // The system's automation marshaller, which marshals from the type library.
+  const std::wstring automationMarshaller = L"{00020424-0000-0000-C000-000000000046}";
+  const std::wstring folder = modulePath.substr(0, modulePath.find_last_of(L'\\') + 1);
+  const std::wstring version = TypeLibVersionKey();
+  const std::wstring interfaceKey = InterfaceKey();
+  HRESULT hr = WriteKey(classes, version, LIBRARY_NAME);
+  if (SUCCEEDED(hr)) hr = WriteKey(classes, version + L"\\FLAGS", L"0");
+  if (SUCCEEDED(hr)) hr = WriteKey(classes, version + L"\\HELPDIR", folder.c_str());
+  if (SUCCEEDED(hr)) hr = WriteKey(classes, OwnTypeLibPathKey(), modulePath.c_str());
+  if (SUCCEEDED(hr)) hr = WriteKey(classes, interfaceKey, INTERFACE_NAME);
+  if (SUCCEEDED(hr)) hr = WriteKey(classes, interfaceKey + L"\\ProxyStubClsid", automationMarshaller.c_str());
+  if (SUCCEEDED(hr)) hr = WriteKey(classes, interfaceKey + L"\\ProxyStubClsid32", automationMarshaller.c_str());
+  if (SUCCEEDED(hr)) hr = WriteKey(classes, interfaceKey + L"\\TypeLib", libid.c_str(), L"Version", TYPELIB_VERSION);
+  return hr;
+}
 
 HRESULT RegisterTypeLibrary(RegistrationScope scope, HKEY classes, const std::wstring& modulePath) {
   com_ptr<ITypeLib> library;
   HRESULT hr = LoadTypeLibEx(modulePath.c_str(), REGKIND_NONE, library.put());
   if (FAILED(hr)) return hr;
-  const ClassesRootMapping mapping(scope, classes);
-  if (FAILED(mapping.Result())) return mapping.Result();
+  if (scope == RegistrationScope::User) return WriteUserTypeLibEntries(classes, modulePath);
   // RegisterTypeLib takes non-const strings but only reads them.
   std::wstring path = modulePath;
   return RegisterTypeLib(library.get(), path.data(), nullptr);
@@ -160,8 +162,14 @@ HRESULT UnregisterTypeLibrary(RegistrationScope scope, HKEY classes, bool otherS
   const std::wstring ownKey = OwnTypeLibPathKey();
   if (!RegistryKeyExists(classes, ownKey.c_str())) return S_OK;
   if (otherStays) return DeleteRegistryTree(classes, ownKey.c_str());
-  const ClassesRootMapping mapping(scope, classes);
-  if (FAILED(mapping.Result())) return mapping.Result();
+  if (scope == RegistrationScope::User) {
+    const HRESULT interfaceResult = DeleteRegistryTree(classes, InterfaceKey().c_str());
+    const HRESULT versionResult = DeleteRegistryTree(classes, TypeLibVersionKey().c_str());
+    // The library's key goes too unless another version of it is registered.
+    const std::wstring libraryKey = L"TypeLib\\" + GuidText(LIBID_Vavizav);
+    RegDeleteKeyW(classes, libraryKey.c_str());  // fails harmlessly while not empty
+    return FAILED(interfaceResult) ? interfaceResult : versionResult;
+  }
   return UnRegisterTypeLib(LIBID_Vavizav, TYPELIB_MAJOR, TYPELIB_MINOR, 0, OWN_SYSKIND);
 }
 

@@ -161,7 +161,7 @@ const IMAGE_DATA_DIRECTORY& Directory(HMODULE module, int index) {
   return nt->OptionalHeader.DataDirectory[index];
 }
 
-TEST(ModuleImage, ExportsExactlyTheFourEntryPointsByUndecoratedName) {
+TEST(ModuleImage, ExportsTheFourEntryPointsAndDllInstallByUndecoratedName) {
   const HMODULE module = Module::Get().Handle;
   ASSERT_NE(module, nullptr) << "LoadLibrary failed: " << GetLastError();
   const auto* base = reinterpret_cast<const BYTE*>(module);
@@ -170,8 +170,8 @@ TEST(ModuleImage, ExportsExactlyTheFourEntryPointsByUndecoratedName) {
   const auto* names = reinterpret_cast<const DWORD*>(base + exports->AddressOfNames);
   std::set<std::string> exported;
   for (DWORD i = 0; i < exports->NumberOfNames; ++i) exported.insert(reinterpret_cast<const char*>(base + names[i]));
-  EXPECT_EQ(exports->NumberOfFunctions, 4u);
-  EXPECT_EQ(exported, (std::set<std::string>{"DllCanUnloadNow", "DllGetClassObject", "DllRegisterServer",
+  EXPECT_EQ(exports->NumberOfFunctions, 5u);
+  EXPECT_EQ(exported, (std::set<std::string>{"DllCanUnloadNow", "DllGetClassObject", "DllInstall", "DllRegisterServer",
                                              "DllUnregisterServer"}));
 }
 
@@ -281,14 +281,15 @@ class TypeLibrary : public ::testing::Test {
   com_ptr<ITypeLib> library_;
 };
 
-TEST_F(TypeLibrary, IsVavizavVersion2LocaleNeutralWin32WithoutHelp) {
+// The type library is made for the module's bitness (SYS_WIN64 in the 64-bit one).
+TEST_F(TypeLibrary, IsVavizavVersion2LocaleNeutralForItsBitnessWithoutHelp) {
   TLIBATTR* attributes = nullptr;
   ASSERT_HRESULT_SUCCEEDED(library_->GetLibAttr(&attributes));
   EXPECT_TRUE(IsEqualGUID(attributes->guid, LIBID_Vavizav));
   EXPECT_EQ(attributes->wMajorVerNum, 2);
   EXPECT_EQ(attributes->wMinorVerNum, 0);
   EXPECT_EQ(attributes->lcid, 0u);
-  EXPECT_EQ(attributes->syskind, SYS_WIN32);
+  EXPECT_EQ(attributes->syskind, sizeof(void*) == 8 ? SYS_WIN64 : SYS_WIN32);
   EXPECT_EQ(attributes->wLibFlags & (LIBFLAG_FRESTRICTED | LIBFLAG_FCONTROL | LIBFLAG_FHIDDEN), 0);
   library_->ReleaseTLibAttr(attributes);
 
@@ -558,9 +559,34 @@ TEST(Registration, AFailedRegistrationIsReportedAndUndone) {
   };
   wchar_t libid[39] = {};
   StringFromGUID2(LIBID_Vavizav, libid, 39);
-  EXPECT_FALSE(exists(L"Vavizav.VeviVORIdezaz")) << "the class name entry was left behind";
-  EXPECT_FALSE(exists(std::wstring(L"TypeLib\\") + libid));
+  // In a 64-bit prefix the 32-bit module may be registered beside this one:
+  // the shared entries are its too and stay; this module's type library goes.
+  HKEY other = nullptr;
+  const bool otherRegistered =
+      sizeof(void*) == 8 && RegOpenKeyExW(HKEY_LOCAL_MACHINE, (classKey + L"\\InprocServer32").c_str(), 0,
+                                          KEY_READ | KEY_WOW64_32KEY, &other) == ERROR_SUCCESS;
+  if (other != nullptr) RegCloseKey(other);
+  EXPECT_EQ(exists(L"Vavizav.VeviVORIdezaz"), otherRegistered) << "the class name entry";
+  EXPECT_EQ(exists(std::wstring(L"TypeLib\\") + libid), otherRegistered);
+  EXPECT_FALSE(exists(std::wstring(L"TypeLib\\") + libid + (sizeof(void*) == 8 ? L"\\2.0\\0\\win64" : L"\\2.0\\0\\win32")));
   RegDeleteTreeW(HKEY_LOCAL_MACHINE, classKey.c_str());
+}
+
+// DllInstall knows the scopes "user" and "machine" (or none); anything else is
+// refused before the registry is touched.
+TEST(Registration, DllInstallRefusesAnUnknownScope) {
+  using InstallFunction = HRESULT(STDAPICALLTYPE*)(BOOL, PCWSTR);
+  const auto install = reinterpret_cast<InstallFunction>(
+      reinterpret_cast<void*>(GetProcAddress(Module::Get().Handle, "DllInstall")));
+  ASSERT_NE(install, nullptr);
+  for (const wchar_t* line : {L"everyone", L"user ", L"/user", L"users"}) {
+    EXPECT_EQ(install(TRUE, line), E_INVALIDARG) << ::testing::PrintToString(std::wstring(line));
+    EXPECT_EQ(install(FALSE, line), E_INVALIDARG) << ::testing::PrintToString(std::wstring(line));
+  }
+  HKEY opened = nullptr;
+  EXPECT_NE(RegOpenKeyExW(HKEY_CURRENT_USER, L"Software\\Classes\\Vavizav.VeviVORIdezaz", 0, KEY_READ, &opened),
+            ERROR_SUCCESS);
+  if (opened != nullptr) RegCloseKey(opened);
 }
 
 // ---------------------------------------------------------------------------

@@ -11,9 +11,18 @@ winpath() {
   printf 'Z:%s' "${path//\//\\}"
 }
 
-# Registers the component in this prefix; the clients create it by class name.
+# The built-in programs of one bitness: 32 runs the 32-bit ones (syswow64 in
+# a 64-bit prefix), anything else those of the prefix's own bitness.
+wine_bits() {
+  local bits=$1
+  shift
+  if [ "$bits" = 32 ]; then wine "$@"; else vavizav_wine_native "$@"; fi
+}
+
+# Registers the component in this prefix with the regsvr32 of the DLL's
+# bitness (32 or native); the clients create it by class name.
 register_component() {
-  wine regsvr32 /s "$(winpath "$1")" || { echo "regsvr32 $1 failed (exit $?)"; return 1; }
+  wine_bits "${2:-native}" regsvr32 /s "$(winpath "$1")" || { echo "regsvr32 $1 failed (exit $?)"; return 1; }
 }
 
 # Passes when the output's last line reads "N passed, 0 failed" with N > 0.
