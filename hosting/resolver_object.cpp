@@ -39,6 +39,18 @@ class CallGuard {
 // like any by-value argument; the caller's variables stay untouched either way.
 class ArgumentValues {
  public:
+  ArgumentValues() = default;
+  ArgumentValues(const ArgumentValues&) = delete;
+  ArgumentValues& operator=(const ArgumentValues&) = delete;
+  // The copies belong to this caller of ITypeInfo::Invoke, whatever Invoke
+  // left in them: for an [in, out] parameter given by value it may clear the
+  // argument itself, or put another value there. So each is cleared once, here,
+  // from the array Invoke saw (clearing a cleared variant does nothing); a
+  // second owner of the same BSTR would free it twice.
+  ~ArgumentValues() {
+    for (VARIANT& value : values_) VariantClear(&value);
+  }
+
   // `params` itself when no argument is by reference, else a copy of it with
   // values in place of references.
   HRESULT Prepare(DISPPARAMS* params, DISPPARAMS** prepared, UINT* argumentError) {
@@ -48,26 +60,23 @@ class ArgumentValues {
     for (UINT i = 0; i < params->cArgs; ++i) anyReference = anyReference || (V_VT(&params->rgvarg[i]) & VT_BYREF);
     if (!anyReference) return S_OK;
 
-    values_.resize(params->cArgs);
-    raw_.resize(params->cArgs);
+    values_.resize(params->cArgs);  // value-initialised: VT_EMPTY
     for (UINT i = 0; i < params->cArgs; ++i) {
-      const HRESULT hr = VariantCopyInd(values_[i].get(), &params->rgvarg[i]);
+      const HRESULT hr = VariantCopyInd(&values_[i], &params->rgvarg[i]);
       if (FAILED(hr)) {
         // rgvarg runs from the last argument to the first.
         if (argumentError != nullptr) *argumentError = i;
         return hr == E_OUTOFMEMORY ? hr : DISP_E_TYPEMISMATCH;
       }
-      raw_[i] = *values_[i];
     }
     copy_ = *params;
-    copy_.rgvarg = raw_.data();
+    copy_.rgvarg = values_.data();
     *prepared = &copy_;
     return S_OK;
   }
 
  private:
-  std::vector<unique_variant> values_;  // own the copies
-  std::vector<VARIANT> raw_;            // the same values laid out for DISPPARAMS
+  std::vector<VARIANT> values_;  // owned copies, laid out for DISPPARAMS
   DISPPARAMS copy_{};
 };
 
