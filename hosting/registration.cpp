@@ -118,7 +118,9 @@ HRESULT WriteUserTypeLibEntries(HKEY classes, const std::wstring& modulePath) {
   const std::wstring libid = GuidText(LIBID_Vavizav);
   // The system's automation marshaller, which marshals from the type library.
   const std::wstring automationMarshaller = L"{00020424-0000-0000-C000-000000000046}";
-  const std::wstring folder = modulePath.substr(0, modulePath.find_last_of(L'\\') + 1);
+  // The module's folder, as RegisterTypeLib writes it: no final backslash.
+  const size_t separator = modulePath.find_last_of(L'\\');
+  const std::wstring folder = separator == std::wstring::npos ? std::wstring() : modulePath.substr(0, separator);
   const std::wstring version = TypeLibVersionKey();
   const std::wstring interfaceKey = InterfaceKey();
   HRESULT hr = WriteKey(classes, version, LIBRARY_NAME);
