@@ -21,4 +21,5 @@ set(CMAKE_SHARED_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
 set(CMAKE_MODULE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
 
 # Tests of this tree run under Wine in the project's own 32-bit prefix.
-set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/../scripts/wine-run)
+set(VAVIZAV_WINEARCH win32)
+set(CMAKE_CROSSCOMPILING_EMULATOR env VAVIZAV_WINEARCH=win32 ${CMAKE_CURRENT_LIST_DIR}/../scripts/wine-run)

@@ -8,7 +8,7 @@
 // it the component's default server is asked. Exit status: 0 found, 1 not found,
 // 2 usage.
 //
-// On 64-bit Windows run the 32-bit script host: C:\Windows\SysWOW64\cscript.exe.
+// Any script host works where the DLL of its bitness is installed (both, with the MSI).
 
 var args = WScript.Arguments;
 if (args.length < 1 || args.length > 2) {

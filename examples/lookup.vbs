@@ -8,7 +8,7 @@
 ' (for example 192.0.2.53, 192.0.2.53:5353 or [2001:db8::53]:53); without it the
 ' component's default server is asked. Exit status: 0 found, 1 not found, 2 usage.
 '
-' On 64-bit Windows run the 32-bit script host: C:\Windows\SysWOW64\cscript.exe.
+' Any script host works where the DLL of its bitness is installed (both, with the MSI).
 Option Explicit
 
 Dim args, target, resolver, result, addressPattern

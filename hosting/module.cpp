@@ -1,4 +1,4 @@
-// The module's entry routine, its four exports and the module-wide state.
+// The module's entry routine, its exports and the module-wide state.
 //
 // DllMain keeps the module handle. When the module is unloaded by FreeLibrary
 // (CoFreeUnusedLibraries after DllCanUnloadNow said S_OK, not at process exit)
@@ -148,6 +148,17 @@ STDAPI DllGetClassObject(REFCLSID clsid, REFIID iid, void** object) {
 
 STDAPI DllCanUnloadNow() { return ModuleInUse() ? S_FALSE : S_OK; }
 
-STDAPI DllRegisterServer() { return RegisterServer(); }
+STDAPI DllRegisterServer() { return RegisterServer(RegistrationScope::Machine); }
 
-STDAPI DllUnregisterServer() { return UnregisterServer(); }
+STDAPI DllUnregisterServer() { return UnregisterServer(RegistrationScope::Machine); }
+
+// regsvr32 /n /i:user calls DllInstall(TRUE, L"user"), and /u /n /i:user
+// DllInstall(FALSE, L"user"): registration for the current user, no
+// administrator rights needed. regsvr32 /i without /n calls it after
+// DllRegisterServer with an empty command line: the machine-wide registration
+// again, which is idempotent.
+STDAPI DllInstall(BOOL install, PCWSTR commandLine) {
+  RegistrationScope scope = RegistrationScope::Machine;
+  if (!ParseInstallScope(commandLine, scope)) return E_INVALIDARG;
+  return install ? RegisterServer(scope) : UnregisterServer(scope);
+}

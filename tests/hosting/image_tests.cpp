@@ -20,11 +20,11 @@ namespace {
 const IMAGE_DATA_DIRECTORY& Directory(HMODULE module, int index) {
   const auto* base = reinterpret_cast<const BYTE*>(module);
   const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
-  const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS32*>(base + dos->e_lfanew);
+  const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(base + dos->e_lfanew);
   return nt->OptionalHeader.DataDirectory[index];
 }
 
-TEST(ModuleImage, ExportsExactlyTheFourEntryPointsByUndecoratedName) {
+TEST(ModuleImage, ExportsTheFourEntryPointsAndDllInstallByUndecoratedName) {
   const HMODULE module = Module().Handle;
   ASSERT_NE(module, nullptr) << "LoadLibrary failed: " << GetLastError();
   const auto* base = reinterpret_cast<const BYTE*>(module);
@@ -33,8 +33,8 @@ TEST(ModuleImage, ExportsExactlyTheFourEntryPointsByUndecoratedName) {
   const auto* names = reinterpret_cast<const DWORD*>(base + exports->AddressOfNames);
   std::set<std::string> exported;
   for (DWORD i = 0; i < exports->NumberOfNames; ++i) exported.insert(reinterpret_cast<const char*>(base + names[i]));
-  EXPECT_EQ(exports->NumberOfFunctions, 4u);
-  EXPECT_EQ(exported, (std::set<std::string>{"DllCanUnloadNow", "DllGetClassObject", "DllRegisterServer",
+  EXPECT_EQ(exports->NumberOfFunctions, 5u);
+  EXPECT_EQ(exported, (std::set<std::string>{"DllCanUnloadNow", "DllGetClassObject", "DllInstall", "DllRegisterServer",
                                              "DllUnregisterServer"}));
 }
 

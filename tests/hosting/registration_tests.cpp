@@ -37,9 +37,35 @@ TEST(Registration, AFailedRegistrationIsReportedAndUndone) {
   };
   wchar_t libid[39] = {};
   StringFromGUID2(LIBID_Vavizav, libid, 39);
-  EXPECT_FALSE(exists(L"Vavizav.VeviVORIdezaz")) << "the class name entry was left behind";
-  EXPECT_FALSE(exists(std::wstring(L"TypeLib\\") + libid));
+  // In a 64-bit prefix the 32-bit module may be registered beside this one:
+  // the shared entries are its too and stay; this module's type library goes.
+  HKEY other = nullptr;
+  const bool otherRegistered =
+      sizeof(void*) == 8 && RegOpenKeyExW(HKEY_LOCAL_MACHINE, (classKey + L"\\InprocServer32").c_str(), 0,
+                                          KEY_READ | KEY_WOW64_32KEY, &other) == ERROR_SUCCESS;
+  if (other != nullptr) RegCloseKey(other);
+  EXPECT_EQ(exists(L"Vavizav.VeviVORIdezaz"), otherRegistered) << "the class name entry";
+  EXPECT_EQ(exists(std::wstring(L"TypeLib\\") + libid), otherRegistered);
+  EXPECT_FALSE(
+      exists(std::wstring(L"TypeLib\\") + libid + (sizeof(void*) == 8 ? L"\\2.0\\0\\win64" : L"\\2.0\\0\\win32")));
   RegDeleteTreeW(HKEY_LOCAL_MACHINE, classKey.c_str());
+}
+
+// DllInstall knows the scopes "user" and "machine" (or none); anything else is
+// refused before the registry is touched.
+TEST(Registration, DllInstallRefusesAnUnknownScope) {
+  using InstallFunction = HRESULT(STDAPICALLTYPE*)(BOOL, PCWSTR);
+  const auto install = reinterpret_cast<InstallFunction>(
+      reinterpret_cast<void*>(GetProcAddress(Module().Handle, "DllInstall")));
+  ASSERT_NE(install, nullptr);
+  for (const wchar_t* line : {L"everyone", L"user ", L"/user", L"users"}) {
+    EXPECT_EQ(install(TRUE, line), E_INVALIDARG) << ::testing::PrintToString(std::wstring(line));
+    EXPECT_EQ(install(FALSE, line), E_INVALIDARG) << ::testing::PrintToString(std::wstring(line));
+  }
+  HKEY opened = nullptr;
+  EXPECT_NE(RegOpenKeyExW(HKEY_CURRENT_USER, L"Software\\Classes\\Vavizav.VeviVORIdezaz", 0, KEY_READ, &opened),
+            ERROR_SUCCESS);
+  if (opened != nullptr) RegCloseKey(opened);
 }
 
 }  // namespace

@@ -49,14 +49,15 @@ class TypeLibrary : public ::testing::Test {
   com_ptr<ITypeLib> library_;
 };
 
-TEST_F(TypeLibrary, IsVavizavVersion2LocaleNeutralWin32WithoutHelp) {
+// The type library is made for the module's bitness (SYS_WIN64 in the 64-bit one).
+TEST_F(TypeLibrary, IsVavizavVersion2LocaleNeutralForItsBitnessWithoutHelp) {
   TLIBATTR* attributes = nullptr;
   ASSERT_HRESULT_SUCCEEDED(library_->GetLibAttr(&attributes));
   EXPECT_TRUE(IsEqualGUID(attributes->guid, LIBID_Vavizav));
   EXPECT_EQ(attributes->wMajorVerNum, 2);
   EXPECT_EQ(attributes->wMinorVerNum, 0);
   EXPECT_EQ(attributes->lcid, 0u);
-  EXPECT_EQ(attributes->syskind, SYS_WIN32);
+  EXPECT_EQ(attributes->syskind, sizeof(void*) == 8 ? SYS_WIN64 : SYS_WIN32);
   EXPECT_EQ(attributes->wLibFlags & (LIBFLAG_FRESTRICTED | LIBFLAG_FCONTROL | LIBFLAG_FHIDDEN), 0);
   library_->ReleaseTLibAttr(attributes);
 
