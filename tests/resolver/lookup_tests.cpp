@@ -141,6 +141,8 @@ Packet ReverseReply(std::uint8_t flags2, std::uint8_t answerCount, std::initiali
 
 // PTR answers: owner pointer to offset 12, type 12, class IN, TTL 60, then RDLength and data.
 #define PTR_HEAD(rdlength) 0xC0, 0x0C, 0x00, 0x0C, 0x00, 0x01, 0x00, 0x00, 0x00, 0x3C, 0x00, rdlength
+// The same with class CH (3).
+#define PTR_CH_HEAD(rdlength) 0xC0, 0x0C, 0x00, 0x0C, 0x00, 0x03, 0x00, 0x00, 0x00, 0x3C, 0x00, rdlength
 
 LookupOutcome Reverse(std::u16string_view text, ScriptedExchange& exchange) {
   return vavizav::ReverseLookup(text, exchange);
@@ -159,6 +161,15 @@ TEST(ReverseLookup, NameOfTheAddress) {
 TEST(ReverseLookup, LastPtrAnswerWins) {
   ScriptedExchange exchange(ReverseReply(0x80, 2, {PTR_HEAD(3), 1, 'a', 0, PTR_HEAD(3), 1, 'b', 0}));
   EXPECT_EQ(Reverse(u"192.0.2.1", exchange), (LookupOutcome{"b", ""}));
+}
+
+TEST(ReverseLookup, OnlyInternetClassPtrAnswersCount) {
+  ScriptedExchange chaosOnly(ReverseReply(0x80, 1, {PTR_CH_HEAD(3), 1, 'a', 0}));
+  EXPECT_EQ(Reverse(u"192.0.2.1", chaosOnly), kUnresolvedAddress);
+  // A later answer of another class does not override the Internet one.
+  ScriptedExchange internetThenChaos(
+      ReverseReply(0x80, 2, {PTR_HEAD(4), 2, 'i', 'n', 0, PTR_CH_HEAD(3), 1, 'a', 0}));
+  EXPECT_EQ(Reverse(u"192.0.2.1", internetThenChaos), (LookupOutcome{"in", ""}));
 }
 
 TEST(ReverseLookup, ControlCharactersArriveEscaped) {
@@ -196,5 +207,5 @@ TEST(ReverseLookup, AllOnesIsAnAddressLikeAnyOther) {
   ScriptedExchange exchange(std::nullopt);
   EXPECT_EQ(Reverse(u"255.255.255.255", exchange), kTimedOut);
   ASSERT_EQ(exchange.sent.size(), 1u);
-  EXPECT_EQ(exchange.sent[0].Question.QName.substr(0, 4), "\x03" "255");
+  EXPECT_EQ(exchange.sent[0].Question.QName.view().substr(0, 4), "\x03" "255");
 }
