@@ -61,7 +61,7 @@ def read_profile(path):
 
 def rows_of(binary):
     listed = subprocess.run([binary, "--benchmark_list_tests=true"], capture_output=True, text=True, check=True)
-    return [line.strip() for line in listed.stdout.splitlines() if "/" in line]
+    return [line.strip() for line in listed.stdout.splitlines() if line.strip()]
 
 
 def main(argv=None):

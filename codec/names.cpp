@@ -1,27 +1,13 @@
 #include "names.h"
 
 #include <array>
+#include <cstring>
 
 namespace vbDNS::detail {
 
 namespace {
 
 constexpr std::uint8_t POINTER_BITS = 0xC0;
-
-void AppendLabelOctet(std::string& text, unsigned char octet) {
-  if (octet == '.' || octet == '\\') {
-    text += '\\';
-    text += static_cast<char>(octet);
-  } else if (octet < 0x21 || octet > 0x7E) {
-    // Control characters, blanks and 8-bit octets never reach a caller raw.
-    text += '\\';
-    text += static_cast<char>('0' + octet / 100);
-    text += static_cast<char>('0' + octet / 10 % 10);
-    text += static_cast<char>('0' + octet % 10);
-  } else {
-    text += static_cast<char>(octet);
-  }
-}
 
 // Octets that stand for themselves in presentation text, as a table: the
 // label loop then costs a load and a test per octet.
@@ -31,9 +17,6 @@ constexpr auto kPlain = [] {
   return plain;
 }();
 bool Plain(unsigned char octet) { return kPlain[octet]; }
-
-// Longest presentation text of a name: one label of 253 octets, each "\DDD".
-constexpr std::size_t MAX_NAME_TEXT = 4 * (MAX_NAME_WIRE - 2);
 
 // A label's text at `out`, which has room for it; returns the end.
 char* PutLabelText(char* out, PacketView label) {
@@ -55,7 +38,8 @@ char* PutLabelText(char* out, PacketView label) {
 }
 
 // Walks the name at the reader's position (the rules of ReadName), handing
-// each label to onLabel. False, and the reader failed, on a bad name.
+// each label to onLabel, which returns false to refuse it. False, and the
+// reader failed, on a bad name or a refused label.
 template <class OnLabel>
 bool WalkName(WireReader& in, OnLabel&& onLabel) {
   WireReader labels = in;
@@ -86,7 +70,7 @@ bool WalkName(WireReader& in, OnLabel&& onLabel) {
     if (wireLength > MAX_NAME_WIRE) break;
     const PacketView label = labels.Bytes(length);
     if (!labels.Ok()) break;
-    onLabel(label);
+    if (!onLabel(label)) break;
   }
   in.Fail();
   return false;
@@ -94,83 +78,63 @@ bool WalkName(WireReader& in, OnLabel&& onLabel) {
 
 char AsciiLower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
 
-}  // namespace
-
-ByteString ReadName(WireReader& in) {
-  ByteString wire;
-  const bool ok = WalkName(in, [&wire](PacketView label) {
-    wire += static_cast<char>(label.size());
-    wire.append(reinterpret_cast<const char*>(label.data()), label.size());
+// The presentation text of the name at the reader's position into `out`,
+// which has room for MAX_NAME_TEXT characters; its length, or 0 with the
+// reader failed on a bad name.
+std::size_t PutNameText(WireReader& in, char* out) {
+  char* end = out;
+  const bool ok = WalkName(in, [&end, out](PacketView label) {
+    // At most 4 characters per octet and a dot: within MAX_NAME_TEXT as long
+    // as the wire form is within 255 octets, which WalkName enforces.
+    if (static_cast<std::size_t>(end - out) + 1 + 4 * label.size() > MAX_NAME_TEXT) return false;
+    if (end != out) *end++ = '.';
+    end = PutLabelText(end, label);
+    return true;
   });
-  if (!ok) return {};
-  wire += '\0';
-  return wire;
+  return ok ? static_cast<std::size_t>(end - out) : 0;
 }
 
-void ReadNameText(WireReader& in, std::string& text) {
-  // Composed on the stack, then stored with one copy.
-  char buffer[MAX_NAME_TEXT];
-  char* end = buffer;
-  WalkName(in, [&end, &buffer](PacketView label) {
-    if (end != buffer) *end++ = '.';
-    end = PutLabelText(end, label);
+}  // namespace
+
+void ReadName(WireReader& in, WireName& wire) {
+  char* const out = wire.data();
+  std::size_t size = 0;
+  const bool ok = WalkName(in, [out, &size](PacketView label) {
+    // WalkName keeps the wire length within 255 octets; checked here as well,
+    // as this writes into a buffer of exactly that size.
+    if (size + 1 + label.size() + 1 > MAX_NAME_WIRE) return false;
+    out[size++] = static_cast<char>(label.size());
+    std::memcpy(out + size, label.data(), label.size());
+    size += label.size();
+    return true;
   });
-  text.assign(buffer, static_cast<std::size_t>(end - buffer));
+  if (!ok) {
+    wire.clear();
+    return;
+  }
+  out[size++] = '\0';
+  wire.resize(size);
+}
+
+void ReadNameText(WireReader& in, NameText& text) { text.resize(PutNameText(in, text.data())); }
+
+void ReadNameText(WireReader& in, AnswerData& text) {
+  static_assert(ANSWER_DATA_IN_PLACE >= MAX_NAME_TEXT, "a name's text stays in place");
+  text.resize(MAX_NAME_TEXT);
+  text.resize(PutNameText(in, text.data()));
 }
 
 void SkipName(WireReader& in) {
-  WalkName(in, [](PacketView) {});
+  WalkName(in, [](PacketView) { return true; });
 }
 
-std::string NameText(std::string_view wire) {
-  std::string text;
-  std::size_t pos = 0;
-  while (pos < wire.size() && wire[pos] != '\0') {
-    const auto length = static_cast<unsigned char>(wire[pos]);
-    if (pos > 0) text += '.';
-    for (const char octet : wire.substr(pos + 1, length)) AppendLabelOctet(text, static_cast<unsigned char>(octet));
-    pos += 1 + length;
-  }
-  return text;
-}
-
-std::optional<ByteString> TextToWireName(std::string_view text) {
-  if (text.ends_with('.')) text.remove_suffix(1);  // fully qualified: the root ends it
-  // Wire form: a length octet for each label in place of its dot, plus the
-  // first length octet and the final zero.
-  if (text.empty() || text.size() + 2 > MAX_NAME_WIRE) return std::nullopt;
-  // The text after a placeholder octet and before the final zero; then each
-  // dot, and the placeholder, becomes the length of the label after it.
-  ByteString wire(text.size() + 2, '\0');
-  text.copy(wire.data() + 1, text.size());
-  std::size_t lengthAt = 0;
-  for (std::size_t i = 1; i <= text.size() + 1; ++i) {
-    if (i <= text.size() && wire[i] != '.') continue;
-    const std::size_t length = i - lengthAt - 1;
-    if (length == 0 || length > MAX_LABEL) return std::nullopt;
-    wire[lengthAt] = static_cast<char>(length);
-    lengthAt = i;
-  }
-  return wire;
-}
-
-bool SameWireName(std::string_view a, std::string_view b) {
+bool SameWireName(const WireName& a, const WireName& b) {
   if (a.size() != b.size()) return false;
   // Length octets are below 0x40 and so never taken for letters.
   for (std::size_t i = 0; i < a.size(); ++i) {
     if (AsciiLower(a[i]) != AsciiLower(b[i])) return false;
   }
   return true;
-}
-
-std::optional<std::string> ToOctets(std::u16string_view text) {
-  std::string octets;
-  octets.reserve(text.size());
-  for (const char16_t unit : text) {
-    if (unit > 0xFF) return std::nullopt;
-    octets += static_cast<char>(unit);
-  }
-  return octets;
 }
 
 }  // namespace vbDNS::detail

@@ -1,26 +1,129 @@
-#include "names.h"
+#include <array>
+#include <bit>
+#include <cstring>
+
 #include "vbdns.h"
 
 namespace vbDNS {
 
 namespace {
 
-// RFC 1035 section 3.5: the octets of the address in reverse order, under
-// in-addr.arpa, straight in wire form.
-ByteString ReverseWireName(std::uint32_t address) {
-  static constexpr char kSuffix[] = "\7in-addr\4arpa";  // and the terminating zero
-  char wire[4 * 4 + sizeof kSuffix];
-  char* p = wire;
-  for (int octet = 0; octet < 4; ++octet, address >>= 8) {
-    const unsigned value = address & 0xFF;
-    char* length = p++;
-    if (value >= 100) *p++ = static_cast<char>('0' + value / 100);
-    if (value >= 10) *p++ = static_cast<char>('0' + value / 10 % 10);
-    *p++ = static_cast<char>('0' + value % 10);
-    *length = static_cast<char>(p - length - 1);
+// Each octet value as a label in wire form: its length (1 to 3) and its
+// decimal digits without leading zeros, padded to 4 octets.
+constexpr auto kDecimalLabels = [] {
+  std::array<std::array<char, 4>, 256> labels{};
+  for (unsigned value = 0; value < 256; ++value) {
+    std::array<char, 4>& label = labels[value];
+    std::size_t length = 0;
+    if (value >= 100) label[++length] = static_cast<char>('0' + value / 100);
+    if (value >= 10) label[++length] = static_cast<char>('0' + value / 10 % 10);
+    label[++length] = static_cast<char>('0' + value % 10);
+    label[0] = static_cast<char>(length);
   }
-  for (const char c : kSuffix) *p++ = c;
-  return ByteString(wire, static_cast<std::size_t>(p - wire));
+  return labels;
+}();
+
+// RFC 1035 section 3.5: the octets of the address in reverse order, under
+// in-addr.arpa, straight in wire form: at most 4 x 4 + 14 octets, so the
+// padding written past each label always fits.
+void ReverseWireName(std::uint32_t address, WireName& wire) {
+  static constexpr char kSuffix[] = "\7in-addr\4arpa";  // and the terminating zero
+  char* const start = wire.data();
+  char* p = start;
+  for (int octet = 0; octet < 4; ++octet, address >>= 8) {
+    const std::array<char, 4>& label = kDecimalLabels[address & 0xFF];
+    std::memcpy(p, label.data(), 4);
+    p += 1 + label[0];
+  }
+  std::memcpy(p, kSuffix, sizeof kSuffix);
+  wire.resize(static_cast<std::size_t>(p - start) + sizeof kSuffix);
+}
+
+// Bit 7 of each octet of `chunk` that is a dot, the other bits clear. Exact
+// per octet: no carry crosses from one octet to the next.
+constexpr std::uint64_t DotBits(std::uint64_t chunk) {
+  constexpr std::uint64_t kLow7 = 0x7F7F7F7F7F7F7F7Full;
+  const std::uint64_t zeroIfDot = chunk ^ 0x2E2E2E2E2E2E2E2Eull;
+  return ~(((zeroIfDot & kLow7) + kLow7) | zeroIfDot | kLow7);
+}
+
+// Copies the `size` octets of dotted text at `in` to out + 1 and writes the
+// length octets: each label's length goes where the dot before it stands (for
+// the first label, to out[0]). `in` may be out + 1 itself. False on an empty
+// label or one over 63 octets. Eight octets are copied and searched for dots
+// at a time, which makes the usual host name a handful of steps.
+bool PutWireName(const char* in, std::size_t size, char* out) {
+  std::size_t start = 0;  // index in the text of the current label's first octet
+  const auto endLabel = [out, &start](std::size_t dot) {
+    const std::size_t length = dot - start;
+    if (length == 0 || length > MAX_LABEL) return false;
+    out[start] = static_cast<char>(length);
+    start = dot + 1;
+    return true;
+  };
+  if (std::endian::native == std::endian::little && size >= 8) {
+    // In octet order, the lowest set bit is the first dot.
+    const auto endLabels = [&endLabel](std::size_t at, std::uint64_t dots) {
+      for (; dots != 0; dots &= dots - 1) {
+        if (!endLabel(at + static_cast<std::size_t>(std::countr_zero(dots)) / 8)) return false;
+      }
+      return true;
+    };
+    // The last 8 octets first: their copy overlaps the chunks before it, and
+    // must not land on a length octet written for one of them.
+    const std::size_t tailAt = size - 8;
+    std::uint64_t tail;
+    std::memcpy(&tail, in + tailAt, 8);
+    std::memcpy(out + 1 + tailAt, &tail, 8);
+    std::size_t at = 0;
+    for (; at + 8 <= size; at += 8) {
+      std::uint64_t chunk;
+      std::memcpy(&chunk, in + at, 8);
+      std::memcpy(out + 1 + at, &chunk, 8);
+      if (!endLabels(at, DotBits(chunk))) return false;
+    }
+    // Dots of the tail not seen in the chunks.
+    if (at < size && !endLabels(tailAt, DotBits(tail) & ~std::uint64_t{0} << 8 * (at - tailAt))) return false;
+  } else {
+    for (std::size_t i = 0; i < size; ++i) {
+      out[i + 1] = in[i];
+      if (in[i] == '.' && !endLabel(i)) return false;
+    }
+  }
+  return endLabel(size);  // the last label ends at the final zero
+}
+
+// Wire form of dotted text; false for an empty name or label, a label over 63
+// octets, a name over 255 octets, or (automation text) a character that is not
+// one octet. One trailing dot is allowed and marks the name fully qualified.
+bool TextToWireName(std::string_view text, WireName& wire) {
+  if (text.ends_with('.')) text.remove_suffix(1);
+  // Wire form: a length octet for each label in place of its dot, plus the
+  // first length octet and the final zero.
+  const std::size_t size = text.size();
+  if (size == 0 || size + 2 > MAX_NAME_WIRE) return false;
+  char* const out = wire.data();
+  if (!PutWireName(text.data(), size, out)) return false;
+  out[size + 1] = '\0';
+  wire.resize(size + 2);
+  return true;
+}
+
+bool TextToWireName(std::u16string_view text, WireName& wire) {
+  if (text.ends_with(u'.')) text.remove_suffix(1);
+  const std::size_t size = text.size();
+  if (size == 0 || size + 2 > MAX_NAME_WIRE) return false;
+  char* const out = wire.data();
+  // Narrowed in place first; one test at the end keeps the loop simple.
+  char16_t all = 0;
+  for (std::size_t i = 0; i < size; ++i) {
+    all |= text[i];
+    out[i + 1] = static_cast<char>(text[i]);
+  }
+  if (all > 0xFF || !PutWireName(out + 1, size, out)) return false;
+  out[size + 1] = '\0';
+  wire.resize(size + 2);
+  return true;
 }
 
 std::uint8_t* Put16(std::uint8_t* out, std::uint16_t value) {
@@ -29,50 +132,65 @@ std::uint8_t* Put16(std::uint8_t* out, std::uint16_t value) {
   return out + 2;
 }
 
-}  // namespace
-
-std::optional<DNSQuery> BuildQuery(std::uint16_t queryType, std::string_view name) {
-  if (queryType != TYPE_A && queryType != TYPE_PTR) return std::nullopt;
-  std::optional<ByteString> wireName;
+template <class Char>
+bool Fill(std::uint16_t queryType, std::basic_string_view<Char> name, DNSQuery& query) {
   if (queryType == TYPE_PTR) {
-    const auto address = TextToIP(name);
-    if (!address) return std::nullopt;
-    wireName = ReverseWireName(*address);
-  } else {
-    wireName = detail::TextToWireName(name);
-    if (!wireName) return std::nullopt;
+    const std::optional<std::uint32_t> address = TextToIP(name);
+    if (!address) return false;
+    ReverseWireName(*address, query.Question.QName);
+  } else if (queryType != TYPE_A || !TextToWireName(name, query.Question.QName)) {
+    return false;
   }
-
-  DNSQuery query;
   query.Header.ID = QUERY_ID;
   query.Header.Flags1 = FLAG_RD;
   query.Header.QDCount = 1;
-  query.Question.QName = std::move(*wireName);
   query.Question.QType = queryType;
   query.Question.QClass = CLASS_IN;
+  return true;
+}
+
+template <class Char>
+std::optional<DNSQuery> Build(std::uint16_t queryType, std::basic_string_view<Char> name) {
+  // Built where it is returned (the one return keeps it there). The record
+  // comes from a default-initialised one: an empty name costs nothing to
+  // move, where value-initialising the optional's record would clear the
+  // whole name buffer first.
+  DNSQuery empty;
+  std::optional<DNSQuery> query(std::in_place, std::move(empty));
+  if (!Fill(queryType, name, *query)) query.reset();
   return query;
 }
 
+}  // namespace
+
+std::optional<DNSQuery> BuildQuery(std::uint16_t queryType, std::string_view name) { return Build(queryType, name); }
+
 std::optional<DNSQuery> BuildQuery(std::uint16_t queryType, std::u16string_view name) {
-  const auto octets = detail::ToOctets(name);
-  if (!octets) return std::nullopt;
-  return BuildQuery(queryType, std::string_view(*octets));
+  return Build(queryType, name);
 }
 
-Packet EncodeQuery(const DNSQuery& query) {
-  const ByteString& name = query.Question.QName;
-  Packet out(HEADER_SIZE + name.size() + 4);
-  std::uint8_t* p = Put16(out.data(), query.Header.ID);
+std::size_t EncodeQuery(const DNSQuery& query, std::uint16_t id, std::span<std::uint8_t> out) noexcept {
+  const WireName& name = query.Question.QName;
+  const std::size_t size = HEADER_SIZE + name.size() + 4;
+  if (out.size() < size) return 0;
+  std::uint8_t* p = Put16(out.data(), id);
   *p++ = query.Header.Flags1;
   *p++ = query.Header.Flags2;
   p = Put16(p, query.Header.QDCount);
   p = Put16(p, query.Header.ANCount);
   p = Put16(p, query.Header.NSCount);
   p = Put16(p, query.Header.ARCount);
-  for (const char c : name) *p++ = static_cast<std::uint8_t>(c);
+  if (!name.empty()) std::memcpy(p, name.data(), name.size());
+  p += name.size();
   p = Put16(p, query.Question.QType);
   Put16(p, query.Question.QClass);
-  return out;
+  return size;
+}
+
+Packet EncodeQuery(const DNSQuery& query) {
+  QueryDatagram datagram;
+  const std::size_t size = EncodeQuery(query, query.Header.ID, datagram);
+  return Packet(datagram.begin(), datagram.begin() + static_cast<std::ptrdiff_t>(size));
 }
 
 }  // namespace vbDNS

@@ -3,8 +3,10 @@
 // per header, question or record instead of after every field.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 #include "vbdns.h"
 
@@ -23,22 +25,22 @@ class WireReader {
     return message_[pos_++];
   }
 
-  std::uint16_t U16() {
-    if (!Need(2)) return 0;
-    const auto value = static_cast<std::uint16_t>(message_[pos_] << 8 | message_[pos_ + 1]);
-    pos_ += 2;
-    return value;
+  // The next N octets as one group of fixed fields (a header, a record's type
+  // to RDLength), with one check for all of them; zeros when fewer are left.
+  // Their fields are read with Get16 and Get32 below.
+  template <std::size_t N>
+  std::array<std::uint8_t, N> Fixed() {
+    std::array<std::uint8_t, N> octets{};
+    if (Need(N)) {
+      std::memcpy(octets.data(), message_.data() + pos_, N);
+      pos_ += N;
+    }
+    return octets;
   }
 
-  std::uint32_t U32() {
-    const std::uint32_t high = U16();
-    const std::uint32_t low = U16();
-    return high << 16 | low;
-  }
-
-  // The next n octets; empty, and the reader failed, when fewer are left.
   void Skip(std::size_t n) { Bytes(n); }
 
+  // The next n octets; empty, and the reader failed, when fewer are left.
   PacketView Bytes(std::size_t n) {
     if (!Need(n)) return {};
     const PacketView bytes = message_.subspan(pos_, n);
@@ -85,5 +87,16 @@ class WireReader {
   std::size_t end_;
   bool ok_ = true;
 };
+
+// Big-endian fields of a Fixed group, their offsets checked when compiled.
+template <std::size_t At, std::size_t N>
+constexpr std::uint16_t Get16(const std::array<std::uint8_t, N>& octets) {
+  static_assert(At + 2 <= N);
+  return static_cast<std::uint16_t>(octets[At] << 8 | octets[At + 1]);
+}
+template <std::size_t At, std::size_t N>
+constexpr std::uint32_t Get32(const std::array<std::uint8_t, N>& octets) {
+  return static_cast<std::uint32_t>(Get16<At>(octets)) << 16 | Get16<At + 2>(octets);
+}
 
 }  // namespace vbDNS::detail

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstring>
 #include <memory>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -172,25 +173,26 @@ Woken SleepUntil(WSAEVENT event, ULONGLONG until, bool& pumping) {
   }
 }
 
-// The question of `datagram` asked again over TCP of `server` (RFC 7766): a
+// The question of `query` asked again over TCP of `server` (RFC 7766): a
 // fresh connection and a fresh ID, the message behind its two-octet length,
 // the reply read whole however it is cut into segments, and the same checks as
 // for a datagram. Everything is non-blocking and waited for with the thread's
 // messages flowing, until `deadline`. nullopt when the connection is refused,
 // reset or closed early, the reply is short or does not match, or time runs out.
-std::optional<vbDNS::Packet> AskOverTcp(const vbDNS::Packet& datagram, const ServerEndpoint& server,
-                                        const vbDNS::DNSQuestion& question, ULONGLONG deadline, bool& pumping) {
-  if (datagram.size() < vbDNS::HEADER_SIZE || datagram.size() > MAX_TCP_MESSAGE) return std::nullopt;
+std::optional<vbDNS::Packet> AskOverTcp(const vbDNS::DNSQuery& query, const ServerEndpoint& server,
+                                        ULONGLONG deadline, bool& pumping) {
   if (::GetTickCount64() >= deadline) return std::nullopt;
   const std::optional<std::uint16_t> id = Random16();
   if (!id) return std::nullopt;
-  std::vector<std::uint8_t> out;
-  out.reserve(2 + datagram.size());
-  out.push_back(static_cast<std::uint8_t>(datagram.size() >> 8));
-  out.push_back(static_cast<std::uint8_t>(datagram.size() & 0xFF));
-  out.insert(out.end(), datagram.begin(), datagram.end());
-  out[2] = static_cast<std::uint8_t>(*id >> 8);
-  out[3] = static_cast<std::uint8_t>(*id & 0xFF);
+  // The message behind its length: at most MAX_QUERY_SIZE octets, so the
+  // length fits its two octets.
+  std::array<std::uint8_t, 2 + vbDNS::MAX_QUERY_SIZE> out;
+  const std::size_t length = vbDNS::EncodeQuery(query, *id, std::span(out).subspan(2));
+  if (length < vbDNS::HEADER_SIZE) return std::nullopt;
+  out[0] = static_cast<std::uint8_t>(length >> 8);
+  out[1] = static_cast<std::uint8_t>(length & 0xFF);
+  const std::size_t total = 2 + length;
+  const vbDNS::DNSQuestion& question = query.Question;
 
   const unique_socket socket(::socket(server.Address.ss_family, SOCK_STREAM, IPPROTO_TCP));
   const unique_wsaevent event(::WSACreateEvent());
@@ -217,9 +219,9 @@ std::optional<vbDNS::Packet> AskOverTcp(const vbDNS::Packet& datagram, const Ser
       if (events.iErrorCode[FD_CONNECT_BIT] != 0) return std::nullopt;
       connected = true;
     }
-    while (connected && written < out.size()) {
+    while (connected && written < total) {
       const int sent = ::send(socket.get(), reinterpret_cast<const char*>(out.data() + written),
-                              static_cast<int>(out.size() - written), 0);
+                              static_cast<int>(total - written), 0);
       if (sent == SOCKET_ERROR) {
         if (::WSAGetLastError() != WSAEWOULDBLOCK) return std::nullopt;
         break;  // FD_WRITE tells when there is room again
@@ -263,9 +265,9 @@ std::optional<vbDNS::Packet> AskOverTcp(const vbDNS::Packet& datagram, const Ser
 // to that family), what went out on them, and the wait for the reply.
 class UdpExchange {
  public:
-  UdpExchange(const std::vector<ServerEndpoint>& servers, const vbDNS::DNSQuestion& question, vbDNS::Packet datagram,
-              DWORD timeoutMs, ULONGLONG start)
-      : servers_(servers), question_(question), datagram_(std::move(datagram)), plan_(PlanSends(timeoutMs)),
+  UdpExchange(const std::vector<ServerEndpoint>& servers, const vbDNS::DNSQuery& query, DWORD timeoutMs,
+              ULONGLONG start)
+      : servers_(servers), query_(query), question_(query.Question), plan_(PlanSends(timeoutMs)),
         start_(start), deadline_(start + timeoutMs) {}
 
   std::optional<vbDNS::Packet> Run() {
@@ -360,13 +362,13 @@ class UdpExchange {
       nextSend_ = sentCount_ < plan_.Count ? start_ + plan_.Offset(sentCount_) : deadline_;
       const SOCKET socket = SocketFor(endpoint.Address.ss_family);
       bool delivered = false;
-      if (id && socket != INVALID_SOCKET) {
-        datagram_[0] = static_cast<std::uint8_t>(*id >> 8);
-        datagram_[1] = static_cast<std::uint8_t>(*id & 0xFF);
-        const int sent = ::sendto(socket, reinterpret_cast<const char*>(datagram_.data()),
-                                  static_cast<int>(datagram_.size()), 0,
+      // Each send's datagram carries its own ID, written as it is encoded.
+      vbDNS::QueryDatagram datagram;
+      const std::size_t size = id ? vbDNS::EncodeQuery(query_, *id, datagram) : 0;
+      if (size != 0 && socket != INVALID_SOCKET) {
+        const int sent = ::sendto(socket, reinterpret_cast<const char*>(datagram.data()), static_cast<int>(size), 0,
                                   reinterpret_cast<const sockaddr*>(&endpoint.Address), endpoint.Length);
-        delivered = sent == static_cast<int>(datagram_.size());
+        delivered = sent == static_cast<int>(size);
       }
       if (delivered) {
         ++delivered_;
@@ -433,7 +435,7 @@ class UdpExchange {
   std::optional<vbDNS::Packet> Finish(bool& pumping) {
     if ((*reply_)[2] & vbDNS::FLAG_TC) {
       if (std::optional<vbDNS::Packet> whole =
-              AskOverTcp(datagram_, servers_[replyServer_], question_, deadline_, pumping)) {
+              AskOverTcp(query_, servers_[replyServer_], deadline_, pumping)) {
         return whole;
       }
     }
@@ -441,8 +443,8 @@ class UdpExchange {
   }
 
   const std::vector<ServerEndpoint>& servers_;
+  const vbDNS::DNSQuery& query_;
   const vbDNS::DNSQuestion& question_;
-  vbDNS::Packet datagram_;
   const SendPlan plan_;
   ULONGLONG start_;
   const ULONGLONG deadline_;
@@ -521,9 +523,7 @@ std::optional<vbDNS::Packet> ExchangeQuery(const vbDNS::DNSQuery& query, std::ws
   }
   if (endpoints.empty()) return std::nullopt;
 
-  vbDNS::Packet datagram = vbDNS::EncodeQuery(query);
-  if (datagram.size() < vbDNS::HEADER_SIZE || datagram.size() > MAX_TCP_MESSAGE) return std::nullopt;
-  UdpExchange exchange(endpoints, query.Question, std::move(datagram), timeoutMs, start);
+  UdpExchange exchange(endpoints, query, timeoutMs, start);
   return exchange.Run();
 }
 

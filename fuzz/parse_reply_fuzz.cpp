@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <string>
+#include <string_view>
 
 #include "vbdns.h"
 
@@ -18,7 +18,7 @@ void Require(bool holds, const char* what) {
 
 // Escaped presentation text: printable ASCII only, and no longer than the
 // 255-octet wire form could print (at most four characters per octet).
-void RequireNameText(const std::string& text) {
+void RequireNameText(std::string_view text) {
   Require(text.size() <= 4 * vbDNS::MAX_NAME_WIRE, "name text length");
   for (const char c : text) Require(c >= 0x21 && c <= 0x7E, "name text printable");
 }
@@ -31,6 +31,8 @@ void CheckReply(std::uint16_t queryType, vbDNS::PacketView packet) {
   Require(header.QDCount <= 1, "at most one question");
   RequireNameText(reply->Question.QName);
   RequireNameText(reply->Answer.AName);
+  const vbDNS::DNSReply copy = *reply;
+  Require(copy == *reply, "a copy equals its source");
   if (header.ANCount == 0) Require(reply->Answer == vbDNS::DNSAnswer{}, "no answer, empty answer fields");
   if (queryType == vbDNS::TYPE_A) {
     Require(reply->Answer.RData.size() % 4 == 0, "addresses come in 4 octets");
@@ -40,8 +42,8 @@ void CheckReply(std::uint16_t queryType, vbDNS::PacketView packet) {
   }
 
   // A question parsed as plain text must match itself when asked as a query.
-  const std::string& qname = reply->Question.QName;
-  if (header.QDCount == 1 && (header.Flags1 & vbDNS::FLAG_QR) != 0 && qname.find('\\') == std::string::npos) {
+  const std::string_view qname = reply->Question.QName;
+  if (header.QDCount == 1 && (header.Flags1 & vbDNS::FLAG_QR) != 0 && qname.find('\\') == std::string_view::npos) {
     auto sent = vbDNS::BuildQuery(vbDNS::TYPE_A, qname);
     if (sent) {
       sent->Question.QType = reply->Question.QType;

@@ -1,6 +1,8 @@
 #include "lookup.h"
 
 #include <cstddef>
+#include <cstdint>
+#include <span>
 
 namespace vavizav {
 namespace {
@@ -38,13 +40,13 @@ LookupOutcome ForwardLookup(std::u16string_view asciiName, QueryExchange& exchan
 
   // RData holds the 4 octets of every address answer in reply order, whatever
   // else (CNAMEs of a chain, say) the answer section carried around them.
-  const std::string& addresses = reply->Answer.RData;
+  const std::span<const std::uint8_t> addresses = reply->Answer.RData.octets();
   if (addresses.empty()) return Failure(ERROR_UNRESOLVED_NAME);
 
   LookupOutcome outcome;
   for (std::size_t at = 0; at + 4 <= addresses.size(); at += 4) {
     if (!outcome.Result.empty()) outcome.Result += "\r\n";
-    outcome.Result += vbDNS::IPToText(vbDNS::LoadLittleEndian32(addresses.data() + at));
+    outcome.Result += vbDNS::IPToText(addresses.subspan(at).first<4>());
   }
   return outcome;
 }
@@ -58,10 +60,10 @@ LookupOutcome ReverseLookup(std::u16string_view addressText, QueryExchange& exch
   const std::optional<vbDNS::DNSReply> reply = Ask(*query, exchange, ERROR_UNRESOLVED_ADDRESS, failure);
   if (!reply) return failure;
 
-  // The last PTR answer's name; empty when there was none, or when it was the
+  // The last IN PTR answer's name; empty when there was none, or when it was the
   // root name, which names no host.
   if (reply->Answer.RData.empty()) return Failure(ERROR_UNRESOLVED_ADDRESS);
-  return {reply->Answer.RData, std::string()};
+  return {std::string(reply->Answer.RData.view()), std::string()};
 }
 
 }  // namespace vavizav

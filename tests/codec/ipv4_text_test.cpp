@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <array>
+#include <cstdint>
 #include <utility>
+
 #include "vbdns.h"
 
 using namespace vbDNS;
@@ -29,12 +32,22 @@ TEST(TextToIP, RejectsEverythingElse) {
   EXPECT_FALSE(TextToIP(std::string_view("1.2.3.4\0", 8)));
 }
 
-TEST(IPToText, LeastSignificantOctetFirst) {
-  EXPECT_EQ(IPToText(0x04030201), "1.2.3.4");
-  EXPECT_EQ(IPToText(0), "0.0.0.0");
-  EXPECT_EQ(IPToText(0xFFFFFFFF), "255.255.255.255");
-  EXPECT_EQ(IPToText(LoadLittleEndian32("\x0A\x00\x00\x01")), "10.0.0.1");
-  EXPECT_EQ(IPToText(TextToIP("1.2.3.4").value()), "4.3.2.1");
+TEST(IPToText, FourOctetsInWireOrder) {
+  EXPECT_EQ(IPToText(std::array<std::uint8_t, 4>{1, 2, 3, 4}), "1.2.3.4");
+  EXPECT_EQ(IPToText(std::array<std::uint8_t, 4>{0, 0, 0, 0}), "0.0.0.0");
+  EXPECT_EQ(IPToText(std::array<std::uint8_t, 4>{255, 255, 255, 255}), "255.255.255.255");
+  EXPECT_EQ(IPToText(std::array<std::uint8_t, 4>{100, 99, 10, 9}), "100.99.10.9");
+}
+
+TEST(IPToText, UndoesTextToIP) {
+  for (const std::string_view text : {"1.2.3.4", "192.0.2.1", "0.0.0.0", "255.255.255.255", "10.100.9.99"}) {
+    const std::uint32_t address = TextToIP(text).value();
+    // The number's most significant octet is the first on the wire.
+    const std::array<std::uint8_t, 4> octets = {
+        static_cast<std::uint8_t>(address >> 24), static_cast<std::uint8_t>(address >> 16),
+        static_cast<std::uint8_t>(address >> 8), static_cast<std::uint8_t>(address)};
+    EXPECT_EQ(IPToText(octets), text);
+  }
 }
 
 }  // namespace

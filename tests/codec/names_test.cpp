@@ -86,6 +86,37 @@ TEST(NameDecoding, AtMost128Jumps) {
   EXPECT_FALSE(ParseReply(TYPE_PTR, PointerChain(129)));
 }
 
+// A name in wire form of labels of the given lengths, every octet `fill`.
+Packet LabelsOf(std::initializer_list<std::uint8_t> lengths, std::uint8_t fill) {
+  Packet name;
+  for (const std::uint8_t length : lengths) {
+    name.push_back(length);
+    name.insert(name.end(), length, fill);
+  }
+  name.push_back(0);
+  return name;
+}
+
+TEST(NameDecoding, LongestNamesFitTheirRecords) {
+  // 255 octets in wire form, every octet printed "\DDD": the longest text.
+  const Packet question = Join({LabelsOf({63, 63, 63, 61}, 0x01), {0x00, 0x0C, 0x00, 0x01}});  // 12 PTR IN
+  const auto reply = ParseReply(TYPE_PTR, Join({Header(1), question, Record(Pointer(12), TYPE_PTR, Pointer(12))}));
+  ASSERT_TRUE(reply);
+  EXPECT_EQ(reply->Question.QName.size(), 4 * 250 + 3u);
+  EXPECT_EQ(reply->Question.QName.view().substr(0, 8), R"(\001\001)");
+  EXPECT_EQ(reply->Answer.AName, reply->Question.QName);
+  EXPECT_EQ(reply->Answer.RData, reply->Question.QName.view());
+
+  // The matcher reads the reply's question into a wire name of exactly 255 octets.
+  const DNSQuestion sent = Built(TYPE_A, std::string(63, 'x') + '.' + std::string(63, 'x') + '.' +
+                                             std::string(63, 'x') + '.' + std::string(61, 'x')).Question;
+  const Packet answer = Join({Header(0), LabelsOf({63, 63, 63, 61}, 'X'), {0x00, 0x01, 0x00, 0x01}});
+  EXPECT_TRUE(ReplyMatchesQuery(answer, 12345, sent));
+  EXPECT_FALSE(ReplyMatchesQuery(Join({Header(0), LabelsOf({63, 63, 63, 62}, 'x'), {0x00, 0x01, 0x00, 0x01}}),
+                                 12345, sent))
+      << "256 octets";
+}
+
 TEST(NameText, PresentationEscapes) {
   const Packet ptr = Record(Pointer(12), TYPE_PTR, {7, 'a', '.', '\\', 0x0A, ' ', 0xFF, 0x7F, 2, 'O', 'k', 0});
   const auto reply = ParseReply(TYPE_PTR, Join({Header(1), kQuestionPtr, ptr}));

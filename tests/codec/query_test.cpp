@@ -1,6 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <optional>
+#include <random>
+#include <span>
 #include <string>
+#include <string_view>
 
 #include "fixtures.h"
 #include "vbdns.h"
@@ -54,13 +58,56 @@ TEST(BuildQuery, ReverseNamePrintsPlainDecimal) {
 }
 
 TEST(BuildQuery, NameLimits) {
-  EXPECT_EQ(Built(TYPE_A, Labels({63})).Question.QName.front(), '\x3F');
+  EXPECT_EQ(Built(TYPE_A, Labels({63})).Question.QName[0], '\x3F');
   EXPECT_FALSE(BuildQuery(TYPE_A, Labels({64})));
   EXPECT_FALSE(BuildQuery(TYPE_A, Labels({1, 64, 1})));
   // Wire form: 3 x 64 + (1 + n) + final zero.
   EXPECT_EQ(Built(TYPE_A, Labels({63, 63, 63, 61})).Question.QName.size(), 255u);
   EXPECT_EQ(Built(TYPE_A, Labels({63, 63, 63, 61}) + ".").Question.QName.size(), 255u);
   EXPECT_FALSE(BuildQuery(TYPE_A, Labels({63, 63, 63, 62})));
+}
+
+// The label rule written out plainly, one label at a time, against which the
+// encoder's eight-octet steps are checked.
+std::optional<std::string> PlainWireName(std::string_view text) {
+  if (text.ends_with('.')) text.remove_suffix(1);
+  if (text.empty()) return std::nullopt;
+  std::string wire;
+  for (;;) {
+    const std::size_t dot = text.find('.');
+    const std::string_view label = text.substr(0, dot);
+    if (label.empty() || label.size() > 63) return std::nullopt;
+    wire += static_cast<char>(label.size());
+    wire += label;
+    if (dot == std::string_view::npos) break;
+    text.remove_prefix(dot + 1);
+  }
+  wire += '\0';
+  if (wire.size() > 255) return std::nullopt;
+  return wire;
+}
+
+TEST(BuildQuery, EveryDotPlacementFollowsTheLabelRule) {
+  // Every length up to the limit and past it, dots sparse to dense, so that
+  // dots and label ends fall on, before and after each 8-octet boundary.
+  std::mt19937 random(20261207);
+  for (std::size_t size = 1; size <= 256; ++size) {
+    for (const unsigned oneIn : {2u, 3u, 5u, 9u, 40u, 70u}) {
+      std::string name(size, 'a');
+      std::u16string name16(size, u'a');
+      for (std::size_t i = 0; i < size; ++i) {
+        if (random() % oneIn == 0) name[i] = name16[i] = '.';
+        else name[i] = name16[i] = static_cast<char>('a' + random() % 26);
+      }
+      const std::optional<std::string> expected = PlainWireName(name);
+      const auto query = BuildQuery(TYPE_A, name);
+      ASSERT_EQ(query.has_value(), expected.has_value()) << '"' << name << '"';
+      ASSERT_EQ(BuildQuery(TYPE_A, name16), query) << '"' << name << '"';
+      if (query) {
+        ASSERT_EQ(query->Question.QName, *expected) << '"' << name << '"';
+      }
+    }
+  }
 }
 
 TEST(BuildQuery, Refusals) {
@@ -81,8 +128,32 @@ TEST(EncodeQuery, FieldsAreBigEndianAndUnsigned) {
   DNSQuery query;
   EXPECT_EQ(EncodeQuery(query), Packet(16, 0));
   query.Header.ID = 0x8001;
-  query.Question = {Octets({0}), 0x00FF, 0x0180};
+  query.Question = {WireName(Octets({0})), 0x00FF, 0x0180};
   EXPECT_EQ(EncodeQuery(query), Packet({0x80, 0x01, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x00, 0x00, 0xFF, 0x01, 0x80}));
+}
+
+TEST(EncodeQuery, IntoTheCallersBufferWithTheIdToSend) {
+  const DNSQuery query = Built(TYPE_A, "a.bc");
+  QueryDatagram datagram;
+  ASSERT_EQ(EncodeQuery(query, 0xBEEF, datagram), kQueryABc.size());
+  Packet expected = kQueryABc;
+  expected[0] = 0xBE;
+  expected[1] = 0xEF;
+  EXPECT_EQ(Packet(datagram.begin(), datagram.begin() + kQueryABc.size()), expected);
+  EXPECT_EQ(query.Header.ID, QUERY_ID) << "the record keeps its own ID";
+
+  // Exactly the length is room enough; one octet less gets nothing written.
+  Packet exact(kQueryABc.size(), 0xAA);
+  EXPECT_EQ(EncodeQuery(query, QUERY_ID, exact), exact.size());
+  EXPECT_EQ(exact, kQueryABc);
+  Packet tooShort(kQueryABc.size() - 1, 0xAA);
+  EXPECT_EQ(EncodeQuery(query, QUERY_ID, tooShort), 0u);
+  EXPECT_EQ(tooShort, Packet(kQueryABc.size() - 1, 0xAA));
+  EXPECT_EQ(EncodeQuery(query, QUERY_ID, std::span<std::uint8_t>()), 0u);
+
+  // The longest name fills the fixed datagram to the last octet.
+  EXPECT_EQ(EncodeQuery(Built(TYPE_A, Labels({63, 63, 63, 61})), QUERY_ID, datagram), MAX_QUERY_SIZE);
+  EXPECT_EQ(datagram[MAX_QUERY_SIZE - 1], CLASS_IN);
 }
 
 }  // namespace

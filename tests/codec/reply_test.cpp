@@ -12,8 +12,9 @@ TEST(ParseReply, OneAddressAnswerReadWhole) {
   const auto reply = ParseReply(TYPE_A, kReplyAbCd);
   ASSERT_TRUE(reply);
   EXPECT_EQ(reply->Header, (DNSHeader{12345, 0x81, 0x80, 1, 1, 0, 0}));
-  EXPECT_EQ(reply->Question, (DNSQuestion{"ab.cd", TYPE_A, CLASS_IN}));
-  EXPECT_EQ(reply->Answer, (DNSAnswer{"ab.cd", TYPE_A, CLASS_IN, 60, 4, Octets({0x0A, 0, 0, 1})}));
+  EXPECT_EQ(reply->Question, (DNSReplyQuestion{NameText("ab.cd"), TYPE_A, CLASS_IN}));
+  EXPECT_EQ(reply->Answer,
+            (DNSAnswer{NameText("ab.cd"), TYPE_A, CLASS_IN, 60, 4, AnswerData(Octets({0x0A, 0, 0, 1}))}));
 }
 
 TEST(ParseReply, EveryShorterCutFails) {
@@ -30,7 +31,7 @@ TEST(ParseReply, SectionCounts) {
   EXPECT_EQ(noAnswers->Answer, DNSAnswer{});
   const auto noQuestion = ParseReply(TYPE_A, Patched(Patched(kReplyAbCd, 5, 0), 7, 0));
   ASSERT_TRUE(noQuestion);
-  EXPECT_EQ(noQuestion->Question, DNSQuestion{});
+  EXPECT_EQ(noQuestion->Question, DNSReplyQuestion{});
   // Authority and additional records are counted, not read.
   EXPECT_TRUE(ParseReply(TYPE_A, Patched(Patched(kReplyAbCd, 9, 5), 11, 5)));
 }
@@ -97,6 +98,20 @@ TEST(ParseReply, PointerNames) {
   EXPECT_EQ(Parsed(TYPE_PTR, Join({Header(1), kQuestionPtr, Record(Pointer(12), TYPE_PTR, {0})})).Answer.RData,
             "");
   EXPECT_EQ(Parsed(TYPE_A, Join({Header(1), kQuestionPtr, kPtrPlain})).Answer.RData, "");
+}
+
+TEST(ParseReply, OnlyInternetPointerNamesAreCollected) {
+  const Packet chaos = Patched(kPtrPlain, 5, 3);  // AClass CH
+  EXPECT_EQ(Parsed(TYPE_PTR, Join({Header(1), kQuestionPtr, chaos})).Answer.RData, "");
+  EXPECT_EQ(Parsed(TYPE_PTR, Join({Header(2), kQuestionPtr, kPtrPlain, chaos})).Answer.RData, "host.ab");
+  // Another class's data is skipped by RDLength, not decoded: a pointer to
+  // itself there breaks nothing.
+  const Packet badName = Record(Pointer(12), TYPE_PTR, Pointer(44));  // its data at 44
+  const auto skipped = ParseReply(TYPE_PTR, Join({Header(1), kQuestionPtr, Patched(badName, 5, 3)}));
+  ASSERT_TRUE(skipped);
+  EXPECT_EQ(skipped->Answer.AClass, 3);
+  EXPECT_EQ(skipped->Answer.RData, "");
+  EXPECT_FALSE(ParseReply(TYPE_PTR, Join({Header(1), kQuestionPtr, badName}))) << "decoded for class IN";
 }
 
 TEST(ParseReply, PointerNameMustFitItsData) {

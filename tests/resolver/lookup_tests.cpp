@@ -120,8 +120,11 @@ Packet ReverseReply(std::uint8_t flags2, std::uint8_t answerCount, std::initiali
   return reply;
 }
 
-// PTR answers: owner pointer to offset 12, class IN, TTL 60, then the name.
-Packet PtrAnswer(const Packet& name) { return Record(kQuestionName, vbDNS::TYPE_PTR, name); }
+// PTR answers: owner pointer to offset 12, class IN (or another), TTL 60, then the name.
+Packet PtrAnswer(const Packet& name, std::uint16_t rrClass = vbDNS::CLASS_IN) {
+  return Record(kQuestionName, vbDNS::TYPE_PTR, name, 60, rrClass);
+}
+constexpr std::uint16_t CLASS_CH = 3;
 
 LookupOutcome Reverse(std::u16string_view text, StandInExchange& exchange) {
   return vavizav::ReverseLookup(text, exchange);
@@ -140,6 +143,15 @@ TEST(ReverseLookup, NameOfTheAddress) {
 TEST(ReverseLookup, LastPtrAnswerWins) {
   StandInExchange exchange(ReverseReply(0x80, 2, {PtrAnswer(Name({"a"})), PtrAnswer(Name({"b"}))}));
   EXPECT_EQ(Reverse(u"192.0.2.1", exchange), (LookupOutcome{"b", ""}));
+}
+
+TEST(ReverseLookup, OnlyInternetClassPtrAnswersCount) {
+  StandInExchange chaosOnly(ReverseReply(0x80, 1, {PtrAnswer(Name({"a"}), CLASS_CH)}));
+  EXPECT_EQ(Reverse(u"192.0.2.1", chaosOnly), kUnresolvedAddress);
+  // A later answer of another class does not override the Internet one.
+  StandInExchange internetThenChaos(
+      ReverseReply(0x80, 2, {PtrAnswer(Name({"in"})), PtrAnswer(Name({"a"}), CLASS_CH)}));
+  EXPECT_EQ(Reverse(u"192.0.2.1", internetThenChaos), (LookupOutcome{"in", ""}));
 }
 
 TEST(ReverseLookup, ControlCharactersArriveEscaped) {
@@ -177,5 +189,5 @@ TEST(ReverseLookup, AllOnesIsAnAddressLikeAnyOther) {
   StandInExchange exchange(std::nullopt);
   EXPECT_EQ(Reverse(u"255.255.255.255", exchange), kTimedOut);
   ASSERT_EQ(exchange.sent.size(), 1u);
-  EXPECT_EQ(exchange.sent[0].Question.QName.substr(0, 4), "\x03" "255");
+  EXPECT_EQ(exchange.sent[0].Question.QName.view().substr(0, 4), "\x03" "255");
 }

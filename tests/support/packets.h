@@ -67,10 +67,11 @@ inline Packet Pointer(std::size_t offset) {
 // A question of class IN.
 inline Packet Question(const Packet& name, std::uint16_t type) { return Join({name, U16(type), U16(vbDNS::CLASS_IN)}); }
 
-// A resource record of class IN around the given owner and data.
-inline Packet Record(const Packet& owner, std::uint16_t type, const Packet& data, std::uint32_t ttl = 60) {
+// A resource record (class IN unless given) around the given owner and data.
+inline Packet Record(const Packet& owner, std::uint16_t type, const Packet& data, std::uint32_t ttl = 60,
+                     std::uint16_t rrClass = vbDNS::CLASS_IN) {
   return Join({owner,                                         // owner name
-               U16(type), U16(vbDNS::CLASS_IN),               // type, class
+               U16(type), U16(rrClass),                       // type, class
                U16(static_cast<std::uint16_t>(ttl >> 16)),    // TTL
                U16(static_cast<std::uint16_t>(ttl)),
                U16(static_cast<std::uint16_t>(data.size())),  // RDLength
