@@ -1,25 +1,6 @@
-# Cross toolchain: 32-bit Windows with MinGW-w64, posix threads flavour.
-set(CMAKE_SYSTEM_NAME Windows)
+# Cross toolchain: 32-bit Windows with MinGW-w64, posix threads flavour. Tests
+# run in the project's own 32-bit Wine prefix.
 set(CMAKE_SYSTEM_PROCESSOR x86)
-
 set(MINGW_PREFIX i686-w64-mingw32)
-set(CMAKE_C_COMPILER ${MINGW_PREFIX}-gcc-posix)
-set(CMAKE_CXX_COMPILER ${MINGW_PREFIX}-g++-posix)
-set(CMAKE_RC_COMPILER ${MINGW_PREFIX}-windres)
-set(CMAKE_AR ${MINGW_PREFIX}-ar CACHE FILEPATH "")
-set(CMAKE_RANLIB ${MINGW_PREFIX}-ranlib CACHE FILEPATH "")
-
-set(CMAKE_FIND_ROOT_PATH /usr/${MINGW_PREFIX})
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-
-# Every module stands alone on a Windows machine: no libgcc, libstdc++ or
-# winpthread DLL among its imports.
-set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
-set(CMAKE_SHARED_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
-set(CMAKE_MODULE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
-
-# Tests of this tree run under Wine in the project's own 32-bit prefix.
 set(VAVIZAV_WINEARCH win32)
-set(CMAKE_CROSSCOMPILING_EMULATOR env VAVIZAV_WINEARCH=win32 ${CMAKE_CURRENT_LIST_DIR}/../scripts/wine-run)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-w64-common.cmake)

@@ -1,26 +1,7 @@
 # Cross toolchain: 64-bit Windows (x64) with MinGW-w64, posix threads flavour.
-set(CMAKE_SYSTEM_NAME Windows)
+# Tests run in the project's own 64-bit Wine prefix, where 32-bit programs run
+# beside 64-bit ones as on 64-bit Windows.
 set(CMAKE_SYSTEM_PROCESSOR AMD64)
-
 set(MINGW_PREFIX x86_64-w64-mingw32)
-set(CMAKE_C_COMPILER ${MINGW_PREFIX}-gcc-posix)
-set(CMAKE_CXX_COMPILER ${MINGW_PREFIX}-g++-posix)
-set(CMAKE_RC_COMPILER ${MINGW_PREFIX}-windres)
-set(CMAKE_AR ${MINGW_PREFIX}-ar CACHE FILEPATH "")
-set(CMAKE_RANLIB ${MINGW_PREFIX}-ranlib CACHE FILEPATH "")
-
-set(CMAKE_FIND_ROOT_PATH /usr/${MINGW_PREFIX})
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-
-# Every module stands alone on a Windows machine: no libgcc, libstdc++ or
-# winpthread DLL among its imports.
-set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
-set(CMAKE_SHARED_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
-set(CMAKE_MODULE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
-
-# Tests of this tree run under Wine in the project's own 64-bit prefix, where
-# 32-bit programs run beside 64-bit ones as on 64-bit Windows.
 set(VAVIZAV_WINEARCH win64)
-set(CMAKE_CROSSCOMPILING_EMULATOR env VAVIZAV_WINEARCH=win64 ${CMAKE_CURRENT_LIST_DIR}/../scripts/wine-run)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-w64-common.cmake)

@@ -204,36 +204,36 @@ class VeviVORIdezazComObject final : public _VeviVORIdezaz {
   // run a client's default property, and a lookup dispatches the thread's
   // messages; either may release the client's last reference.
   HRESULT STDMETHODCALLTYPE get_LastError(BSTR* value) noexcept override {
-    CallGuard guard(this);
-    return resolver_.get_LastError(value);
+    return Call(&vavizav::VeviVORIdezaz::get_LastError, value);
   }
   HRESULT STDMETHODCALLTYPE get_DNSServer(VARIANT* value) noexcept override {
-    CallGuard guard(this);
-    return resolver_.get_DNSServer(value);
+    return Call(&vavizav::VeviVORIdezaz::get_DNSServer, value);
   }
   HRESULT STDMETHODCALLTYPE put_DNSServer(VARIANT* vData) noexcept override {
-    CallGuard guard(this);
-    return resolver_.put_DNSServer(vData);
+    return Call(&vavizav::VeviVORIdezaz::put_DNSServer, vData);
   }
   HRESULT STDMETHODCALLTYPE get_TimeOut(LONG* value) noexcept override {
-    CallGuard guard(this);
-    return resolver_.get_TimeOut(value);
+    return Call(&vavizav::VeviVORIdezaz::get_TimeOut, value);
   }
   HRESULT STDMETHODCALLTYPE put_TimeOut(LONG* vData) noexcept override {
-    CallGuard guard(this);
-    return resolver_.put_TimeOut(vData);
+    return Call(&vavizav::VeviVORIdezaz::put_TimeOut, vData);
   }
   HRESULT STDMETHODCALLTYPE GetIPFromName(VARIANT* vIPAddr, BSTR* result) noexcept override {
-    CallGuard guard(this);
-    return resolver_.GetIPFromName(vIPAddr, result);
+    return Call(&vavizav::VeviVORIdezaz::GetIPFromName, vIPAddr, result);
   }
   HRESULT STDMETHODCALLTYPE GetNameFromIP(VARIANT* vIPAddr, BSTR* result) noexcept override {
-    CallGuard guard(this);
-    return resolver_.GetNameFromIP(vIPAddr, result);
+    return Call(&vavizav::VeviVORIdezaz::GetNameFromIP, vIPAddr, result);
   }
 
  private:
   ~VeviVORIdezazComObject() { ObjectDestroyed(); }
+
+  // One member of the resolver, with a reference held for its span.
+  template <typename Member, typename... Arguments>
+  HRESULT Call(Member member, Arguments... arguments) noexcept {
+    CallGuard guard(this);
+    return (resolver_.*member)(arguments...);
+  }
 
   std::atomic<ULONG> refs_{1};
   vavizav::VeviVORIdezaz resolver_;
