@@ -123,25 +123,15 @@ struct SendPlan {
   ULONGLONG Offset(std::size_t k) const { return First * ((ULONGLONG{1} << k) - 1); }
 };
 
-// At most 23 sends: the intervals start at 1000 ms once the time-out reaches
-// 4000 ms (fewer sends below), and 1000 * (2^23 - 1) ms is past any DWORD.
-constexpr std::size_t MAX_SENDS = 24;
+// At most 23 sends: below a time-out of 4000 ms the plan has at most three,
+// and from there the first interval is 1000 ms, so send 23 would go at
+// 1000 * (2^23 - 1) ms, past any DWORD time-out.
+constexpr std::size_t MAX_SENDS = 23;
 
 SendPlan PlanSends(DWORD timeoutMs) {
   SendPlan plan{std::max<ULONGLONG>(1, std::min<ULONGLONG>(FIRST_RESEND_MS, timeoutMs / 4)), 1};
   while (plan.Count < MAX_SENDS && plan.Offset(plan.Count) < timeoutMs) ++plan.Count;
   return plan;
-}
-
-// The next entry of a server list, taken off the front of `rest`; empty when
-// none is left.
-std::wstring_view NextServerEntry(std::wstring_view& rest) {
-  constexpr std::wstring_view SEPARATORS = L",; \t\r\n";
-  const std::size_t begin = std::min(rest.find_first_not_of(SEPARATORS), rest.size());
-  const std::size_t end = std::min(rest.find_first_of(SEPARATORS, begin), rest.size());
-  const std::wstring_view entry = rest.substr(begin, end - begin);
-  rest.remove_prefix(end);
-  return entry;
 }
 
 // One send of the exchange: to which server, with which ID.
@@ -267,7 +257,7 @@ class UdpExchange {
  public:
   UdpExchange(const std::vector<ServerEndpoint>& servers, const vbDNS::DNSQuery& query, DWORD timeoutMs,
               ULONGLONG start)
-      : servers_(servers), query_(query), question_(query.Question), plan_(PlanSends(timeoutMs)),
+      : servers_(servers), query_(query), plan_(PlanSends(timeoutMs)),
         start_(start), deadline_(start + timeoutMs) {}
 
   std::optional<vbDNS::Packet> Run() {
@@ -354,15 +344,14 @@ class UdpExchange {
     while (sentCount_ < plan_.Count && ::GetTickCount64() >= nextSend_) {
       const std::size_t server = sentCount_ % servers_.size();
       const ServerEndpoint& endpoint = servers_[server];
+      // Every send carries a fresh unpredictable ID (RFC 5452 section 9.2),
+      // kept with the server it went to.
       const std::optional<std::uint16_t> id = Random16();
-      // The record keeps QUERY_ID; the wire carries a fresh unpredictable ID
-      // (RFC 5452 section 9.2).
       Sent& record = sent_[sentCount_++];
       record = Sent{server, id.value_or(0)};
       nextSend_ = sentCount_ < plan_.Count ? start_ + plan_.Offset(sentCount_) : deadline_;
       const SOCKET socket = SocketFor(endpoint.Address.ss_family);
       bool delivered = false;
-      // Each send's datagram carries its own ID, written as it is encoded.
       vbDNS::QueryDatagram datagram;
       const std::size_t size = id ? vbDNS::EncodeQuery(query_, *id, datagram) : 0;
       if (size != 0 && socket != INVALID_SOCKET) {
@@ -403,7 +392,7 @@ class UdpExchange {
     for (std::size_t k = 0; k < sentCount_; ++k) {
       const Sent& sent = sent_[k];
       if (sent.Server < servers_.size() && FromServer(from, servers_[sent.Server]) &&
-          vbDNS::ReplyMatchesQuery(datagram, sent.Id, question_)) {
+          vbDNS::ReplyMatchesQuery(datagram, sent.Id, query_.Question)) {
         reply_.emplace(datagram.begin(), datagram.end());
         replyServer_ = sent.Server;
         return Received::Reply;
@@ -444,7 +433,6 @@ class UdpExchange {
 
   const std::vector<ServerEndpoint>& servers_;
   const vbDNS::DNSQuery& query_;
-  const vbDNS::DNSQuestion& question_;
   const SendPlan plan_;
   ULONGLONG start_;
   const ULONGLONG deadline_;
@@ -501,10 +489,13 @@ std::vector<DWORD> SendSchedule(DWORD timeoutMs) {
 }
 
 std::vector<std::wstring_view> SplitServerList(std::wstring_view servers) {
+  constexpr std::wstring_view SEPARATORS = L",; \t\r\n";
   std::vector<std::wstring_view> entries;
-  while (!servers.empty()) {
-    const std::wstring_view entry = NextServerEntry(servers);
-    if (!entry.empty()) entries.push_back(entry);
+  for (std::size_t begin = servers.find_first_not_of(SEPARATORS); begin != std::wstring_view::npos;
+       begin = servers.find_first_not_of(SEPARATORS, begin)) {
+    const std::size_t end = std::min(servers.find_first_of(SEPARATORS, begin), servers.size());
+    entries.push_back(servers.substr(begin, end - begin));
+    begin = end;
   }
   return entries;
 }
@@ -515,9 +506,7 @@ std::optional<vbDNS::Packet> ExchangeQuery(const vbDNS::DNSQuery& query, std::ws
   // Every entry is resolved before the first send (a host name through the
   // system, inside the time-out); those that cannot be used drop out.
   std::vector<ServerEndpoint> endpoints;
-  for (std::wstring_view rest = servers; !rest.empty();) {
-    const std::wstring_view entry = NextServerEntry(rest);
-    if (entry.empty()) continue;
+  for (const std::wstring_view entry : SplitServerList(servers)) {
     if (::GetTickCount64() >= start + timeoutMs) break;
     if (std::optional<ServerEndpoint> endpoint = ResolveServer(entry)) endpoints.push_back(*endpoint);
   }

@@ -65,7 +65,8 @@ std::wstring GuidText(REFGUID guid) {
 }
 
 std::wstring ClassKey() { return L"CLSID\\" + GuidText(CLSID_VeviVORIdezaz); }
-std::wstring TypeLibVersionKey() { return L"TypeLib\\" + GuidText(LIBID_Vavizav) + L"\\" + TYPELIB_VERSION; }
+std::wstring LibraryKey() { return L"TypeLib\\" + GuidText(LIBID_Vavizav); }
+std::wstring TypeLibVersionKey() { return LibraryKey() + L"\\" + TYPELIB_VERSION; }
 // The key that names this module's file as the type library: locale 0, own bitness.
 std::wstring OwnTypeLibPathKey() { return TypeLibVersionKey() + L"\\0\\" + OWN_SYSKIND_KEY; }
 
@@ -168,8 +169,7 @@ HRESULT UnregisterTypeLibrary(RegistrationScope scope, HKEY classes, bool otherS
     const HRESULT interfaceResult = DeleteRegistryTree(classes, InterfaceKey().c_str());
     const HRESULT versionResult = DeleteRegistryTree(classes, TypeLibVersionKey().c_str());
     // The library's key goes too unless another version of it is registered.
-    const std::wstring libraryKey = L"TypeLib\\" + GuidText(LIBID_Vavizav);
-    RegDeleteKeyW(classes, libraryKey.c_str());  // fails harmlessly while not empty
+    RegDeleteKeyW(classes, LibraryKey().c_str());  // fails harmlessly while not empty
     return FAILED(interfaceResult) ? interfaceResult : versionResult;
   }
   return UnRegisterTypeLib(LIBID_Vavizav, TYPELIB_MAJOR, TYPELIB_MINOR, 0, OWN_SYSKIND);

@@ -25,10 +25,8 @@
 
 #include "com_client.h"
 #include "handles.h"
-#include "loaded_module.h"
-#include "paths.h"
+#include "module_fixture.h"
 #include "process_counts.h"
-#include "vavizav.h"
 
 namespace {
 
@@ -45,30 +43,14 @@ using vavizav::testing::DISPID_GET_NAME_FROM_IP;
 using vavizav::testing::DISPID_LAST_ERROR;
 using vavizav::testing::DISPID_TIMEOUT;
 using vavizav::testing::LastError;
-using vavizav::testing::LoadedModule;
+using vavizav::testing::FreeExceptionInfo;
+using vavizav::testing::NewObject;
 using vavizav::testing::OwnHandles;
 using vavizav::testing::Text;
-
-class ComApartment : public ::testing::Environment {
- public:
-  void SetUp() override { ASSERT_HRESULT_SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)); }
-  void TearDown() override { CoUninitialize(); }
-};
-const auto* const apartment = ::testing::AddGlobalTestEnvironment(new ComApartment);
 
 unsigned long EnvironmentNumber(const char* name, unsigned long fallback) {
   const char* text = std::getenv(name);
   return text != nullptr && *text != '\0' ? std::strtoul(text, nullptr, 10) : fallback;
-}
-
-com_ptr<_VeviVORIdezaz> NewObject() {
-  static const LoadedModule module(VAVIZAV_DLL_PATH);
-  com_ptr<_VeviVORIdezaz> object;
-  com_ptr<IClassFactory> factory;
-  if (SUCCEEDED(module.ClassObject(CLSID_VeviVORIdezaz, factory))) {
-    factory->CreateInstance(nullptr, IID__VeviVORIdezaz, object.put_void());
-  }
-  return object;
 }
 
 // Points the object at the local unbound with a short time-out, through the
@@ -374,7 +356,17 @@ struct Call {
   std::vector<DISPID> Names;
   DISPPARAMS Params{};
   bool NullParams = false;
+
+  // Points Params at the arguments and names.
+  void Lay() {
+    Params = {Arguments.empty() ? nullptr : Arguments.data(), Names.empty() ? nullptr : Names.data(),
+              static_cast<UINT>(Arguments.size()), static_cast<UINT>(Names.size())};
+  }
 };
+
+// The call a script host makes with one value: a property put for the two
+// settings, a method call for the lookups.
+bool IsSetting(DISPID member) { return member == DISPID_DNS_SERVER || member == DISPID_TIMEOUT; }
 
 void BuildRandomCall(std::mt19937& random, Arena& arena, _VeviVORIdezaz* target, Call& call) {
   const DISPID members[] = {DISPID_TIMEOUT, DISPID_DNS_SERVER, DISPID_LAST_ERROR, DISPID_GET_IP_FROM_NAME,
@@ -395,10 +387,7 @@ void BuildRandomCall(std::mt19937& random, Arena& arena, _VeviVORIdezaz* target,
   } else if (random() % 20 == 0) {
     call.Names.push_back(static_cast<DISPID>(random() % 3));
   }
-  call.Params.cArgs = static_cast<UINT>(call.Arguments.size());
-  call.Params.rgvarg = call.Arguments.empty() ? nullptr : call.Arguments.data();
-  call.Params.cNamedArgs = static_cast<UINT>(call.Names.size());
-  call.Params.rgdispidNamedArgs = call.Names.empty() ? nullptr : call.Names.data();
+  call.Lay();
   // Hostile shapes: arrays missing behind their counts, counts that disagree.
   switch (random() % 40) {
     case 0: call.Params.rgvarg = nullptr; call.Params.cArgs = 1 + random() % 3; break;
@@ -423,9 +412,7 @@ HRESULT RunCall(IDispatch* object, Call& call, std::mt19937& random, bool& uncha
                                     random() % 8 ? &argumentError : nullptr);
   unchanged = Snapshot(params) == before;
   VariantClear(&result);
-  SysFreeString(exception.bstrSource);
-  SysFreeString(exception.bstrDescription);
-  SysFreeString(exception.bstrHelpFile);
+  FreeExceptionInfo(exception);
   return hr;
 }
 
@@ -453,13 +440,9 @@ TEST(DispatchMix, SeededHostileCallsLeaveCallersArgumentsAndTheProcessIntact) {
       V_DISPATCH(&value) = new ValueObject(Behaviour::ReleaseTarget, doomed);
       const DISPID members[] = {DISPID_DNS_SERVER, DISPID_TIMEOUT, DISPID_GET_IP_FROM_NAME, DISPID_GET_NAME_FROM_IP};
       const DISPID member = members[random() % 4];
-      Call call;
-      call.Member = member;
-      call.Flags = member == DISPID_DNS_SERVER || member == DISPID_TIMEOUT ? DISPATCH_PROPERTYPUT : DISPATCH_METHOD;
-      call.Arguments.push_back(value);
-      if (call.Flags == DISPATCH_PROPERTYPUT) call.Names.push_back(DISPID_PROPERTYPUT);
-      call.Params = {call.Arguments.data(), call.Names.empty() ? nullptr : call.Names.data(), 1,
-                     static_cast<UINT>(call.Names.size())};
+      Call call{member, IsSetting(member) ? WORD(DISPATCH_PROPERTYPUT) : WORD(DISPATCH_METHOD), {value}};
+      if (IsSetting(member)) call.Names.push_back(DISPID_PROPERTYPUT);
+      call.Lay();
       bool unchanged = false;
       RunCall(doomed, call, random, unchanged);  // `doomed` may be gone now
       if (!unchanged) {
@@ -508,9 +491,7 @@ HRESULT InvokeWith(IDispatch* object, DISPID member, WORD flags, VARIANT* argume
   UINT argumentError = 0;
   const HRESULT hr = object->Invoke(member, IID_NULL, LOCALE_USER_DEFAULT, flags, &params, result, &exception,
                                     &argumentError);
-  SysFreeString(exception.bstrSource);
-  SysFreeString(exception.bstrDescription);
-  SysFreeString(exception.bstrHelpFile);
+  FreeExceptionInfo(exception);
   return hr;
 }
 
@@ -655,7 +636,7 @@ TEST(DispatchArguments, AnArgumentThatDropsTheLastReferenceCannotFreeTheObjectUn
     VARIANT argument;
     V_VT(&argument) = VT_DISPATCH;
     V_DISPATCH(&argument) = value;
-    const WORD flags = member == DISPID_DNS_SERVER || member == DISPID_TIMEOUT ? DISPATCH_PROPERTYPUT : DISPATCH_METHOD;
+    const WORD flags = IsSetting(member) ? DISPATCH_PROPERTYPUT : DISPATCH_METHOD;
     unique_variant result;
     // Through Invoke, and for the puts also through the function table.
     // The object's value is text, which TimeOut cannot take.

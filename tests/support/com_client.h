@@ -106,6 +106,13 @@ Answer Reverse(Object& object, std::wstring_view address) {
   return Reverse(object, *Text(address));
 }
 
+// Frees the texts Invoke may have filled into `exception`.
+inline void FreeExceptionInfo(EXCEPINFO& exception) {
+  ::SysFreeString(exception.bstrSource);
+  ::SysFreeString(exception.bstrDescription);
+  ::SysFreeString(exception.bstrHelpFile);
+}
+
 // IDispatch::Invoke with the arguments in call order (Invoke takes them
 // reversed), freeing whatever EXCEPINFO it fills. The members' parameters are
 // [in, out]: the type library's Invoke may replace an argument's value, freeing
@@ -132,9 +139,7 @@ inline HRESULT Invoke(IDispatch* object, DISPID member, WORD flags, std::initial
   if (elapsedUs) *elapsedUs = clock.ElapsedUs();
   std::size_t at = reversed.size();
   for (VARIANT* argument : arguments) *argument = reversed[--at];
-  ::SysFreeString(exception.bstrSource);
-  ::SysFreeString(exception.bstrDescription);
-  ::SysFreeString(exception.bstrHelpFile);
+  FreeExceptionInfo(exception);
   return hr;
 }
 
