@@ -114,11 +114,11 @@ inline void FreeExceptionInfo(EXCEPINFO& exception) {
 }
 
 // IDispatch::Invoke with the arguments in call order (Invoke takes them
-// reversed), freeing whatever EXCEPINFO it fills. The members' parameters are
-// [in, out]: the type library's Invoke may replace an argument's value, freeing
-// the old one, so each argument is handed over and taken back after the call,
-// never shared as a copy. `elapsedUs`, when given, receives the time of the
-// Invoke call alone.
+// reversed), freeing whatever EXCEPINFO it fills. The array holds shallow
+// copies of the caller's variants: the component's Invoke only reads its
+// arguments, so a value freed behind them would show as a double free under
+// Wine's heap checks. `elapsedUs`, when given, receives the time of the Invoke
+// call alone.
 inline HRESULT Invoke(IDispatch* object, DISPID member, WORD flags, std::initializer_list<VARIANT*> arguments,
                       VARIANT* result, UINT* argumentError = nullptr, double* elapsedUs = nullptr) {
   std::vector<VARIANT> reversed;
@@ -137,8 +137,6 @@ inline HRESULT Invoke(IDispatch* object, DISPID member, WORD flags, std::initial
   const HRESULT hr = object->Invoke(member, IID_NULL, LOCALE_USER_DEFAULT, flags, &params, result, &exception,
                                     argumentError ? argumentError : &error);
   if (elapsedUs) *elapsedUs = clock.ElapsedUs();
-  std::size_t at = reversed.size();
-  for (VARIANT* argument : arguments) *argument = reversed[--at];
   FreeExceptionInfo(exception);
   return hr;
 }
