@@ -26,7 +26,7 @@ constexpr auto kLabelOctets = [] {
   std::array<LabelOctet, 256> kinds{};
   for (int c = 0; c < 256; ++c) {
     if (c < 0x21 || c > 0x7E) kinds[c] = LabelOctet::Decimal;
-    else if (c == '.' || c == '\\' || c == '"' || c == '(' || c == ')' || c == ';') kinds[c] = LabelOctet::Backslash;
+    else if (c == '.' || c == '\\' || c == '"' || c == '(' || c == ')' || c == ';' || c == '@' || c == '$') kinds[c] = LabelOctet::Backslash;
     else kinds[c] = LabelOctet::Plain;
   }
   return kinds;
