@@ -127,6 +127,8 @@ class Message {
 
  private:
   friend std::optional<Message> ReadMessage(PacketView packet);
+// A temporary Packet would be gone before the Message is used.
+std::optional<Message> ReadMessage(vbDNS::Packet&& packet) = delete;
   friend struct MessageBuilder;
 
   const ResourceRecord* Data() const noexcept { return heap_.empty() ? slots_.records : heap_.data(); }
@@ -155,6 +157,8 @@ class Message {
 // record's data not matching its type's layout, a misplaced or second OPT).
 // The Message views `packet`: the caller keeps the octets alive.
 std::optional<Message> ReadMessage(PacketView packet);
+// A temporary Packet would be gone before the Message is used.
+std::optional<Message> ReadMessage(vbDNS::Packet&& packet) = delete;
 
 // Presentation text, made only when asked, as dig +noall +answer +nosplit
 // prints it.

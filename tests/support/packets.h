@@ -35,6 +35,28 @@ inline Packet Header(std::uint8_t answers, std::uint8_t flags2 = 0x80) {
           0x00, 0x00, 0x00, 0x00};       //  8 NSCount 0, ARCount 0
 }
 
+// The header of any message: its four section counts (ID 12345, QR RD).
+inline Packet MessageHeader(std::uint16_t questions, std::uint16_t answers, std::uint16_t authority,
+                            std::uint16_t additional, std::uint8_t flags2 = 0x80) {
+  return Join({{0x30, 0x39, 0x81, flags2},  // ID 12345, Flags1 QR RD, Flags2
+               U16(questions), U16(answers), U16(authority), U16(additional)});
+}
+
+// A 32-bit field, most significant octet first.
+inline Packet U32(std::uint32_t value) {
+  return Join({U16(static_cast<std::uint16_t>(value >> 16)), U16(static_cast<std::uint16_t>(value))});
+}
+
+// A character-string (RFC 1035 section 3.3): its length octet, then the octets.
+inline Packet CharacterString(std::string_view octets) {
+  Packet string = {static_cast<std::uint8_t>(octets.size())};
+  string.insert(string.end(), octets.begin(), octets.end());
+  return string;
+}
+
+// Raw octets from text, as they stand.
+inline Packet Octets(std::string_view octets) { return Packet(octets.begin(), octets.end()); }
+
 // A name in wire form: each label after its length octet, then the root (0).
 inline Packet Name(std::initializer_list<std::string_view> labels) {
   Packet name;
@@ -76,6 +98,15 @@ inline Packet Record(const Packet& owner, std::uint16_t type, const Packet& data
                U16(static_cast<std::uint16_t>(ttl)),
                U16(static_cast<std::uint16_t>(data.size())),  // RDLength
                data});
+}
+
+// An EDNS(0) OPT record (RFC 6891 section 6.1.2): root owner, the UDP size in
+// CLASS, extended RCODE, version and flags in TTL, the options as data.
+inline Packet Opt(std::uint16_t udpSize, std::uint8_t extendedRcode = 0, std::uint8_t version = 0,
+                  std::uint16_t flags = 0, const Packet& options = {}) {
+  return Record(Name({}), 41, options,
+                static_cast<std::uint32_t>(extendedRcode) << 24 | static_cast<std::uint32_t>(version) << 16 | flags,
+                udpSize);
 }
 
 }  // namespace vavizav::packets
