@@ -277,8 +277,10 @@ std::string DataText(const Message& message, const ResourceRecord& record) {
       AppendUnsigned(out, fixed[0]);
       out += ' ';
       AppendUnsigned(out, fixed[1]);
-      out += ' ';
-      AppendHex(out, rdata.Bytes(rdata.Left()));
+      if (rdata.Left() != 0) {  // an unknown fingerprint type may come without one
+        out += ' ';
+        AppendHex(out, rdata.Bytes(rdata.Left()));
+      }
       return out;
     }
     case TYPE_TLSA: {

@@ -111,9 +111,11 @@ std::vector<TypedCase> TypedCases() {
        false},
       {"SSHFP SHA-1", 44, p::Join({{1, 1}, sha1}), "1 1 " + Hex("AB", 20), false, false},
       {"SSHFP unknown fingerprint type", 44, {4, 9, 0xde, 0xad}, "4 9 DEAD", true, true},
+      {"SSHFP unknown fingerprint type, none", 44, {4, 9}, "4 9", false, true},
       {"TLSA", 52, p::Join({{3, 1, 1}, sha256}), "3 1 1 " + Hex("01", 32), true, true},
+      {"TLSA one octet of data", 52, {3, 1, 1, 0xAA}, "3 1 1 AA", false, true},
       {"DS SHA-256", 43, p::Join({p::U16(12345), {13, 2}, sha256}), "12345 13 2 " + Hex("01", 32), false, false},
-      {"DS unknown digest type", 43, p::Join({p::U16(1), {8, 200, 0x0f}}), "1 8 200 0F", true, true},
+      {"DS unknown digest type", 43, p::Join({p::U16(1), {8, 200, 0x0f}}), "1 8 200 0F", false, true},
       {"unknown type", 65534, {0x0A, 0, 0, 1}, "\\# 4 0A000001", true, true},
       {"unknown type, empty", 65534, {}, "\\# 0", true, true},
   };
@@ -275,8 +277,7 @@ TEST(MessageNames, OwnersQuestionAndEscapes) {
 }
 
 // Data names compressed into the question's name (offset 12) or an earlier
-// record's data: followed for the RFC 1035 types and those RFC 3597 lists,
-// refused for DNAME.
+// record's data: followed in every typed type, as dig does.
 TEST(MessageNames, CompressionInsideData) {
   struct Case {
     const char* what;
@@ -299,8 +300,8 @@ TEST(MessageNames, CompressionInsideData) {
        p::Join({p::U16(1), p::U16(2), p::CharacterString(""), p::CharacterString(""), p::CharacterString(""),
                 p::Pointer(12)}),
        "1 2 \"\" \"\" \"\" rec.test."},
-      {"DNAME (RFC 6672)", 39, p::Pointer(12), nullptr},
-      {"DNAME, label then pointer", 39, p::Join({{1, 'x'}, p::Pointer(12)}), nullptr},
+      {"DNAME (read compressed as dig and ldns do)", 39, p::Pointer(12), "rec.test."},
+      {"DNAME, label then pointer", 39, p::Join({{1, 'x'}, p::Pointer(12)}), "x.rec.test."},
       {"pointer to itself", 5, p::Pointer(kAnswersAt + 12), nullptr},
       {"pointer forward", 5, p::Pointer(kAnswersAt + 14), nullptr},
       {"pointer past the message", 5, p::Pointer(0x3FFF), nullptr},
