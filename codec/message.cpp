@@ -220,6 +220,9 @@ bool ReadLayout(WireReader rdata, ResourceRecord& record, detail::KnownNames& kn
 // Friend of Message: fills one in place.
 struct MessageBuilder {
   static bool Read(PacketView packet, Message& message) {
+    // Offsets are kept in 16 bits: no DNS message is longer (RFC 1035
+    // section 4.2.2, the TCP length).
+    if (packet.size() > MAX_MESSAGE_SIZE) return false;
     WireReader in(packet);
     message.packet_ = packet;
     message.header_ = detail::ReadHeader(in);
@@ -238,16 +241,14 @@ struct MessageBuilder {
 
     const std::uint32_t counted = std::uint32_t{header.ANCount} + header.NSCount + header.ARCount;
     if (counted > (packet.size() - in.Offset()) / MIN_RECORD_SIZE) return false;  // cannot all be there
+    // In place up to RECORDS_IN_PLACE; the first record past them moves all
+    // to the heap, sized for every record counted.
     ResourceRecord* out = message.slots_.records;
-    if (counted > RECORDS_IN_PLACE) {
-      message.heap_.resize(counted);
-      out = message.heap_.data();
-    }
     std::uint32_t kept = 0;
     const std::uint16_t counts[3] = {header.ANCount, header.NSCount, header.ARCount};
     for (int section = 0; section < 3; ++section) {
       for (std::uint16_t i = 0; i < counts[section]; ++i) {
-        ResourceRecord& record = out[kept];
+        ResourceRecord record;
         record.Owner.Offset = static_cast<std::uint16_t>(in.Offset());
         detail::CheckName(in, known);
         // TYPE, CLASS, TTL, RDLENGTH.
@@ -268,12 +269,17 @@ struct MessageBuilder {
           continue;
         }
         if (!ReadLayout(rdata, record, known)) return false;
-        ++kept;
+        if (kept == RECORDS_IN_PLACE) {
+          message.heap_.resize(counted);
+          std::copy(out, out + kept, message.heap_.begin());
+          out = message.heap_.data();
+        }
+        out[kept++] = record;
       }
       message.sectionEnd_[section] = kept;
     }
     message.count_ = kept;
-    if (!message.heap_.empty()) message.heap_.resize(kept);
+    if (!message.heap_.empty()) message.heap_.resize(kept);  // less an OPT: never a reallocation
     return true;
   }
 };

@@ -72,6 +72,9 @@ inline constexpr std::uint16_t TYPE_TLSA = 52;
 inline constexpr std::uint16_t TYPE_SPF = 99;
 inline constexpr std::uint16_t TYPE_CAA = 257;
 
+// Longest DNS message (the 16-bit length of RFC 1035 section 4.2.2 over TCP).
+inline constexpr std::size_t MAX_MESSAGE_SIZE = 65535;
+
 // Records a Message holds without allocating.
 inline constexpr std::size_t RECORDS_IN_PLACE = 64;
 
@@ -159,7 +162,7 @@ std::optional<Message> ReadMessage(vbDNS::Packet&& packet) = delete;
 };
 
 // Reads the whole message. nullopt: malformed as a whole (shorter than a
-// header, more than one question, a bad name, fewer records than counted, any
+// header, longer than MAX_MESSAGE_SIZE, more than one question, a bad name, fewer records than counted, any
 // record's data not matching its type's layout, a misplaced or second OPT).
 // The Message views `packet`: the caller keeps the octets alive.
 std::optional<Message> ReadMessage(PacketView packet);

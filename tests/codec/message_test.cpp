@@ -392,6 +392,13 @@ TEST(MessageSections, MalformedAsAWhole) {
   countsTooHigh[6] = 0xFF;  // ANCount 65282
   EXPECT_FALSE(vbDNS::ReadMessage(countsTooHigh));
 
+  // Longer than any DNS message: its offsets would not fit 16 bits.
+  Packet huge = good;
+  huge.resize(vbDNS::MAX_MESSAGE_SIZE, 0);
+  EXPECT_TRUE(vbDNS::ReadMessage(huge)) << "65535 octets, the last ones ignored";
+  huge.push_back(0);
+  EXPECT_FALSE(vbDNS::ReadMessage(huge));
+
   // No question: the records follow the header.
   const Packet noQuestion = p::Join({p::MessageHeader(0, 1, 0, 0), p::Record(p::Name({}), 1, {1, 2, 3, 4})});
   const auto message = vbDNS::ReadMessage(noQuestion);
