@@ -11,11 +11,15 @@
  *                   arrived. The delay is the same for every query, so replies
  *                   fall due in the order their queries came: a FIFO is the
  *                   whole schedule, and one timerfd is armed for its head.
- *   --drop-percent  0..100 (default 0, fractions allowed): UDP query number k
- *                   (counted from 0 in the order they arrive) is dropped when a
- *                   hash of (seed, k) falls below X %. A resent query is a new
- *                   arrival with its own draw, so a client that resends gets its
- *                   answer in the end. TCP queries are never dropped.
+ *   --drop-percent  0..100 (default 0, fractions allowed): the k-th UDP arrival
+ *                   of a question (name without regard to case, type, class;
+ *                   k counted from 0) is dropped when a hash of (seed, question,
+ *                   k) falls below X %. So the same seed drops the same
+ *                   attempts of the same questions whatever the timing, and a
+ *                   resent question gets a fresh draw. TCP queries and queries
+ *                   without a readable question are never dropped. The
+ *                   attempt counts live in a table of MAX_QUESTIONS entries,
+ *                   cleared when it fills (at exit the log says how often).
  *   --seed          any 64-bit number (default 1)
  *   --lifetime-s    1..3600 (default 60): exits after T seconds (or on SIGTERM
  *                   or SIGINT) and prints what it did.
@@ -40,7 +44,8 @@
  * read, in arrival order. At most MAX_CONNECTIONS connections at once.
  *
  * Prints "ready" on stdout once both sockets listen, and at exit one line
- * "received N answered N dropped N formerr N overflow N tcp-queries N". */
+ * "received N answered N dropped N formerr N overflow N tcp-queries N
+ * attempt-table-clears N". */
 #define _GNU_SOURCE
 #include <arpa/inet.h>
 #include <errno.h>
@@ -65,6 +70,7 @@
 #define BATCH 64
 #define MAX_CONNECTIONS 256
 #define MAX_PENDING (1u << 20)
+#define MAX_QUESTIONS (1u << 20) /* the attempt table holds twice as many slots */
 
 enum { SOURCE_UDP = 1, SOURCE_TCP_LISTEN, SOURCE_TIMER, SOURCE_SIGNAL_PIPE, SOURCE_CONNECTION };
 
@@ -110,7 +116,13 @@ static size_t queue_capacity, queue_head, queue_size;
 static struct connection connections[MAX_CONNECTIONS];
 static int epoll_fd, udp_fd, listen_fd, timer_fd;
 static int signal_pipe[2];
-static int64_t udp_sequence;
+struct attempts {
+  uint64_t key; /* 0: a free slot */
+  uint32_t count;
+};
+static struct attempts *attempt_table; /* 2 * MAX_QUESTIONS slots, open addressing */
+static size_t attempt_entries;
+static unsigned long long attempt_table_clears;
 
 static int64_t now_ns(void) {
   struct timespec t;
@@ -125,13 +137,54 @@ static uint64_t mix(uint64_t x) { /* splitmix64's finaliser */
   return x ^ (x >> 31);
 }
 
-static int dropped(uint64_t sequence) {
-  if (config.drop_percent <= 0) return 0;
-  double draw = (double)(mix(config.seed ^ mix(sequence)) >> 11) / 9007199254740992.0; /* [0, 1) */
-  return draw * 100.0 < config.drop_percent;
+static unsigned char lower(unsigned char c) { return c >= 'A' && c <= 'Z' ? (unsigned char)(c + 32) : c; }
+
+/* A 64-bit key for the question of query q (n octets): its name without
+ * regard to case, type and class; 0 when no question can be read. */
+static uint64_t question_key(const unsigned char *q, size_t n) {
+  if (n < HEADER || q[4] != 0 || q[5] != 1) return 0;
+  uint64_t hash = 14695981039346656037ull; /* FNV-1a */
+  size_t at = HEADER;
+  while (at < n && q[at] != 0) {
+    if (q[at] > 63 || at + q[at] + 1u > n) return 0;
+    for (size_t i = at; i <= at + q[at]; ++i) hash = (hash ^ lower(q[i])) * 1099511628211ull;
+    at += q[at] + 1u;
+  }
+  if (at + 5 > n) return 0;
+  for (size_t i = at; i < at + 5; ++i) hash = (hash ^ q[i]) * 1099511628211ull;
+  return hash | 1; /* never 0 */
 }
 
-static unsigned char lower(unsigned char c) { return c >= 'A' && c <= 'Z' ? (unsigned char)(c + 32) : c; }
+/* How often this question arrived before (0 the first time), counting this one. */
+static uint32_t next_attempt(uint64_t key) {
+  const size_t slots = 2 * (size_t)MAX_QUESTIONS;
+  if (attempt_table == NULL) {
+    attempt_table = calloc(slots, sizeof *attempt_table);
+    if (attempt_table == NULL) return 0;
+  }
+  if (attempt_entries >= MAX_QUESTIONS) {
+    memset(attempt_table, 0, slots * sizeof *attempt_table);
+    attempt_entries = 0;
+    ++attempt_table_clears;
+  }
+  size_t i = (size_t)mix(key) & (slots - 1);
+  while (attempt_table[i].key != 0 && attempt_table[i].key != key) i = (i + 1) & (slots - 1);
+  if (attempt_table[i].key == 0) {
+    attempt_table[i].key = key;
+    ++attempt_entries;
+  }
+  return attempt_table[i].count++;
+}
+
+static int dropped(const unsigned char *q, size_t n) {
+  if (config.drop_percent <= 0) return 0;
+  uint64_t key = question_key(q, n);
+  if (key == 0) return 0;
+  uint64_t attempt = next_attempt(key);
+  uint64_t draw_bits = mix(config.seed ^ mix(key ^ mix(attempt)));
+  double draw = (double)(draw_bits >> 11) / 9007199254740992.0; /* [0, 1) */
+  return draw * 100.0 < config.drop_percent;
+}
 
 /* The address for a name in wire form (already checked). */
 static uint32_t address_for(const unsigned char *name) {
@@ -380,7 +433,7 @@ static void read_udp(void) {
     int64_t arrived = now_ns();
     for (int i = 0; i < got; ++i) {
       ++counts.received;
-      if (dropped((uint64_t)udp_sequence++)) {
+      if (dropped(buffers[i], messages[i].msg_len)) {
         ++counts.dropped;
         continue;
       }
@@ -601,8 +654,10 @@ int main(int argc, char **argv) {
     /* Whatever woke the loop, replies that fell due meanwhile go out now. */
     if (queue_size > 0 && queue[queue_head].due_ns <= now_ns()) send_due();
   }
-  printf("received %llu answered %llu dropped %llu formerr %llu overflow %llu tcp-queries %llu\n", counts.received,
-         counts.answered, counts.dropped, counts.formerr, counts.overflow, counts.tcp_queries);
+  printf("received %llu answered %llu dropped %llu formerr %llu overflow %llu tcp-queries %llu"
+         " attempt-table-clears %llu\n",
+         counts.received, counts.answered, counts.dropped, counts.formerr, counts.overflow, counts.tcp_queries,
+         attempt_table_clears);
   fflush(stdout);
   return 0;
 }
