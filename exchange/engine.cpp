@@ -180,14 +180,16 @@ class Engine {
 
   // Every send of the question that is due now, each to the next server of
   // the list. A send that cannot be made lets the next one go at once; sends
-  // that would fall after the deadline never go.
+  // that would fall after the deadline never go. A resend leaves from a
+  // socket of its own: a fresh port, and out of reach of whatever floods the
+  // socket its earlier send shared with other questions.
   void SendDue(Slot& slot, std::size_t index, ULONGLONG now) {
     while (slot.SentCount < plan_.Count && now >= slot.NextSend) {
       const std::size_t server = slot.SentCount % servers_.size();
       SendRecord& record = slot.Sends[slot.SentCount++];
       record = SendRecord{{}, server, false};
       if (const std::optional<UdpTicket> ticket =
-              udp_->Send(slot.Wire, servers_[server], static_cast<std::uint32_t>(index))) {
+              udp_->Send(slot.Wire, servers_[server], static_cast<std::uint32_t>(index), slot.SentCount > 1)) {
         record.Ticket = *ticket;
         record.Live = true;
         ++slot.Delivered;

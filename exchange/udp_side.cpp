@@ -67,6 +67,10 @@ UdpSide::Socket* UdpSide::Current(int family) {
   for (auto it = sockets_.rbegin(); it != sockets_.rend(); ++it) {
     if ((*it)->Family == family && !(*it)->Retired) return it->get();
   }
+  return Open(family);
+}
+
+UdpSide::Socket* UdpSide::Open(int family) {
   unique_socket handle = OpenBound(family);
   if (!handle) return nullptr;
   if (buffer_.empty()) buffer_.resize(RECEIVE_BUFFER_SIZE);
@@ -86,9 +90,10 @@ UdpSide::Socket* UdpSide::Find(std::uint32_t serial) {
 }
 
 std::optional<UdpTicket> UdpSide::Send(const vbDNS::DNSQuery& query, const ServerEndpoint& server,
-                                       std::uint32_t owner) {
-  Socket* socket = Current(server.Address.ss_family);
+                                       std::uint32_t owner, bool alone) {
+  Socket* socket = alone ? Open(server.Address.ss_family) : Current(server.Address.ss_family);
   if (!socket) return std::nullopt;
+  if (alone) socket->Retired = true;
   // A fresh unpredictable ID (RFC 5452 section 9.2), none that this socket
   // has carried before: at most 100 to avoid, so a few draws at most.
   std::optional<std::uint16_t> id;

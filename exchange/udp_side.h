@@ -43,9 +43,12 @@ class UdpSide {
   UdpSide(const UdpSide&) = delete;
   UdpSide& operator=(const UdpSide&) = delete;
 
-  // Sends `query` with a fresh random ID to `server` on behalf of `owner`.
-  // nullopt when nothing went out (no socket, no random ID, send refused).
-  std::optional<UdpTicket> Send(const vbDNS::DNSQuery& query, const ServerEndpoint& server, std::uint32_t owner);
+  // Sends `query` with a fresh random ID to `server` on behalf of `owner`,
+  // from the socket in turn, or with `alone` from a socket of its own that
+  // carries nothing else. nullopt when nothing went out (no socket, no random
+  // ID, send refused).
+  std::optional<UdpTicket> Send(const vbDNS::DNSQuery& query, const ServerEndpoint& server, std::uint32_t owner,
+                                bool alone = false);
 
   // Nothing more is expected on this ticket: a datagram with its ID is dropped
   // from now on, and a socket whose life is used up closes when it carries no
@@ -87,6 +90,7 @@ class UdpSide {
   };
 
   Socket* Current(int family);
+  Socket* Open(int family);
   Socket* Find(std::uint32_t serial);
   unique_socket OpenBound(int family);
   enum class Received { Datagram, Nothing, Unreachable, Skipped };
