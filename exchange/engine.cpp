@@ -72,15 +72,11 @@ class Engine {
 
   // One outcome per distinct question.
   std::vector<ExchangeOutcome> Run() {
-    // Auto-reset: the wait that reports a signal also clears it, and whatever
-    // comes after that signals again.
-    udpReadable_.reset(::CreateEventW(nullptr, FALSE, FALSE, nullptr));
-    tcpReady_.reset(::CreateEventW(nullptr, FALSE, FALSE, nullptr));
-    if (!udpReadable_ || !tcpReady_) return EndAll(ExchangeFailure::NothingSent);
-    udp_.emplace(udpReadable_.get(), random_);
+    udp_.emplace(random_);
     pumping_ = true;
     lastPump_ = ::GetTickCount64();
     bool firstPass = true;
+    bool lookedAtQueues = false;
     for (;;) {
       const ULONGLONG now = ::GetTickCount64();
       for (Slot& slot : slots_) Advance(slot, now);
@@ -89,11 +85,27 @@ class Engine {
       Admit(firstPass ? callStart_ : now, now);
       firstPass = false;
       udp_->Sweep();
-      if (done_ == results_.size()) break;
+      if (Finished()) break;
+      if (!udp_->Armed()) {
+        // A near server has often answered by now: what is queued already is
+        // read before the event, its selection and the wait are set up.
+        if (!lookedAtQueues) {
+          lookedAtQueues = true;
+          udp_->ReadQueued(*this);
+          continue;
+        }
+        // Auto-reset: the wait that reports a signal also clears it, and
+        // whatever comes after that signals again.
+        udpReadable_.reset(::CreateEventW(nullptr, FALSE, FALSE, nullptr));
+        if (!udpReadable_ || !udp_->Arm(udpReadable_.get())) return EndAll(ExchangeFailure::TimedOut);
+      }
       if (!WaitAndRead()) return EndAll(ExchangeFailure::TimedOut);
     }
     return std::move(results_);
   }
+
+  // Called by UdpSide::Read: nothing more to read once every question ended.
+  bool Finished() const { return done_ == results_.size(); }
 
   // Called by UdpSide::Read.
   void OnDatagram(std::uint32_t owner, const UdpTicket& ticket, const sockaddr_storage& from, vbDNS::PacketView reply) {
@@ -230,6 +242,9 @@ class Engine {
     slot.TcpServer = server;
     const std::optional<std::uint16_t> id = random_.Next16();
     if (!id) return TcpFailed(slot);
+    // Made at the first question that needs TCP; shared by every connection.
+    if (!tcpReady_) tcpReady_.reset(::CreateEventW(nullptr, FALSE, FALSE, nullptr));
+    if (!tcpReady_) return TcpFailed(slot);
     slot.Tcp = std::make_unique<TcpAsk>(tcpReady_.get(), queries_[firsts_[slot.Question]], *id, servers_[server]);
     ++tcpActive_;
     if (slot.Tcp->state() == TcpAsk::State::Failed) TcpFailed(slot);
@@ -302,13 +317,14 @@ class Engine {
   bool WaitAndRead() {
     const ULONGLONG until = Earliest();
     const HANDLE events[] = {udpReadable_.get(), tcpReady_.get()};
+    const DWORD count = tcpReady_ ? 2 : 1;
     for (;;) {
       const ULONGLONG now = ::GetTickCount64();
       const DWORD remaining = now >= until ? 0 : static_cast<DWORD>(std::min<ULONGLONG>(until - now, INFINITE - 1));
       const bool withMessages = pumping_ && remaining > 0;
-      const DWORD woken = withMessages ? ::MsgWaitForMultipleObjectsEx(2, events, remaining, QS_ALLINPUT,
+      const DWORD woken = withMessages ? ::MsgWaitForMultipleObjectsEx(count, events, remaining, QS_ALLINPUT,
                                                                        MWMO_INPUTAVAILABLE)
-                                       : ::WaitForMultipleObjects(2, events, FALSE, remaining);
+                                       : ::WaitForMultipleObjects(count, events, FALSE, remaining);
       if (woken == WAIT_OBJECT_0) {
         // A bounded read per socket; when one may hold more, the event is set
         // again so that the next wait comes straight back after the deadlines
@@ -317,9 +333,9 @@ class Engine {
         // A stream of datagrams keeps the first event signalled; a connection's
         // signal must not wait for it to end.
         if (tcpActive_ > 0 && ::WaitForSingleObject(tcpReady_.get(), 0) == WAIT_OBJECT_0) AdvanceTcp();
-      } else if (woken == WAIT_OBJECT_0 + 1) {
+      } else if (count == 2 && woken == WAIT_OBJECT_0 + 1) {
         AdvanceTcp();
-      } else if (withMessages && woken == WAIT_OBJECT_0 + 2) {
+      } else if (withMessages && woken == WAIT_OBJECT_0 + count) {
         Pump();
         continue;
       } else if (woken != WAIT_TIMEOUT) {
