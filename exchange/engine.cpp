@@ -5,13 +5,12 @@
 #include <climits>
 #include <cstdint>
 #include <memory>
-#include <unordered_map>
 
+#include "distinct_questions.h"
 #include "handles.h"
 #include "message_pump.h"
 #include "name_case.h"
 #include "send_schedule.h"
-#include "server_list.h"
 #include "tcp_side.h"
 #include "udp_side.h"
 #include "winsock_startup.h"
@@ -375,9 +374,7 @@ class Engine {
 };
 
 std::vector<ExchangeOutcome> AllFailed(std::size_t count, ExchangeFailure failure) {
-  std::vector<ExchangeOutcome> outcomes(count);
-  for (ExchangeOutcome& outcome : outcomes) outcome.Failure = failure;
-  return outcomes;
+  return std::vector<ExchangeOutcome>(count, ExchangeOutcome{failure, std::nullopt, {}});
 }
 
 }  // namespace
@@ -393,36 +390,10 @@ std::vector<ExchangeOutcome> ExchangeMany(std::span<const vbDNS::DNSQuery> queri
   std::vector<ServerEndpoint> servers = ResolveServerList(settings.Servers, start + settings.TimeoutMs);
   if (servers.empty()) return AllFailed(queries.size(), ExchangeFailure::NoUsableServer);
 
-  // The distinct questions, in order of first appearance.
-  std::vector<std::size_t> firsts;
-  std::vector<std::size_t> distinctOf(queries.size(), 0);
-  if (queries.size() == 1) {
-    firsts.push_back(0);
-  } else {
-    std::unordered_map<std::string, std::size_t> seen;
-    seen.reserve(queries.size());
-    for (std::size_t i = 0; i < queries.size(); ++i) {
-      const auto [entry, added] = seen.try_emplace(QuestionKey(queries[i].Question), firsts.size());
-      if (added) firsts.push_back(i);
-      distinctOf[i] = entry->second;
-    }
-  }
-
+  const DistinctQuestions distinct = FindDistinct(queries);
   const unsigned window = std::clamp(settings.MaxInFlight, 1u, MAX_IN_FLIGHT);
-  std::vector<ExchangeOutcome> distinct =
-      Engine(queries, firsts, std::move(servers), settings.TimeoutMs, window, start).Run();
-
-  // Every asker gets the outcome, its reply's question spelt as it asked; the
-  // last asker of each question takes it without a copy.
-  std::vector<std::size_t> askersLeft(firsts.size(), 0);
-  for (const std::size_t d : distinctOf) ++askersLeft[d];
-  std::vector<ExchangeOutcome> outcomes(queries.size());
-  for (std::size_t i = 0; i < queries.size(); ++i) {
-    const std::size_t d = distinctOf[i];
-    outcomes[i] = --askersLeft[d] == 0 ? std::move(distinct[d]) : distinct[d];
-    if (outcomes[i].Reply) RespellQuestion(*outcomes[i].Reply, queries[i].Question.QName);
-  }
-  return outcomes;
+  return HandOut(queries, distinct,
+                 Engine(queries, distinct.Firsts, std::move(servers), settings.TimeoutMs, window, start).Run());
 }
 
 }  // namespace vavizav
