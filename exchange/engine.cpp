@@ -22,6 +22,13 @@ namespace {
 // While datagrams keep the wait busy, the thread's messages are still
 // dispatched at least this often.
 constexpr ULONGLONG PUMP_INTERVAL_MS = 10;
+// Once this call has seen its servers' round trip, a question's first resend
+// comes after RTT_FACTOR times the smoothed round trip, at least
+// MIN_FIRST_RESEND_MS, when that is sooner than the fixed schedule's: more
+// tries inside the time-out when the servers are near and datagrams get lost,
+// and no earlier than a slow (recursing) server may still be working.
+constexpr ULONGLONG RTT_FACTOR = 4;
+constexpr ULONGLONG MIN_FIRST_RESEND_MS = 200;
 
 std::uint16_t Count16(vbDNS::PacketView packet, std::size_t at) {
   return static_cast<std::uint16_t>(packet[at] << 8 | packet[at + 1]);
@@ -43,6 +50,7 @@ struct Slot {
   std::array<SendRecord, MAX_SENDS> Sends{};
   std::size_t SentCount = 0;
   std::size_t Delivered = 0;
+  SendPlan Plan;
   ULONGLONG Start = 0;
   ULONGLONG NextSend = 0;
   ULONGLONG Deadline = 0;
@@ -125,6 +133,12 @@ class Engine {
       AskOverTcp(slot, server);
       return;
     }
+    // A round trip only from questions sent once: with resends out, nobody
+    // knows which send the reply answers.
+    if (slot.SentCount == 1) {
+      const ULONGLONG sample = ::GetTickCount64() - slot.Start;
+      smoothedRttMs_ = smoothedRttMs_ ? (7 * *smoothedRttMs_ + sample) / 8 : sample;
+    }
     Finish(slot, ExchangeFailure::None, vbDNS::Packet(reply.begin(), reply.end()), server);
   }
 
@@ -157,6 +171,11 @@ class Engine {
         slot.Wire.Question.QName = *mixed;
       }
       slot.SentCount = slot.Delivered = 0;
+      slot.Plan = plan_;
+      if (smoothedRttMs_ && plan_.First > MIN_FIRST_RESEND_MS) {
+        const ULONGLONG first = std::max(MIN_FIRST_RESEND_MS, RTT_FACTOR * *smoothedRttMs_);
+        if (first < plan_.First) slot.Plan = PlanSends(timeoutMs_, first);
+      }
       slot.Start = slot.NextSend = now;
       slot.Deadline = origin + timeoutMs_;
       slot.MalformedSeen = false;
@@ -180,23 +199,26 @@ class Engine {
 
   // Every send of the question that is due now, each to the next server of
   // the list. A send that cannot be made lets the next one go at once; sends
-  // that would fall after the deadline never go.
+  // that would fall after the deadline never go. A resend leaves from a
+  // socket of its own: a fresh port, and out of reach of whatever floods the
+  // socket its earlier send shared with other questions.
   void SendDue(Slot& slot, std::size_t index, ULONGLONG now) {
-    while (slot.SentCount < plan_.Count && now >= slot.NextSend) {
+    while (slot.SentCount < slot.Plan.Count && now >= slot.NextSend) {
       const std::size_t server = slot.SentCount % servers_.size();
       SendRecord& record = slot.Sends[slot.SentCount++];
       record = SendRecord{{}, server, false};
       if (const std::optional<UdpTicket> ticket =
-              udp_->Send(slot.Wire, servers_[server], static_cast<std::uint32_t>(index))) {
+              udp_->Send(slot.Wire, servers_[server], static_cast<std::uint32_t>(index), slot.SentCount > 1)) {
         record.Ticket = *ticket;
         record.Live = true;
         ++slot.Delivered;
-        slot.NextSend = slot.SentCount < plan_.Count ? slot.Start + plan_.Offset(slot.SentCount) : slot.Deadline;
+        slot.NextSend =
+            slot.SentCount < slot.Plan.Count ? slot.Start + slot.Plan.Offset(slot.SentCount) : slot.Deadline;
       } else {
         slot.NextSend = now;
       }
     }
-    if (slot.SentCount == plan_.Count && slot.Delivered == 0) {
+    if (slot.SentCount == slot.Plan.Count && slot.Delivered == 0) {
       Finish(slot, ExchangeFailure::NothingSent, std::nullopt, servers_.size());
     }
   }
@@ -267,7 +289,7 @@ class Engine {
     for (const Slot& slot : slots_) {
       if (!slot.Busy) continue;
       until = std::min(until, slot.Deadline);
-      if (!slot.Tcp && slot.SentCount < plan_.Count) until = std::min(until, slot.NextSend);
+      if (!slot.Tcp && slot.SentCount < slot.Plan.Count) until = std::min(until, slot.NextSend);
     }
     return until;
   }
@@ -327,6 +349,7 @@ class Engine {
   std::size_t next_ = 0;  // the next distinct question to admit
   std::size_t done_ = 0;
   std::size_t tcpActive_ = 0;
+  std::optional<ULONGLONG> smoothedRttMs_;
   RandomPool random_;
   unique_handle udpReadable_;
   unique_handle tcpReady_;
