@@ -180,8 +180,8 @@ void UdpSide::ReadQueued(Handler& handler) {
     int checks = 0;
     for (int read = 0; read < QUEUED_READS;) {
       // A server on this machine may need only the processor this thread
-      // holds: it gets it for a moment first (no Wine server request, where
-      // each look at the queue is one).
+      // holds: it gets it for a moment before each look at the queue (a
+      // yield costs no Wine server request; each look costs one).
       if (read == 0) ::SwitchToThread();
       const std::optional<u_long> queued = QueuedOctets(socket.Handle.get());
       if (!queued) break;
