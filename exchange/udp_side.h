@@ -6,7 +6,7 @@
 // long batch keeps changing ports (RFC 5452 section 9.2). No two queries that
 // may still be answered share a socket and an ID. All sockets signal one event
 // when a datagram is queued, so the engine waits on one handle however many
-// sockets are open.
+// sockets are open (once armed: before that they block, for ReadQueued).
 #pragma once
 
 #include <winsock2.h>
@@ -37,8 +37,7 @@ struct UdpTicket {
 
 class UdpSide {
  public:
-  // `readable` is set when any socket has a datagram queued.
-  UdpSide(HANDLE readable, RandomPool& random);
+  explicit UdpSide(RandomPool& random);
   ~UdpSide();
   UdpSide(const UdpSide&) = delete;
   UdpSide& operator=(const UdpSide&) = delete;
@@ -59,16 +58,33 @@ class UdpSide {
   // What the reads found. Handler needs:
   //   void OnDatagram(std::uint32_t owner, const UdpTicket&, const sockaddr_storage& from, vbDNS::PacketView);
   //   void OnUnreachable(std::uint32_t owner, const UdpTicket&);  // ICMP port unreachable on that socket
+  //   bool Finished();  // true once nothing more needs reading
   // Reads every socket until it has nothing queued or READS_PER_SOCKET
   // datagrams were taken from it, so a flood on one socket never starves the
   // others. Returns true when some socket may have more queued.
   template <typename Handler>
   bool Read(Handler& handler);
 
+  // Reads, while the sockets still block, what is queued already (FIONREAD
+  // says a read will not wait), at most QUEUED_READS datagrams per socket; the
+  // handler as for Read. For a near server the reply is often there right
+  // after the send, and the event, its selection and the wait are spared:
+  // under Wine each of those is a round trip to the Wine server.
+  template <typename Handler>
+  void ReadQueued(Handler& handler);
+
+  // From now on every socket, those opened later too, sets `readable` when a
+  // datagram is queued (and is non-blocking, so reads stop at an empty
+  // queue). false when a selection fails.
+  bool Arm(HANDLE readable);
+  bool Armed() const { return readable_ != nullptr; }
+
   std::size_t OpenSockets() const { return sockets_.size(); }
 
  private:
   static constexpr int READS_PER_SOCKET = 32;
+  static constexpr int QUEUED_READS = 4;
+  static constexpr int QUEUED_CHECKS = 3;
   // Datagrams with an ID the socket does not wait for, after which it takes
   // no new query: a flood aimed at it fills its receive queue and would drown
   // the replies of later sends too, so resends go out from a fresh socket.
@@ -95,12 +111,16 @@ class UdpSide {
   unique_socket OpenBound(int family);
   enum class Received { Datagram, Nothing, Unreachable, Skipped };
   Received ReceiveOne(Socket& socket, sockaddr_storage& from, int& size);
+  static std::optional<u_long> QueuedOctets(SOCKET socket);
+  template <typename Handler>
+  void Dispatch(Socket& socket, const sockaddr_storage& from, int size, Handler& handler);
 
-  HANDLE readable_;
+  HANDLE readable_ = nullptr;
   RandomPool& random_;
   std::vector<std::unique_ptr<Socket>> sockets_;
   std::uint32_t nextSerial_ = 1;
-  std::vector<std::uint8_t> buffer_;
+  // Not zeroed: only the octets a receive wrote are ever read.
+  std::unique_ptr<std::uint8_t[]> buffer_;
   std::size_t readStart_ = 0;
 };
 
@@ -125,26 +145,60 @@ bool UdpSide::Read(Handler& handler) {
         }
         continue;
       }
-      if (size < 2) {
-        if (++socket.Strays >= STRAYS_BEFORE_RETIRING) socket.Retired = true;
-        continue;
-      }
-      const auto id = static_cast<std::uint16_t>(buffer_[0] << 8 | buffer_[1]);
-      bool carried = false;
-      for (const Carried& query : socket.Queries) {
-        if (query.Live && query.Id == id) {
-          carried = true;
-          handler.OnDatagram(query.Owner, UdpTicket{socket.Serial, id}, from,
-                             vbDNS::PacketView(buffer_.data(), static_cast<std::size_t>(size)));
-          break;
-        }
-      }
-      if (!carried && ++socket.Strays >= STRAYS_BEFORE_RETIRING) socket.Retired = true;
+      Dispatch(socket, from, size, handler);
+      // Once every question has its answer, nothing more needs reading.
+      if (handler.Finished()) return false;
     }
     if (reads == READS_PER_SOCKET) more = true;
   }
   if (count != 0) readStart_ = (readStart_ + 1) % count;
   return more;
+}
+
+template <typename Handler>
+void UdpSide::Dispatch(Socket& socket, const sockaddr_storage& from, int size, Handler& handler) {
+  bool carried = false;
+  if (size >= 2) {
+    const auto id = static_cast<std::uint16_t>(buffer_[0] << 8 | buffer_[1]);
+    for (const Carried& query : socket.Queries) {
+      if (query.Live && query.Id == id) {
+        carried = true;
+        handler.OnDatagram(query.Owner, UdpTicket{socket.Serial, id}, from,
+                           vbDNS::PacketView(buffer_.get(), static_cast<std::size_t>(size)));
+        break;
+      }
+    }
+  }
+  if (!carried && ++socket.Strays >= STRAYS_BEFORE_RETIRING) socket.Retired = true;
+}
+
+template <typename Handler>
+void UdpSide::ReadQueued(Handler& handler) {
+  const std::size_t count = sockets_.size();
+  for (std::size_t n = 0; n < count; ++n) {
+    Socket& socket = *sockets_[n];
+    int checks = 0;
+    for (int read = 0; read < QUEUED_READS;) {
+      // A server on this machine may need only the processor this thread
+      // holds: it gets it for a moment before each look at the queue (a
+      // yield costs no Wine server request; each look costs one).
+      if (read == 0) ::SwitchToThread();
+      const std::optional<u_long> queued = QueuedOctets(socket.Handle.get());
+      if (!queued) break;
+      if (*queued == 0) {
+        if (++checks == QUEUED_CHECKS) break;
+        continue;
+      }
+      ++read;
+      sockaddr_storage from{};
+      int size = 0;
+      const Received received = ReceiveOne(socket, from, size);
+      if (received == Received::Nothing) break;
+      if (received != Received::Datagram) continue;
+      Dispatch(socket, from, size, handler);
+      if (handler.Finished()) return;
+    }
+  }
 }
 
 }  // namespace vavizav
