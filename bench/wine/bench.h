@@ -55,6 +55,8 @@ double Percentile(std::vector<double> values, double fraction);
 void Emit(const std::string& key, double value, const char* unit, const std::string& note = {});
 void EmitNa(const std::string& key, const char* unit, const std::string& reason);
 void Comment(const std::string& text);
+// "Wine 8.0", or "not Wine" on Windows.
+std::string WineVersion();
 
 // --- stall guard (report.cpp) -------------------------------------------------
 
@@ -62,7 +64,8 @@ void Comment(const std::string& text);
 // STALL_SECONDS the process prints an error line and exits with status 3, so
 // no lost datagram or wedged server can hold a run for ever.
 inline constexpr int STALL_SECONDS = 15;
-void StartStallGuard();
+// A program whose steps take longer (a batch of many questions) passes its own bound.
+void StartStallGuard(int seconds = STALL_SECONDS);
 void Progress();
 
 // --- process footprint (footprint.cpp) ----------------------------------------
