@@ -48,7 +48,7 @@ using vavizav::testing::Hex;
 // of the message; compression pointers are C0 followed by the offset.
 
 // (1) www.example.com A: one address.
-constexpr std::uint8_t kOneA[] = {
+constexpr std::uint8_t ONE_A[] = {
     // Header: ID 12345, QR RD / RA NOERROR, QD 1, AN 1, NS 0, AR 0.
     0x30, 0x39, 0x81, 0x80, 0x00, 0x01, 0x00, 0x01, 0x00, 0x00, 0x00, 0x00,
     // @12 question: www.example.com (example.com @16), type A, class IN.
@@ -60,7 +60,7 @@ constexpr std::uint8_t kOneA[] = {
 };
 
 // (2) www.example.com A: a CNAME to cdn.example.com, then four addresses of it.
-constexpr std::uint8_t kCnameFourA[] = {
+constexpr std::uint8_t CNAME_FOUR_A[] = {
     // Header: ID 12345, QR RD / RA NOERROR, QD 1, AN 5, NS 0, AR 0.
     0x30, 0x39, 0x81, 0x80, 0x00, 0x01, 0x00, 0x05, 0x00, 0x00, 0x00, 0x00,
     // @12 question: www.example.com (example.com @16), type A, class IN.
@@ -82,7 +82,7 @@ constexpr std::uint8_t kCnameFourA[] = {
 };
 
 // (3) 1.2.0.192.in-addr.arpa PTR: the owner compressed, host.example.com.
-constexpr std::uint8_t kPtr[] = {
+constexpr std::uint8_t PTR_REPLY[] = {
     // Header: ID 12345, QR RD / RA NOERROR, QD 1, AN 1, NS 0, AR 0.
     0x30, 0x39, 0x81, 0x80, 0x00, 0x01, 0x00, 0x01, 0x00, 0x00, 0x00, 0x00,
     // @12 question: 1.2.0.192.in-addr.arpa, type PTR, class IN.
@@ -94,17 +94,17 @@ constexpr std::uint8_t kPtr[] = {
 };
 
 // What every library must find in them.
-const std::vector<std::string> kOneAAddresses = {"192.0.2.1"};
-const std::vector<std::string> kCnameFourAAddresses = {"198.51.100.10", "198.51.100.11", "198.51.100.12",
+const std::vector<std::string> ONE_A_ADDRESSES = {"192.0.2.1"};
+const std::vector<std::string> CNAME_FOUR_A_ADDRESSES = {"198.51.100.10", "198.51.100.11", "198.51.100.12",
                                                        "198.51.100.13"};
-constexpr std::string_view kPtrName = "host.example.com";
-constexpr std::uint8_t kPtrAddress[4] = {192, 0, 2, 1};
+constexpr std::string_view PTR_NAME = "host.example.com";
+constexpr std::uint8_t PTR_ADDRESS[4] = {192, 0, 2, 1};
 
 // The queries: the name a caller hands over, and for the reverse query the
 // address text it starts from.
-constexpr const char* kQueryName = "www.example.com";
-constexpr const char* kReverseText = "192.0.2.1";
-constexpr std::uint16_t kQueryId = vbDNS::QUERY_ID;
+constexpr const char* QUERY_NAME = "www.example.com";
+constexpr const char* REVERSE_TEXT = "192.0.2.1";
+constexpr std::uint16_t BENCH_QUERY_ID = vbDNS::QUERY_ID;
 
 // ---------------------------------------------------------------------------
 // The verification pass.
@@ -178,8 +178,8 @@ void VerifyCaresA(const char* fixture, std::span<const std::uint8_t> bytes,
 
 void VerifyCaresPtr(const char* fixture, std::span<const std::uint8_t> bytes, std::string_view ptrName) {
   hostent* host = nullptr;
-  const int status = ares_parse_ptr_reply(bytes.data(), static_cast<int>(bytes.size()), kPtrAddress,
-                                          sizeof kPtrAddress, AF_INET, &host);
+  const int status = ares_parse_ptr_reply(bytes.data(), static_cast<int>(bytes.size()), PTR_ADDRESS,
+                                          sizeof PTR_ADDRESS, AF_INET, &host);
   Check(status == ARES_SUCCESS && host != nullptr,
         std::string("c-ares: ares_parse_ptr_reply on ") + fixture + ": " + ares_strerror(status));
   if (status != ARES_SUCCESS || host == nullptr) return;
@@ -239,14 +239,14 @@ std::vector<std::uint8_t> OursQuery(std::uint16_t type, const char* name) {
   const auto query = vbDNS::BuildQuery(type, std::string_view(name));
   if (!query) return {};
   vbDNS::QueryDatagram datagram;
-  const std::size_t size = vbDNS::EncodeQuery(*query, kQueryId, datagram);
+  const std::size_t size = vbDNS::EncodeQuery(*query, BENCH_QUERY_ID, datagram);
   return std::vector<std::uint8_t>(datagram.begin(), datagram.begin() + static_cast<std::ptrdiff_t>(size));
 }
 
 std::vector<std::uint8_t> CaresQuery(int type, const char* name) {
   unsigned char* buffer = nullptr;
   int length = 0;
-  if (ares_create_query(name, ns_c_in, type, kQueryId, 1, &buffer, &length, 0) != ARES_SUCCESS) return {};
+  if (ares_create_query(name, ns_c_in, type, BENCH_QUERY_ID, 1, &buffer, &length, 0) != ARES_SUCCESS) return {};
   std::vector<std::uint8_t> out(buffer, buffer + length);
   ares_free_string(buffer);
   return out;
@@ -257,7 +257,7 @@ std::vector<std::uint8_t> LdnsQuery(ldns_rr_type type, const char* name) {
   if (owner == nullptr) return {};
   ldns_pkt* packet = ldns_pkt_query_new(owner, type, LDNS_RR_CLASS_IN, LDNS_RD);
   if (packet == nullptr) return {};
-  ldns_pkt_set_id(packet, kQueryId);
+  ldns_pkt_set_id(packet, BENCH_QUERY_ID);
   std::uint8_t* wire = nullptr;
   std::size_t size = 0;
   std::vector<std::uint8_t> out;
@@ -269,18 +269,18 @@ std::vector<std::uint8_t> LdnsQuery(ldns_rr_type type, const char* name) {
 
 void VerifyQueries() {
   char reverse[32];
-  Check(ReverseNameOf(kReverseText, reverse) && std::string_view(reverse) == "1.2.0.192.in-addr.arpa",
+  Check(ReverseNameOf(REVERSE_TEXT, reverse) && std::string_view(reverse) == "1.2.0.192.in-addr.arpa",
         "reverse name of 192.0.2.1");
 
-  const auto oursA = OursQuery(vbDNS::TYPE_A, kQueryName);
-  Check(oursA.size() == 33, "ours: A query of " + std::string(kQueryName) + " is " + Hex(oursA));
-  Check(CaresQuery(ns_t_a, kQueryName) == oursA, "c-ares: A query differs: " + Hex(CaresQuery(ns_t_a, kQueryName)));
-  Check(LdnsQuery(LDNS_RR_TYPE_A, kQueryName) == oursA,
-        "ldns: A query differs: " + Hex(LdnsQuery(LDNS_RR_TYPE_A, kQueryName)));
+  const auto oursA = OursQuery(vbDNS::TYPE_A, QUERY_NAME);
+  Check(oursA.size() == 33, "ours: A query of " + std::string(QUERY_NAME) + " is " + Hex(oursA));
+  Check(CaresQuery(ns_t_a, QUERY_NAME) == oursA, "c-ares: A query differs: " + Hex(CaresQuery(ns_t_a, QUERY_NAME)));
+  Check(LdnsQuery(LDNS_RR_TYPE_A, QUERY_NAME) == oursA,
+        "ldns: A query differs: " + Hex(LdnsQuery(LDNS_RR_TYPE_A, QUERY_NAME)));
 
-  const auto oursPtr = OursQuery(vbDNS::TYPE_PTR, kReverseText);
+  const auto oursPtr = OursQuery(vbDNS::TYPE_PTR, REVERSE_TEXT);
   // The question of the PTR fixture is exactly what goes out.
-  const std::vector<std::uint8_t> expected(std::begin(kPtr) + vbDNS::HEADER_SIZE, std::begin(kPtr) + 40);
+  const std::vector<std::uint8_t> expected(std::begin(PTR_REPLY) + vbDNS::HEADER_SIZE, std::begin(PTR_REPLY) + 40);
   Check(oursPtr.size() == vbDNS::HEADER_SIZE + expected.size() &&
             std::equal(expected.begin(), expected.end(), oursPtr.begin() + vbDNS::HEADER_SIZE),
         "ours: PTR query is " + Hex(oursPtr));
@@ -299,7 +299,7 @@ namespace p = vavizav::packets;
 
 // (4) example.com ANY: 3 MX, 3 TXT, 3 SRV, 3 NS, every name compressed into
 // the question (@12).
-const vbDNS::Packet kMix12 = [] {
+const vbDNS::Packet MIX12 = [] {
   const auto own = p::Pointer(12);
   const auto host = [&](std::string_view label) { return p::Join({p::CharacterString(label), p::Pointer(12)}); };
   return p::Join({
@@ -322,7 +322,7 @@ const vbDNS::Packet kMix12 = [] {
 
 // (5) nothere.example.com A: NXDOMAIN, the zone's SOA in the authority
 // section, its names compressed into the question (example.com @20).
-const vbDNS::Packet kNxdomainSoa = p::Join({
+const vbDNS::Packet NXDOMAIN_SOA = p::Join({
     p::MessageHeader(1, 0, 1, 0, 0x83),                     // NXDOMAIN, QD 1, NS 1
     p::Question(p::DottedName("nothere.example.com"), 1),   // @12; example.com @20
     p::Record(p::Pointer(20), 6,                            // example.com SOA
@@ -333,14 +333,14 @@ const vbDNS::Packet kNxdomainSoa = p::Join({
 });
 
 // (6) www.example.com A: 40 addresses, owners compressed (@12).
-const vbDNS::Packet kFortyA = [] {
+const vbDNS::Packet FORTY_A = [] {
   vbDNS::Packet packet = p::Join({p::MessageHeader(1, 40, 0, 0), p::Question(p::DottedName("www.example.com"), 1)});
   for (std::uint8_t i = 1; i <= 40; ++i) packet = p::Join({packet, p::Record(p::Pointer(12), 1, {198, 51, 100, i})});
   return packet;
 }();
 
 std::string OurLine(const vbDNS::Message& message, const vbDNS::ResourceRecord& record) {
-  std::string line = vbDNS::NameText(message, record.Owner);
+  std::string line = vbDNS::NameTextOf(message, record.Owner);
   line += '\t';
   line += std::to_string(record.TTL);
   line += '\t';
@@ -405,35 +405,35 @@ int CaresMixCount(std::span<const std::uint8_t> bytes) {
 
 void VerifyWholeReplies() {
   for (const auto& [fixture, bytes, records] :
-       {std::tuple{"mix12", &kMix12, 12}, std::tuple{"nxdomain_soa", &kNxdomainSoa, 1},
-        std::tuple{"forty_a", &kFortyA, 40}}) {
+       {std::tuple{"mix12", &MIX12, 12}, std::tuple{"nxdomain_soa", &NXDOMAIN_SOA, 1},
+        std::tuple{"forty_a", &FORTY_A, 40}}) {
     const std::vector<std::string> ours = OurLines(*bytes);
     const std::vector<std::string> ldns = LdnsLines(*bytes);
     Check(static_cast<int>(ours.size()) == records, std::string("ours: records of ") + fixture);
     Check(ours == ldns, std::string("ours and ldns differ on ") + fixture + ": " + (ours.empty() ? "" : ours[0]) +
                             " / " + (ldns.empty() ? "" : ldns[0]));
   }
-  Check(CaresMixCount(kMix12) == 12, "c-ares: records of mix12: " + std::to_string(CaresMixCount(kMix12)));
+  Check(CaresMixCount(MIX12) == 12, "c-ares: records of mix12: " + std::to_string(CaresMixCount(MIX12)));
   // c-ares 1.18's ares_parse_soa_reply reads the answer section only and
   // refuses this reply (ARES_EBADRESP): the row has ldns alone as its peer.
   ares_addrttl ttls[40];
   int count = 40;
-  Check(ares_parse_a_reply(kFortyA.data(), static_cast<int>(kFortyA.size()), nullptr, ttls, &count) == ARES_SUCCESS &&
+  Check(ares_parse_a_reply(FORTY_A.data(), static_cast<int>(FORTY_A.size()), nullptr, ttls, &count) == ARES_SUCCESS &&
             count == 40,
         "c-ares: addresses of forty_a");
 }
 
 bool VerifyAll() {
   VerifyWholeReplies();
-  VerifyOurs("one_a", kOneA, vbDNS::TYPE_A, kOneAAddresses, {});
-  VerifyOurs("cname_4a", kCnameFourA, vbDNS::TYPE_A, kCnameFourAAddresses, {});
-  VerifyOurs("ptr", kPtr, vbDNS::TYPE_PTR, {}, kPtrName);
-  VerifyCaresA("one_a", kOneA, kOneAAddresses);
-  VerifyCaresA("cname_4a", kCnameFourA, kCnameFourAAddresses);
-  VerifyCaresPtr("ptr", kPtr, kPtrName);
-  VerifyLdns("one_a", kOneA, kOneAAddresses, {});
-  VerifyLdns("cname_4a", kCnameFourA, kCnameFourAAddresses, {});
-  VerifyLdns("ptr", kPtr, {}, kPtrName);
+  VerifyOurs("one_a", ONE_A, vbDNS::TYPE_A, ONE_A_ADDRESSES, {});
+  VerifyOurs("cname_4a", CNAME_FOUR_A, vbDNS::TYPE_A, CNAME_FOUR_A_ADDRESSES, {});
+  VerifyOurs("ptr", PTR_REPLY, vbDNS::TYPE_PTR, {}, PTR_NAME);
+  VerifyCaresA("one_a", ONE_A, ONE_A_ADDRESSES);
+  VerifyCaresA("cname_4a", CNAME_FOUR_A, CNAME_FOUR_A_ADDRESSES);
+  VerifyCaresPtr("ptr", PTR_REPLY, PTR_NAME);
+  VerifyLdns("one_a", ONE_A, ONE_A_ADDRESSES, {});
+  VerifyLdns("cname_4a", CNAME_FOUR_A, CNAME_FOUR_A_ADDRESSES, {});
+  VerifyLdns("ptr", PTR_REPLY, {}, PTR_NAME);
   VerifyQueries();
   return g_failures == 0;
 }
@@ -458,8 +458,8 @@ void CaresParseA(std::span<const std::uint8_t> bytes) {
 
 void CaresParsePtr(std::span<const std::uint8_t> bytes) {
   hostent* host = nullptr;
-  benchmark::DoNotOptimize(ares_parse_ptr_reply(bytes.data(), static_cast<int>(bytes.size()), kPtrAddress,
-                                                sizeof kPtrAddress, AF_INET, &host));
+  benchmark::DoNotOptimize(ares_parse_ptr_reply(bytes.data(), static_cast<int>(bytes.size()), PTR_ADDRESS,
+                                                sizeof PTR_ADDRESS, AF_INET, &host));
   ares_free_hostent(host);
 }
 
@@ -474,21 +474,21 @@ void LdnsParse(std::span<const std::uint8_t> bytes) {
 void OursQueryOp(std::uint16_t type, const char* name) {
   const auto query = vbDNS::BuildQuery(type, std::string_view(name));
   vbDNS::QueryDatagram datagram;
-  benchmark::DoNotOptimize(vbDNS::EncodeQuery(*query, kQueryId, datagram));
+  benchmark::DoNotOptimize(vbDNS::EncodeQuery(*query, BENCH_QUERY_ID, datagram));
   benchmark::DoNotOptimize(datagram.data());
 }
 
 void CaresQueryOp(int type, const char* name) {
   unsigned char* buffer = nullptr;
   int length = 0;
-  benchmark::DoNotOptimize(ares_create_query(name, ns_c_in, type, kQueryId, 1, &buffer, &length, 0));
+  benchmark::DoNotOptimize(ares_create_query(name, ns_c_in, type, BENCH_QUERY_ID, 1, &buffer, &length, 0));
   benchmark::DoNotOptimize(buffer);
   ares_free_string(buffer);
 }
 
 void LdnsQueryOp(ldns_rr_type type, const char* name) {
   ldns_pkt* packet = ldns_pkt_query_new(ldns_dname_new_frm_str(name), type, LDNS_RR_CLASS_IN, LDNS_RD);
-  ldns_pkt_set_id(packet, kQueryId);
+  ldns_pkt_set_id(packet, BENCH_QUERY_ID);
   std::uint8_t* wire = nullptr;
   std::size_t size = 0;
   benchmark::DoNotOptimize(ldns_pkt2wire(&wire, packet, &size));
@@ -512,21 +512,21 @@ void LdnsReverseQueryOp(const char* text) {
   LdnsQueryOp(LDNS_RR_TYPE_PTR, name);
 }
 
-[[gnu::noinline]] void ParseOneAOurs() { OursParse(kOneA, vbDNS::TYPE_A); }
-[[gnu::noinline]] void ParseOneACares() { CaresParseA(kOneA); }
-[[gnu::noinline]] void ParseOneALdns() { LdnsParse(kOneA); }
-[[gnu::noinline]] void ParseCnameOurs() { OursParse(kCnameFourA, vbDNS::TYPE_A); }
-[[gnu::noinline]] void ParseCnameCares() { CaresParseA(kCnameFourA); }
-[[gnu::noinline]] void ParseCnameLdns() { LdnsParse(kCnameFourA); }
-[[gnu::noinline]] void ParsePtrOurs() { OursParse(kPtr, vbDNS::TYPE_PTR); }
-[[gnu::noinline]] void ParsePtrCares() { CaresParsePtr(kPtr); }
-[[gnu::noinline]] void ParsePtrLdns() { LdnsParse(kPtr); }
-[[gnu::noinline]] void QueryAOurs() { OursQueryOp(vbDNS::TYPE_A, kQueryName); }
-[[gnu::noinline]] void QueryACares() { CaresQueryOp(ns_t_a, kQueryName); }
-[[gnu::noinline]] void QueryALdns() { LdnsQueryOp(LDNS_RR_TYPE_A, kQueryName); }
-[[gnu::noinline]] void QueryPtrOurs() { OursQueryOp(vbDNS::TYPE_PTR, kReverseText); }
-[[gnu::noinline]] void QueryPtrCares() { CaresReverseQueryOp(kReverseText); }
-[[gnu::noinline]] void QueryPtrLdns() { LdnsReverseQueryOp(kReverseText); }
+[[gnu::noinline]] void ParseOneAOurs() { OursParse(ONE_A, vbDNS::TYPE_A); }
+[[gnu::noinline]] void ParseOneACares() { CaresParseA(ONE_A); }
+[[gnu::noinline]] void ParseOneALdns() { LdnsParse(ONE_A); }
+[[gnu::noinline]] void ParseCnameOurs() { OursParse(CNAME_FOUR_A, vbDNS::TYPE_A); }
+[[gnu::noinline]] void ParseCnameCares() { CaresParseA(CNAME_FOUR_A); }
+[[gnu::noinline]] void ParseCnameLdns() { LdnsParse(CNAME_FOUR_A); }
+[[gnu::noinline]] void ParsePtrOurs() { OursParse(PTR_REPLY, vbDNS::TYPE_PTR); }
+[[gnu::noinline]] void ParsePtrCares() { CaresParsePtr(PTR_REPLY); }
+[[gnu::noinline]] void ParsePtrLdns() { LdnsParse(PTR_REPLY); }
+[[gnu::noinline]] void QueryAOurs() { OursQueryOp(vbDNS::TYPE_A, QUERY_NAME); }
+[[gnu::noinline]] void QueryACares() { CaresQueryOp(ns_t_a, QUERY_NAME); }
+[[gnu::noinline]] void QueryALdns() { LdnsQueryOp(LDNS_RR_TYPE_A, QUERY_NAME); }
+[[gnu::noinline]] void QueryPtrOurs() { OursQueryOp(vbDNS::TYPE_PTR, REVERSE_TEXT); }
+[[gnu::noinline]] void QueryPtrCares() { CaresReverseQueryOp(REVERSE_TEXT); }
+[[gnu::noinline]] void QueryPtrLdns() { LdnsReverseQueryOp(REVERSE_TEXT); }
 
 
 // Typed reads: every record of the reply, no text.
@@ -558,25 +558,25 @@ void LdnsText(std::span<const std::uint8_t> bytes) {
   ldns_pkt_free(packet);
 }
 
-[[gnu::noinline]] void ReadMixOurs() { OursRead(kMix12); }
-[[gnu::noinline]] void ReadMixCares() { benchmark::DoNotOptimize(CaresMixCount(kMix12)); }
-[[gnu::noinline]] void ReadMixLdns() { LdnsParse(kMix12); }
-[[gnu::noinline]] void ReadNxdomainOurs() { OursRead(kNxdomainSoa); }
-[[gnu::noinline]] void ReadNxdomainLdns() { LdnsParse(kNxdomainSoa); }
-[[gnu::noinline]] void ReadFortyOurs() { OursRead(kFortyA); }
+[[gnu::noinline]] void ReadMixOurs() { OursRead(MIX12); }
+[[gnu::noinline]] void ReadMixCares() { benchmark::DoNotOptimize(CaresMixCount(MIX12)); }
+[[gnu::noinline]] void ReadMixLdns() { LdnsParse(MIX12); }
+[[gnu::noinline]] void ReadNxdomainOurs() { OursRead(NXDOMAIN_SOA); }
+[[gnu::noinline]] void ReadNxdomainLdns() { LdnsParse(NXDOMAIN_SOA); }
+[[gnu::noinline]] void ReadFortyOurs() { OursRead(FORTY_A); }
 [[gnu::noinline]] void ReadFortyCares() {
   ares_addrttl ttls[40];
   int count = 40;
-  benchmark::DoNotOptimize(ares_parse_a_reply(kFortyA.data(), static_cast<int>(kFortyA.size()), nullptr, ttls, &count));
+  benchmark::DoNotOptimize(ares_parse_a_reply(FORTY_A.data(), static_cast<int>(FORTY_A.size()), nullptr, ttls, &count));
   benchmark::DoNotOptimize(ttls);
 }
-[[gnu::noinline]] void ReadFortyLdns() { LdnsParse(kFortyA); }
-[[gnu::noinline]] void TextMixOurs() { OursText(kMix12); }
-[[gnu::noinline]] void TextMixLdns() { LdnsText(kMix12); }
-[[gnu::noinline]] void TextNxdomainOurs() { OursText(kNxdomainSoa); }
-[[gnu::noinline]] void TextNxdomainLdns() { LdnsText(kNxdomainSoa); }
-[[gnu::noinline]] void TextFortyOurs() { OursText(kFortyA); }
-[[gnu::noinline]] void TextFortyLdns() { LdnsText(kFortyA); }
+[[gnu::noinline]] void ReadFortyLdns() { LdnsParse(FORTY_A); }
+[[gnu::noinline]] void TextMixOurs() { OursText(MIX12); }
+[[gnu::noinline]] void TextMixLdns() { LdnsText(MIX12); }
+[[gnu::noinline]] void TextNxdomainOurs() { OursText(NXDOMAIN_SOA); }
+[[gnu::noinline]] void TextNxdomainLdns() { LdnsText(NXDOMAIN_SOA); }
+[[gnu::noinline]] void TextFortyOurs() { OursText(FORTY_A); }
+[[gnu::noinline]] void TextFortyLdns() { LdnsText(FORTY_A); }
 
 // What a record costs to copy (records are plain values, copied whole): the
 // parsed fixtures and a built query, each copied once. Reported by
@@ -593,15 +593,15 @@ void Copy(const Record& source) {
   benchmark::DoNotOptimize(copy);
 }
 [[gnu::noinline]] void CopyReplyOneA() {
-  static const vbDNS::DNSReply& source = ParsedFixture(kOneA, vbDNS::TYPE_A);
+  static const vbDNS::DNSReply& source = ParsedFixture(ONE_A, vbDNS::TYPE_A);
   Copy(source);
 }
 [[gnu::noinline]] void CopyReplyPtr() {
-  static const vbDNS::DNSReply& source = ParsedFixture(kPtr, vbDNS::TYPE_PTR);
+  static const vbDNS::DNSReply& source = ParsedFixture(PTR_REPLY, vbDNS::TYPE_PTR);
   Copy(source);
 }
 [[gnu::noinline]] void CopyQueryA() {
-  static const vbDNS::DNSQuery source = *vbDNS::BuildQuery(vbDNS::TYPE_A, std::string_view(kQueryName));
+  static const vbDNS::DNSQuery source = *vbDNS::BuildQuery(vbDNS::TYPE_A, std::string_view(QUERY_NAME));
   Copy(source);
 }
 
@@ -617,7 +617,7 @@ void Timed(benchmark::State& state) {
 }
 
 #define VAVIZAV_ROW(name, op) Row{name, op, Timed<op>}
-constexpr Row kRows[] = {
+constexpr Row ROWS[] = {
     VAVIZAV_ROW("parse_one_a/ours", ParseOneAOurs),     VAVIZAV_ROW("parse_one_a/c-ares", ParseOneACares),
     VAVIZAV_ROW("parse_one_a/ldns", ParseOneALdns),     VAVIZAV_ROW("parse_cname_4a/ours", ParseCnameOurs),
     VAVIZAV_ROW("parse_cname_4a/c-ares", ParseCnameCares), VAVIZAV_ROW("parse_cname_4a/ldns", ParseCnameLdns),
@@ -644,7 +644,7 @@ constexpr Row kRows[] = {
 // whose collected Ir divided by N is the instruction count of one call.
 int Loop(std::string_view name, const char* count) {
   const long n = std::strtol(count, nullptr, 10);
-  for (const Row& row : kRows) {
+  for (const Row& row : ROWS) {
     if (name != row.name) continue;
     void (*volatile op)() = row.op;  // called through memory: never inlined into the loop
     for (long i = 0; i < n; ++i) op();
@@ -688,7 +688,7 @@ int main(int argc, char** argv) {
   }
   if (loopRow != nullptr) return Loop(loopRow, loopCount);
 
-  for (const Row& row : kRows) benchmark::RegisterBenchmark(row.name, row.timed);
+  for (const Row& row : ROWS) benchmark::RegisterBenchmark(row.name, row.timed);
   benchmark::Initialize(&argc, argv);
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
   benchmark::RunSpecifiedBenchmarks();
