@@ -21,6 +21,11 @@ using vavizav::packets::Header;
 using vavizav::packets::Join;
 using vavizav::packets::Pointer;
 using vavizav::packets::Record;
+using vavizav::packets::RCODE_NOERROR;
+using vavizav::packets::RCODE_NXDOMAIN;
+using vavizav::packets::RCODE_NXRRSET;
+using vavizav::packets::REPLY_FLAGS1;
+using vavizav::packets::ReplyFlags2;
 
 inline Packet Patched(Packet packet, std::size_t offset, std::uint8_t value) {
   packet.at(offset) = value;

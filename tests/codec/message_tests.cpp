@@ -20,7 +20,7 @@ Packet QuestionRecTest(std::uint16_t type = 255) { return p::Question(p::DottedN
 
 // A reply whose answers, authority and additional records are given whole.
 Packet Reply(std::vector<Packet> answers, std::vector<Packet> authority = {}, std::vector<Packet> additional = {},
-             std::uint8_t flags2 = 0x80) {
+             std::uint8_t flags2 = p::ReplyFlags2()) {
   Packet packet = p::Join({p::MessageHeader(1, static_cast<std::uint16_t>(answers.size()),
                                             static_cast<std::uint16_t>(authority.size()),
                                             static_cast<std::uint16_t>(additional.size()), flags2),
@@ -340,7 +340,7 @@ TEST(MessageSections, HeaderSectionsAndEdns) {
                                          p::Join({p::DottedName("ns.test"), p::DottedName("h.test"), p::U32(1),
                                                   p::U32(2), p::U32(3), p::U32(4), p::U32(5)}))},
                               {p::Record(p::DottedName("ns.test"), 28, Packet(16, 0)), p::Opt(1232, 1, 0, 0x8000)},
-                              0x83);
+                              p::ReplyFlags2(p::RCODE_NXDOMAIN));
   const auto message = vbDNS::ReadMessage(packet);
   ASSERT_TRUE(message);
   EXPECT_EQ(message->Header().ID, 12345);

@@ -11,7 +11,7 @@ namespace {
 TEST(ParseReply, OneAddressAnswerReadWhole) {
   const auto reply = ParseReply(TYPE_A, REPLY_AB_CD);
   ASSERT_TRUE(reply);
-  EXPECT_EQ(reply->Header, (DNSHeader{12345, 0x81, 0x80, 1, 1, 0, 0}));
+  EXPECT_EQ(reply->Header, (DNSHeader{12345, REPLY_FLAGS1, ReplyFlags2(), 1, 1, 0, 0}));
   EXPECT_EQ(reply->Question, (DNSReplyQuestion{NameText("ab.cd"), TYPE_A, CLASS_IN}));
   EXPECT_EQ(reply->Answer,
             (DNSAnswer{NameText("ab.cd"), TYPE_A, CLASS_IN, 60, 4, AnswerData(Octets({0x0A, 0, 0, 1}))}));
@@ -45,10 +45,10 @@ TEST(ParseReply, WireFieldsAreUnsigned) {
 }
 
 TEST(ParseReply, RCodeUsesAllFourBits) {
-  EXPECT_TRUE(RCodeIsNoError(0x80));
-  EXPECT_FALSE(RCodeIsNoError(0x83));
-  EXPECT_FALSE(RCodeIsNoError(0x88));
-  EXPECT_FALSE(RCodeIsNoError(Parsed(TYPE_A, Patched(REPLY_AB_CD, 3, 0x88)).Header.Flags2));
+  EXPECT_TRUE(RCodeIsNoError(ReplyFlags2(RCODE_NOERROR)));
+  EXPECT_FALSE(RCodeIsNoError(ReplyFlags2(RCODE_NXDOMAIN)));
+  EXPECT_FALSE(RCodeIsNoError(ReplyFlags2(RCODE_NXRRSET)));  // the high RCODE bit alone
+  EXPECT_FALSE(RCodeIsNoError(Parsed(TYPE_A, Patched(REPLY_AB_CD, 3, ReplyFlags2(RCODE_NXRRSET))).Header.Flags2));
 }
 
 TEST(ParseReply, AddressAnswersAroundAliases) {
