@@ -55,7 +55,7 @@ inline std::string Octets(std::initializer_list<std::uint8_t> octets) { return {
 // answer, which the malformed cases patch and cut.
 inline const Packet REPLY_AB_CD = {
     0x30, 0x39,                          //  0 ID 12345
-    0x81, 0x80,                          //  2 Flags1 QR RD, Flags2 RA
+    REPLY_FLAGS1, ReplyFlags2(),         //  2 Flags1 QR RD, Flags2 RA
     0x00, 0x01, 0x00, 0x01,              //  4 QDCount 1, ANCount 1
     0x00, 0x00, 0x00, 0x00,              //  8 NSCount 0, ARCount 0
     2, 'a', 'b', 2, 'c', 'd', 0,         // 12 QName ab.cd
