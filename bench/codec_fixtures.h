@@ -76,10 +76,9 @@ inline constexpr const char* REVERSE_TEXT = "192.0.2.1";
 inline constexpr std::uint16_t BENCH_QUERY_ID = vbDNS::QUERY_ID;
 
 // ---------------------------------------------------------------------------
-// Whole replies, every record typed: the second class's reader (ReadMessage)
-// against what c-ares 1.18 (Debian 12's; ares_dns_parse came in 1.22) offers
-// for the same records, its per-type parsers, and against ldns_wire2pkt, a
-// whole-message parser. Built with the packet builder, annotated by its parts.
+// Whole replies, every record typed, for the read_ and text_ rows (the
+// whole-reply reader against c-ares's per-type parsers and ldns_wire2pkt).
+// Built with the packet builder, annotated by its parts.
 
 namespace p = vavizav::packets;
 
