@@ -25,8 +25,9 @@ char* PutDecimalOctet(char* out, unsigned value) {
 std::optional<std::array<std::uint8_t, 16>> ParseIPv6(std::string_view text) {
   if (text.size() < 2 || text.size() > 45) return std::nullopt;
   std::array<std::uint16_t, 8> groups{};
-  int count = 0;     // groups written
-  int gapAt = -1;    // where "::" stands, in groups
+  constexpr std::size_t NO_GAP = SIZE_MAX;  // no "::" seen
+  std::size_t count = 0;             // groups written
+  std::size_t gapAt = NO_GAP;        // where "::" stands, in groups
   std::size_t i = 0;
   if (text.starts_with("::")) {
     gapAt = 0;
@@ -60,7 +61,7 @@ std::optional<std::array<std::uint8_t, 16>> ParseIPv6(std::string_view text) {
     if (i == text.size()) break;
     ++i;  // the colon
     if (i < text.size() && text[i] == ':') {
-      if (gapAt >= 0) return std::nullopt;
+      if (gapAt != NO_GAP) return std::nullopt;
       gapAt = count;
       ++i;
     } else if (i == text.size()) {
@@ -68,17 +69,17 @@ std::optional<std::array<std::uint8_t, 16>> ParseIPv6(std::string_view text) {
     }
   }
   std::array<std::uint16_t, 8> full{};
-  if (gapAt >= 0) {
+  if (gapAt != NO_GAP) {
     if (count > 7) return std::nullopt;  // "::" stands for at least one group
-    const int tail = count - gapAt;
-    for (int k = 0; k < gapAt; ++k) full[k] = groups[k];
-    for (int k = 0; k < tail; ++k) full[8 - tail + k] = groups[gapAt + k];
+    const std::size_t tail = count - gapAt;
+    for (std::size_t k = 0; k < gapAt; ++k) full[k] = groups[k];
+    for (std::size_t k = 0; k < tail; ++k) full[8 - tail + k] = groups[gapAt + k];
   } else {
     if (count != 8) return std::nullopt;
     full = groups;
   }
   std::array<std::uint8_t, 16> octets{};
-  for (int k = 0; k < 8; ++k) {
+  for (std::size_t k = 0; k < 8; ++k) {
     octets[2 * k] = static_cast<std::uint8_t>(full[k] >> 8);
     octets[2 * k + 1] = static_cast<std::uint8_t>(full[k] & 0xFF);
   }
@@ -86,9 +87,9 @@ std::optional<std::array<std::uint8_t, 16>> ParseIPv6(std::string_view text) {
 }
 
 char* PutIPv6Text(char* out, std::span<const std::uint8_t, 16> octets) {
-  static constexpr char kHex[] = "0123456789abcdef";
+  static constexpr char HEX_DIGITS[] = "0123456789abcdef";
   std::uint16_t words[8];
-  for (int k = 0; k < 8; ++k) words[k] = static_cast<std::uint16_t>(octets[2 * k] << 8 | octets[2 * k + 1]);
+  for (std::size_t k = 0; k < 8; ++k) words[k] = static_cast<std::uint16_t>(octets[2 * k] << 8 | octets[2 * k + 1]);
   int bestBase = -1, bestLength = 0;
   for (int k = 0; k < 8;) {
     if (words[k] != 0) {
@@ -113,7 +114,7 @@ char* PutIPv6Text(char* out, std::span<const std::uint8_t, 16> octets) {
     // An IPv4-compatible or IPv4-mapped address keeps its dotted tail.
     if (k == 6 && bestBase == 0 && (bestLength == 6 || (bestLength == 5 && words[5] == 0xFFFF))) {
       out = PutDecimalOctet(out, octets[12]);
-      for (int o = 13; o < 16; ++o) {
+      for (std::size_t o = 13; o < 16; ++o) {
         *out++ = '.';
         out = PutDecimalOctet(out, octets[o]);
       }
@@ -124,7 +125,7 @@ char* PutIPv6Text(char* out, std::span<const std::uint8_t, 16> octets) {
     for (int shift = 12; shift >= 0; shift -= 4) {
       const unsigned digit = w >> shift & 0xF;
       if (digit != 0 || started || shift == 0) {
-        *out++ = kHex[digit];
+        *out++ = HEX_DIGITS[digit];
         started = true;
       }
     }

@@ -5,7 +5,7 @@
 //
 // Reading and text are separate steps. ReadMessage checks the whole message
 // and records where each record and each name inside a record's data starts;
-// it makes no text and copies no octet. NameText, DataText and Fields read
+// it makes no text and copies no octet. NameTextOf, DataText and Fields read
 // those places again when asked, so a script that wants three records of a
 // forty-record reply pays text for three.
 //
@@ -174,7 +174,17 @@ std::optional<Message> ReadMessage(vbDNS::Packet&& packet) = delete;
 // A name: absolute with the trailing dot, the root ".". Inside a label "." "\"
 // '"' "(" ")" ";" are escaped with a backslash, every octet outside
 // 0x21..0x7E is written \DDD.
-std::string NameText(const Message& message, NameRef name);
+// (Named apart from the NameText record string of vbdns.h.)
+std::string NameTextOf(const Message& message, NameRef name);
+// old name, removed once all callers use NameTextOf
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wshadow"  // it hides struct NameText, as it always did
+#endif
+inline std::string NameText(const Message& message, NameRef name) { return NameTextOf(message, name); }
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic pop
+#endif
 // A name's uncompressed wire form.
 WireName NameWire(const Message& message, NameRef name);
 // A record's data column. Character-strings quoted, '"' and '\' escaped with a
@@ -191,7 +201,7 @@ std::string RcodeMnemonic(std::uint16_t rcode);                        // "NOERR
 std::string ClassMnemonic(std::uint16_t klass);                        // "IN", "CH", "HS", "NONE", "ANY", "CLASS300"
 
 // The typed fields of one record, owning, for presentation layers. Fields a
-// type lacks stay empty / nullopt. Names are presentation text (NameText);
+// type lacks stay empty / nullopt. Names are presentation text (NameTextOf);
 // strings and binary fields are the raw octets.
 struct RecordFields {
   std::string Address;                      // A, AAAA: "192.0.2.1", RFC 5952 "2001:db8::1"

@@ -22,9 +22,9 @@ using detail::WireReader;
 // gives a meaning ('"' '(' ')' ';') take a backslash, everything outside
 // 0x21..0x7E is \DDD. (The escapes of dig's data column.)
 enum class LabelOctet : std::uint8_t { Plain, Backslash, Decimal };
-constexpr auto kLabelOctets = [] {
+constexpr auto LABEL_OCTETS = [] {
   std::array<LabelOctet, 256> kinds{};
-  for (int c = 0; c < 256; ++c) {
+  for (std::size_t c = 0; c < 256; ++c) {
     if (c < 0x21 || c > 0x7E) kinds[c] = LabelOctet::Decimal;
     else if (c == '.' || c == '\\' || c == '"' || c == '(' || c == ')' || c == ';' || c == '@' || c == '$') kinds[c] = LabelOctet::Backslash;
     else kinds[c] = LabelOctet::Plain;
@@ -40,7 +40,7 @@ void AppendDecimalEscape(std::string& out, std::uint8_t octet) {
 
 void AppendLabel(std::string& out, PacketView label) {
   for (const std::uint8_t octet : label) {
-    switch (kLabelOctets[octet]) {
+    switch (LABEL_OCTETS[octet]) {
       case LabelOctet::Plain:
         out += static_cast<char>(octet);
         break;
@@ -92,13 +92,13 @@ void AppendQuoted(std::string& out, PacketView octets) {
 PacketView CharacterString(WireReader& rdata) { return rdata.Bytes(rdata.U8()); }
 
 void AppendHex(std::string& out, PacketView octets) {
-  static constexpr char kDigits[] = "0123456789ABCDEF";
+  static constexpr char HEX_DIGITS[] = "0123456789ABCDEF";
   const std::size_t at = out.size();
   out.resize(at + 2 * octets.size());
   char* p = out.data() + at;
   for (const std::uint8_t octet : octets) {
-    *p++ = kDigits[octet >> 4];
-    *p++ = kDigits[octet & 0xF];
+    *p++ = HEX_DIGITS[octet >> 4];
+    *p++ = HEX_DIGITS[octet & 0xF];
   }
 }
 
@@ -128,7 +128,7 @@ struct TypeName {
   const char* Mnemonic;
 };
 // IANA's registry, as dig names them.
-constexpr TypeName kTypes[] = {
+constexpr TypeName TYPE_NAMES[] = {
     {1, "A"},          {2, "NS"},        {3, "MD"},         {4, "MF"},          {5, "CNAME"},      {6, "SOA"},
     {7, "MB"},         {8, "MG"},        {9, "MR"},         {10, "NULL"},       {11, "WKS"},       {12, "PTR"},
     {13, "HINFO"},     {14, "MINFO"},    {15, "MX"},        {16, "TXT"},        {17, "RP"},        {18, "AFSDB"},
@@ -174,7 +174,7 @@ std::optional<std::uint16_t> NumberAfter(std::string_view text, std::string_view
 
 }  // namespace
 
-std::string NameText(const Message& message, NameRef name) { return NameString(message, name); }
+std::string NameTextOf(const Message& message, NameRef name) { return NameString(message, name); }
 
 WireName NameWire(const Message& message, NameRef name) {
   WireReader in = ReaderAt(message, name.Offset);
@@ -404,14 +404,14 @@ RecordFields Fields(const Message& message, const ResourceRecord& record) {
 }
 
 std::string TypeMnemonic(std::uint16_t type) {
-  for (const TypeName& entry : kTypes) {
+  for (const TypeName& entry : TYPE_NAMES) {
     if (entry.Type == type) return entry.Mnemonic;
   }
   return "TYPE" + std::to_string(type);
 }
 
 std::optional<std::uint16_t> TypeFromMnemonic(std::string_view text) {
-  for (const TypeName& entry : kTypes) {
+  for (const TypeName& entry : TYPE_NAMES) {
     if (EqualNoCase(text, entry.Mnemonic)) return entry.Type;
   }
   const std::optional<std::uint16_t> number = NumberAfter(text, "TYPE");
@@ -420,12 +420,12 @@ std::optional<std::uint16_t> TypeFromMnemonic(std::string_view text) {
 }
 
 std::string RcodeMnemonic(std::uint16_t rcode) {
-  static constexpr const char* kLow[] = {"NOERROR", "FORMERR",  "SERVFAIL", "NXDOMAIN", "NOTIMP",  "REFUSED",
+  static constexpr const char* RCODES_LOW[] = {"NOERROR", "FORMERR",  "SERVFAIL", "NXDOMAIN", "NOTIMP",  "REFUSED",
                                          "YXDOMAIN", "YXRRSET", "NXRRSET",  "NOTAUTH",  "NOTZONE", "DSOTYPENI"};
-  static constexpr const char* kHigh[] = {"BADVERS", "BADKEY",  "BADTIME", "BADMODE",
+  static constexpr const char* RCODES_HIGH[] = {"BADVERS", "BADKEY",  "BADTIME", "BADMODE",
                                           "BADNAME", "BADALG",  "BADTRUNC", "BADCOOKIE"};
-  if (rcode < std::size(kLow)) return kLow[rcode];
-  if (rcode >= 16 && rcode < 16 + std::size(kHigh)) return kHigh[rcode - 16];
+  if (rcode < std::size(RCODES_LOW)) return RCODES_LOW[rcode];
+  if (rcode >= 16 && rcode < 16 + std::size(RCODES_HIGH)) return RCODES_HIGH[rcode - 16];
   return "RCODE" + std::to_string(rcode);
 }
 

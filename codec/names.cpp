@@ -9,12 +9,12 @@ namespace {
 
 // Octets that stand for themselves in presentation text, as a table: the
 // label loop then costs a load and a test per octet.
-constexpr auto kPlain = [] {
+constexpr auto PLAIN_OCTETS = [] {
   std::array<bool, 256> plain{};
-  for (int octet = 0x21; octet <= 0x7E; ++octet) plain[octet] = octet != '.' && octet != '\\';
+  for (std::size_t octet = 0x21; octet <= 0x7E; ++octet) plain[octet] = octet != '.' && octet != '\\';
   return plain;
 }();
-bool Plain(unsigned char octet) { return kPlain[octet]; }
+bool Plain(unsigned char octet) { return PLAIN_OCTETS[octet]; }
 
 // A label's text at `out`, which has room for it; returns the end.
 char* PutLabelText(char* out, PacketView label) {

@@ -94,13 +94,13 @@ class KnownNames {
   void Add(std::size_t offset, std::size_t wireLength, int jumps) {
     entries_[next_] = {static_cast<std::uint16_t>(offset), static_cast<std::uint16_t>(wireLength),
                        static_cast<std::uint16_t>(jumps)};
-    next_ = (next_ + 1) % kCapacity;
-    if (size_ < kCapacity) ++size_;
+    next_ = (next_ + 1) % CAPACITY;
+    if (size_ < CAPACITY) ++size_;
   }
 
  private:
-  static constexpr std::size_t kCapacity = 16;
-  Entry entries_[kCapacity];
+  static constexpr std::size_t CAPACITY = 16;
+  Entry entries_[CAPACITY];
   std::size_t size_ = 0, next_ = 0;
 };
 

@@ -13,7 +13,7 @@ namespace {
 
 // Each octet value as a label in wire form: its length (1 to 3) and its
 // decimal digits without leading zeros, padded to 4 octets.
-constexpr auto kDecimalLabels = [] {
+constexpr auto DECIMAL_LABELS = [] {
   std::array<std::array<char, 4>, 256> labels{};
   for (unsigned value = 0; value < 256; ++value) {
     std::array<char, 4>& label = labels[value];
@@ -30,24 +30,24 @@ constexpr auto kDecimalLabels = [] {
 // in-addr.arpa, straight in wire form: at most 4 x 4 + 14 octets, so the
 // padding written past each label always fits.
 void ReverseWireName(std::uint32_t address, WireName& wire) {
-  static constexpr char kSuffix[] = "\7in-addr\4arpa";  // and the terminating zero
+  static constexpr char IN_ADDR_ARPA[] = "\7in-addr\4arpa";  // and the terminating zero
   char* const start = wire.data();
   char* p = start;
   for (int octet = 0; octet < 4; ++octet, address >>= 8) {
-    const std::array<char, 4>& label = kDecimalLabels[address & 0xFF];
+    const std::array<char, 4>& label = DECIMAL_LABELS[address & 0xFF];
     std::memcpy(p, label.data(), 4);
     p += 1 + label[0];
   }
-  std::memcpy(p, kSuffix, sizeof kSuffix);
-  wire.resize(static_cast<std::size_t>(p - start) + sizeof kSuffix);
+  std::memcpy(p, IN_ADDR_ARPA, sizeof IN_ADDR_ARPA);
+  wire.resize(static_cast<std::size_t>(p - start) + sizeof IN_ADDR_ARPA);
 }
 
 // Bit 7 of each octet of `chunk` that is a dot, the other bits clear. Exact
 // per octet: no carry crosses from one octet to the next.
 constexpr std::uint64_t DotBits(std::uint64_t chunk) {
-  constexpr std::uint64_t kLow7 = 0x7F7F7F7F7F7F7F7Full;
+  constexpr std::uint64_t LOW_SEVEN_BITS = 0x7F7F7F7F7F7F7F7Full;
   const std::uint64_t zeroIfDot = chunk ^ 0x2E2E2E2E2E2E2E2Eull;
-  return ~(((zeroIfDot & kLow7) + kLow7) | zeroIfDot | kLow7);
+  return ~(((zeroIfDot & LOW_SEVEN_BITS) + LOW_SEVEN_BITS) | zeroIfDot | LOW_SEVEN_BITS);
 }
 
 // Copies the `size` octets of dotted text at `in` to out + 1 and writes the
@@ -185,7 +185,7 @@ std::optional<DNSQuery> BuildQuestion(std::uint16_t type, std::string_view ascii
 }
 
 std::string ReverseName(std::string_view address) {
-  static constexpr char kHex[] = "0123456789abcdef";
+  static constexpr char HEX_DIGITS[] = "0123456789abcdef";
   if (const std::optional<std::uint32_t> v4 = TextToIP(address)) {
     std::string name;
     for (int octet = 0; octet < 4; ++octet) {
@@ -200,9 +200,9 @@ std::string ReverseName(std::string_view address) {
   name.reserve(32 * 2 + 8);
   for (std::size_t i = v6->size(); i-- > 0;) {
     const std::uint8_t octet = (*v6)[i];
-    name += kHex[octet & 0xF];
+    name += HEX_DIGITS[octet & 0xF];
     name += '.';
-    name += kHex[octet >> 4];
+    name += HEX_DIGITS[octet >> 4];
     name += '.';
   }
   return name + "ip6.arpa";

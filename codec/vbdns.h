@@ -266,10 +266,10 @@ struct DNSAnswer {
   friend bool operator==(const DNSAnswer&, const DNSAnswer&) = default;
 };
 
-// Records are plain values, copied whole, their strings in place: a DNSQuery
-// is about 270 octets, a DNSReply about 3 KiB. A copy costs the octets in use
-// (about 110 instructions for a parsed reply, 36 for a query) and allocates
-// only for answer data on the heap.
+// Records are plain values, copied whole, their strings in place (a few
+// hundred octets for a DNSQuery, a few KiB for a DNSReply; docs/performance.md
+// has the measured sizes and costs). A copy costs the octets in use and
+// allocates only for answer data on the heap.
 struct DNSQuery {
   DNSHeader Header;
   DNSQuestion Question;

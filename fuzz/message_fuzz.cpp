@@ -27,7 +27,7 @@ void RequireName(const vbDNS::Message& message, vbDNS::NameRef name) {
   vbDNS::detail::WireReader in = vbDNS::detail::WireReader(message.Packet()).At(name.Offset);
   vbDNS::detail::SkipName(in);
   Require(in.Ok(), "a recorded name walks as a valid name");
-  const std::string text = vbDNS::NameText(message, name);
+  const std::string text = vbDNS::NameTextOf(message, name);
   Require(!text.empty() && text.back() == '.', "name text is absolute");
   Require(text.size() <= 4 * vbDNS::MAX_NAME_WIRE, "name text length");
   for (const char c : text) Require(c >= 0x21 && c <= 0x7E, "name text printable, no blank");

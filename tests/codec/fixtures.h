@@ -21,6 +21,11 @@ using vavizav::packets::Header;
 using vavizav::packets::Join;
 using vavizav::packets::Pointer;
 using vavizav::packets::Record;
+using vavizav::packets::RCODE_NOERROR;
+using vavizav::packets::RCODE_NXDOMAIN;
+using vavizav::packets::RCODE_NXRRSET;
+using vavizav::packets::REPLY_FLAGS1;
+using vavizav::packets::ReplyFlags2;
 
 inline Packet Patched(Packet packet, std::size_t offset, std::uint8_t value) {
   packet.at(offset) = value;
@@ -48,9 +53,9 @@ inline std::string Octets(std::initializer_list<std::uint8_t> octets) { return {
 
 // A reply for ab.cd with one answer, 10.0.0.1 (39 octets): the smallest whole
 // answer, which the malformed cases patch and cut.
-inline const Packet kReplyAbCd = {
+inline const Packet REPLY_AB_CD = {
     0x30, 0x39,                          //  0 ID 12345
-    0x81, 0x80,                          //  2 Flags1 QR RD, Flags2 RA
+    REPLY_FLAGS1, ReplyFlags2(),         //  2 Flags1 QR RD, Flags2 RA
     0x00, 0x01, 0x00, 0x01,              //  4 QDCount 1, ANCount 1
     0x00, 0x00, 0x00, 0x00,              //  8 NSCount 0, ARCount 0
     2, 'a', 'b', 2, 'c', 'd', 0,         // 12 QName ab.cd
@@ -63,19 +68,19 @@ inline const Packet kReplyAbCd = {
 };
 
 // Question for an A query; its answers point at offsets 12 and 16.
-inline const Packet kQuestionWww = {
+inline const Packet QUESTION_WWW = {
     3, 'w', 'w', 'w', 2, 'a', 'b', 2, 'c', 'd', 0,  // 12 QName www.ab.cd (ab.cd at 16)
     0x00, 0x01, 0x00, 0x01,                         // 23 QType A, QClass IN
 };
 
 // Question for a PTR query, 20 octets, so the first answer starts at 32.
-inline const Packet kQuestionPtr = {
+inline const Packet QUESTION_PTR = {
     1, '1', 7, 'i', 'n', '-', 'a', 'd', 'd', 'r', 4, 'a', 'r', 'p', 'a', 0,  // 12 QName 1.in-addr.arpa
     0x00, 0x0C, 0x00, 0x01,                                                  // 28 QType PTR, QClass IN
 };
 
-// Answers whose owners point into kQuestionWww; each is position independent.
-inline const Packet kCnameWww = {
+// Answers whose owners point into QUESTION_WWW; each is position independent.
+inline const Packet CNAME_WWW = {
     0xC0, 0x0C,                          // owner -> www.ab.cd
     0x00, 0x05, 0x00, 0x01,              // CNAME IN
     0x00, 0x00, 0x0E, 0x10,              // TTL 3600

@@ -31,18 +31,35 @@ inline Packet U16(std::uint16_t value) {
   return field;
 }
 
+// RCODEs, the low four bits of Flags2 (RFC 1035 section 4.1.1, RFC 2136
+// section 2.2 for 6..10).
+inline constexpr std::uint8_t RCODE_NOERROR = 0;
+inline constexpr std::uint8_t RCODE_FORMERR = 1;
+inline constexpr std::uint8_t RCODE_SERVFAIL = 2;
+inline constexpr std::uint8_t RCODE_NXDOMAIN = 3;
+inline constexpr std::uint8_t RCODE_NOTIMP = 4;
+inline constexpr std::uint8_t RCODE_REFUSED = 5;
+inline constexpr std::uint8_t RCODE_NXRRSET = 8;
+
+// Flags1 of a reply to a standard query with recursion desired: QR RD (0x81).
+inline constexpr std::uint8_t REPLY_FLAGS1 = vbDNS::FLAG_QR | vbDNS::FLAG_RD;
+// Flags2 of a reply from a recursive server: RA and `rcode` (RA NOERROR is 0x80).
+constexpr std::uint8_t ReplyFlags2(std::uint8_t rcode = RCODE_NOERROR) {
+  return static_cast<std::uint8_t>(vbDNS::FLAG_RA | rcode);
+}
+
 // The 12-octet header of a reply to one question with `answers` answers.
-inline Packet Header(std::uint8_t answers, std::uint8_t flags2 = 0x80) {
+inline Packet Header(std::uint8_t answers, std::uint8_t flags2 = ReplyFlags2()) {
   return {0x30, 0x39,                    //  0 ID 12345
-          0x81, flags2,                  //  2 Flags1 QR RD, Flags2 (0x80 RA, low four bits RCODE)
+          REPLY_FLAGS1, flags2,          //  2 Flags1 QR RD, Flags2 (RA, low four bits RCODE)
           0x00, 0x01, 0x00, answers,     //  4 QDCount 1, ANCount
           0x00, 0x00, 0x00, 0x00};       //  8 NSCount 0, ARCount 0
 }
 
 // The header of any message: its four section counts (ID 12345, QR RD).
 inline Packet MessageHeader(std::uint16_t questions, std::uint16_t answers, std::uint16_t authority,
-                            std::uint16_t additional, std::uint8_t flags2 = 0x80) {
-  return Join({{0x30, 0x39, 0x81, flags2},  // ID 12345, Flags1 QR RD, Flags2
+                            std::uint16_t additional, std::uint8_t flags2 = ReplyFlags2()) {
+  return Join({{0x30, 0x39, REPLY_FLAGS1, flags2},  // ID 12345, Flags1 QR RD, Flags2
                U16(questions), U16(answers), U16(authority), U16(additional)});
 }
 

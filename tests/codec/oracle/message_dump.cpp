@@ -27,10 +27,10 @@ int main(int argc, char** argv) {
     std::printf("MALFORMED\n");
     return 0;
   }
-  static const char* const kSections[] = {"ANSWER", "AUTHORITY", "ADDITIONAL"};
+  static const char* const SECTION_NAMES[] = {"ANSWER", "AUTHORITY", "ADDITIONAL"};
   for (int section = 0; section < 3; ++section) {
     for (const vbDNS::ResourceRecord& record : message->Records(static_cast<vbDNS::Section>(section))) {
-      std::printf("%s\t%s\t%s\t%s\n", kSections[section], vbDNS::NameText(*message, record.Owner).c_str(),
+      std::printf("%s\t%s\t%s\t%s\n", SECTION_NAMES[section], vbDNS::NameTextOf(*message, record.Owner).c_str(),
                   vbDNS::TypeMnemonic(record.Type).c_str(), vbDNS::DataText(*message, record).c_str());
     }
   }

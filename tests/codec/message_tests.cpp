@@ -15,12 +15,12 @@ using vbDNS::Packet;
 using vbDNS::Section;
 
 // Question rec.test (offset 12, 10 octets), type ANY; answers start at 26.
-constexpr std::size_t kAnswersAt = 26;
+constexpr std::size_t ANSWERS_AT = 26;
 Packet QuestionRecTest(std::uint16_t type = 255) { return p::Question(p::DottedName("rec.test"), type); }
 
 // A reply whose answers, authority and additional records are given whole.
 Packet Reply(std::vector<Packet> answers, std::vector<Packet> authority = {}, std::vector<Packet> additional = {},
-             std::uint8_t flags2 = 0x80) {
+             std::uint8_t flags2 = p::ReplyFlags2()) {
   Packet packet = p::Join({p::MessageHeader(1, static_cast<std::uint16_t>(answers.size()),
                                             static_cast<std::uint16_t>(authority.size()),
                                             static_cast<std::uint16_t>(additional.size()), flags2),
@@ -130,7 +130,7 @@ TEST(MessageTypes, TextOfEachTypeAndLayoutEdges) {
     ASSERT_EQ(message->Records(Section::Answer).size(), 1u);
     const vbDNS::ResourceRecord& record = message->Records(Section::Answer)[0];
     EXPECT_EQ(record.Type, c.type);
-    EXPECT_EQ(record.RDataOffset, kAnswersAt + 12);
+    EXPECT_EQ(record.RDataOffset, ANSWERS_AT + 12);
     EXPECT_EQ(record.RDataLength, c.data.size());
     EXPECT_EQ(vbDNS::DataText(*message, record), c.text);
 
@@ -263,11 +263,11 @@ TEST(MessageNames, OwnersQuestionAndEscapes) {
   ASSERT_TRUE(message);
   const auto answers = message->Records(Section::Answer);
   ASSERT_EQ(answers.size(), 3u);
-  EXPECT_EQ(vbDNS::NameText(*message, message->QuestionName()), "rec.test.");
-  EXPECT_EQ(vbDNS::NameText(*message, answers[0].Owner), l63 + "." + l63 + "." + l63 + "." + l61 + ".");
+  EXPECT_EQ(vbDNS::NameTextOf(*message, message->QuestionName()), "rec.test.");
+  EXPECT_EQ(vbDNS::NameTextOf(*message, answers[0].Owner), l63 + "." + l63 + "." + l63 + "." + l61 + ".");
   EXPECT_EQ(vbDNS::NameWire(*message, answers[0].Owner).view(), std::string(longName.begin(), longName.end()));
-  EXPECT_EQ(vbDNS::NameText(*message, answers[1].Owner), "x\\.y.\\\\.\\000\\032~\\127.");
-  EXPECT_EQ(vbDNS::NameText(*message, answers[2].Owner), ".");
+  EXPECT_EQ(vbDNS::NameTextOf(*message, answers[1].Owner), "x\\.y.\\\\.\\000\\032~\\127.");
+  EXPECT_EQ(vbDNS::NameTextOf(*message, answers[2].Owner), ".");
   EXPECT_EQ(vbDNS::NameWire(*message, answers[2].Owner).view(), std::string_view("\0", 1));
 
   // One octet more (a 62-octet last label) is refused, as an owner and as data.
@@ -303,8 +303,8 @@ TEST(MessageNames, CompressionInsideData) {
        "1 2 \"\" \"\" \"\" rec.test."},
       {"DNAME (read compressed as dig and ldns do)", 39, p::Pointer(12), "rec.test."},
       {"DNAME, label then pointer", 39, p::Join({{1, 'x'}, p::Pointer(12)}), "x.rec.test."},
-      {"pointer to itself", 5, p::Pointer(kAnswersAt + 12), nullptr},
-      {"pointer forward", 5, p::Pointer(kAnswersAt + 14), nullptr},
+      {"pointer to itself", 5, p::Pointer(ANSWERS_AT + 12), nullptr},
+      {"pointer forward", 5, p::Pointer(ANSWERS_AT + 14), nullptr},
       {"pointer past the message", 5, p::Pointer(0x3FFF), nullptr},
       {"reserved label type 0x40", 5, {0x40, 0}, nullptr},
       {"name without its end inside RDLENGTH", 5, {3, 'a', 'b', 'c'}, nullptr},
@@ -322,15 +322,15 @@ TEST(MessageNames, CompressionInsideData) {
   // Pointers into an earlier record's data, and a two-pointer loop between an
   // owner and a data name.
   const Packet chained = Reply({p::Record(p::Pointer(12), 5, p::Join({{3, 'c', 'd', 'n'}, p::Pointer(12)})),
-                                p::Record(p::Pointer(kAnswersAt + 12), 1, {1, 2, 3, 4}),
-                                p::Record(p::Pointer(kAnswersAt + 12), 15, p::Join({p::U16(1), p::Pointer(kAnswersAt + 12)}))});
+                                p::Record(p::Pointer(ANSWERS_AT + 12), 1, {1, 2, 3, 4}),
+                                p::Record(p::Pointer(ANSWERS_AT + 12), 15, p::Join({p::U16(1), p::Pointer(ANSWERS_AT + 12)}))});
   const auto message = vbDNS::ReadMessage(chained);
   ASSERT_TRUE(message);
   EXPECT_EQ(AnswerTexts(*message), (std::vector<std::string>{"cdn.rec.test.", "1.2.3.4", "1 cdn.rec.test."}));
-  EXPECT_EQ(vbDNS::NameText(*message, message->Records(Section::Answer)[2].Owner), "cdn.rec.test.");
+  EXPECT_EQ(vbDNS::NameTextOf(*message, message->Records(Section::Answer)[2].Owner), "cdn.rec.test.");
 
   // Owner -> CNAME data (at 38), whose name points back at the owner (at 26).
-  const Packet loop = Reply({p::Record(p::Pointer(kAnswersAt + 12), 5, p::Pointer(kAnswersAt))});
+  const Packet loop = Reply({p::Record(p::Pointer(ANSWERS_AT + 12), 5, p::Pointer(ANSWERS_AT))});
   EXPECT_FALSE(vbDNS::ReadMessage(loop));
 }
 
@@ -340,7 +340,7 @@ TEST(MessageSections, HeaderSectionsAndEdns) {
                                          p::Join({p::DottedName("ns.test"), p::DottedName("h.test"), p::U32(1),
                                                   p::U32(2), p::U32(3), p::U32(4), p::U32(5)}))},
                               {p::Record(p::DottedName("ns.test"), 28, Packet(16, 0)), p::Opt(1232, 1, 0, 0x8000)},
-                              0x83);
+                              p::ReplyFlags2(p::RCODE_NXDOMAIN));
   const auto message = vbDNS::ReadMessage(packet);
   ASSERT_TRUE(message);
   EXPECT_EQ(message->Header().ID, 12345);

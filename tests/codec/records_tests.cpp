@@ -41,7 +41,7 @@ TEST(Records, NewOnesAreEmpty) {
 }
 
 TEST(Records, CopiesAreIndependentValues) {
-  const DNSReply source = Parsed(TYPE_A, kReplyAbCd);
+  const DNSReply source = Parsed(TYPE_A, REPLY_AB_CD);
   DNSReply copy = source;
   EXPECT_EQ(copy, source);
   copy.Answer.RData.append(Octets({10, 0, 0, 2}));
@@ -92,7 +92,7 @@ TEST(AnswerData, AcrossItsRoomInPlace) {
 
 TEST(AnswerData, AddressesBeyondWhatFitsInPlace) {
   // 300 A answers: 1200 octets of addresses, more than the 1012 held in place.
-  Packet reply = Join({Patched(Patched(Header(0), 6, 300 >> 8), 7, 300 & 0xFF), kQuestionWww});
+  Packet reply = Join({Patched(Patched(Header(0), 6, 300 >> 8), 7, 300 & 0xFF), QUESTION_WWW});
   for (int i = 0; i < 300; ++i) reply = Join({reply, AnswerA(static_cast<std::uint8_t>(i))});
   const auto parsed = ParseReply(TYPE_A, reply);
   ASSERT_TRUE(parsed);

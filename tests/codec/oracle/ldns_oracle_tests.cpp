@@ -164,7 +164,7 @@ TEST(LdnsOracle, SameTextOnEveryReplyBothAccept) {
       for (std::size_t i = 0; i < ours.size(); ++i) {
         ++records;
         const LdnsRecord theirs = Columns(ldns_rr_list_rr(sections[section], i));
-        const std::string owner = vbDNS::NameText(*message, ours[i].Owner);
+        const std::string owner = vbDNS::NameTextOf(*message, ours[i].Owner);
         const std::string data = vbDNS::DataText(*message, ours[i]);
         if (ours[i].Type != theirs.Type) {
           // ldns lost its place in the reply: it read a record by its own

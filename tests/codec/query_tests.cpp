@@ -15,7 +15,7 @@ using fixtures::Octets;
 
 namespace {
 
-const Packet kQueryABc = {
+const Packet QUERY_A_BC = {
     0x30, 0x39, 0x01, 0x00,              // ID 12345, Flags1 RD, Flags2 0
     0x00, 0x01, 0x00, 0x00,              // QDCount 1, ANCount 0
     0x00, 0x00, 0x00, 0x00,              // NSCount 0, ARCount 0
@@ -42,9 +42,9 @@ std::string Labels(std::initializer_list<std::size_t> sizes) {
 }
 
 TEST(BuildQuery, ForwardAndReverseQueriesEncodeExactly) {
-  EXPECT_EQ(Encoded(TYPE_A, "a.bc"), kQueryABc);
-  EXPECT_EQ(Encoded(TYPE_A, "a.bc."), kQueryABc) << "one trailing dot only marks the name fully qualified";
-  EXPECT_EQ(EncodeQuery(Built(TYPE_A, u"a.bc")), kQueryABc);
+  EXPECT_EQ(Encoded(TYPE_A, "a.bc"), QUERY_A_BC);
+  EXPECT_EQ(Encoded(TYPE_A, "a.bc."), QUERY_A_BC) << "one trailing dot only marks the name fully qualified";
+  EXPECT_EQ(EncodeQuery(Built(TYPE_A, u"a.bc")), QUERY_A_BC);
   EXPECT_EQ(Encoded(TYPE_PTR, "192.0.2.1"), kQueryReverse192_0_2_1);
   EXPECT_EQ(EncodeQuery(Built(TYPE_PTR, u"192.0.2.1")), kQueryReverse192_0_2_1);
 }
@@ -96,8 +96,9 @@ TEST(BuildQuery, EveryDotPlacementFollowsTheLabelRule) {
       std::string name(size, 'a');
       std::u16string name16(size, u'a');
       for (std::size_t i = 0; i < size; ++i) {
-        if (random() % oneIn == 0) name[i] = name16[i] = '.';
-        else name[i] = name16[i] = static_cast<char>('a' + random() % 26);
+        if (random() % oneIn == 0) name[i] = '.';
+        else name[i] = static_cast<char>('a' + random() % 26);
+        name16[i] = static_cast<char16_t>(name[i]);
       }
       const std::optional<std::string> expected = PlainWireName(name);
       const auto query = BuildQuery(TYPE_A, name);
@@ -135,20 +136,20 @@ TEST(EncodeQuery, FieldsAreBigEndianAndUnsigned) {
 TEST(EncodeQuery, IntoTheCallersBufferWithTheIdToSend) {
   const DNSQuery query = Built(TYPE_A, "a.bc");
   QueryDatagram datagram;
-  ASSERT_EQ(EncodeQuery(query, 0xBEEF, datagram), kQueryABc.size());
-  Packet expected = kQueryABc;
+  ASSERT_EQ(EncodeQuery(query, 0xBEEF, datagram), QUERY_A_BC.size());
+  Packet expected = QUERY_A_BC;
   expected[0] = 0xBE;
   expected[1] = 0xEF;
-  EXPECT_EQ(Packet(datagram.begin(), datagram.begin() + kQueryABc.size()), expected);
+  EXPECT_EQ(Packet(datagram.begin(), datagram.begin() + QUERY_A_BC.size()), expected);
   EXPECT_EQ(query.Header.ID, QUERY_ID) << "the record keeps its own ID";
 
   // Exactly the length is room enough; one octet less gets nothing written.
-  Packet exact(kQueryABc.size(), 0xAA);
+  Packet exact(QUERY_A_BC.size(), 0xAA);
   EXPECT_EQ(EncodeQuery(query, QUERY_ID, exact), exact.size());
-  EXPECT_EQ(exact, kQueryABc);
-  Packet tooShort(kQueryABc.size() - 1, 0xAA);
+  EXPECT_EQ(exact, QUERY_A_BC);
+  Packet tooShort(QUERY_A_BC.size() - 1, 0xAA);
   EXPECT_EQ(EncodeQuery(query, QUERY_ID, tooShort), 0u);
-  EXPECT_EQ(tooShort, Packet(kQueryABc.size() - 1, 0xAA));
+  EXPECT_EQ(tooShort, Packet(QUERY_A_BC.size() - 1, 0xAA));
   EXPECT_EQ(EncodeQuery(query, QUERY_ID, std::span<std::uint8_t>()), 0u);
 
   // The longest name fills the fixed datagram to the last octet.

@@ -22,7 +22,7 @@ Packet NameAcrossPointer(std::uint8_t tailLabel) {
     head.resize(head.size() + 63, 'y');
   }
   const std::size_t tailOffset = 32 + 12;  // after the question and the TXT record's fixed part
-  return Join({Header(2), kQuestionPtr, Record(Pointer(12), TYPE_TXT, tail),
+  return Join({Header(2), QUESTION_PTR, Record(Pointer(12), TYPE_TXT, tail),
                Record(Pointer(12), TYPE_PTR, Join({head, Pointer(tailOffset)}))});
 }
 
@@ -32,21 +32,21 @@ Packet PointerChain(std::size_t jumps) {
   const auto link = [](std::size_t k) -> std::size_t { return k == 0 ? 44 : 44 + 2 * k - 1; };  // 44: TXT data
   Packet chain = {0};
   for (std::size_t k = 1; k < jumps; ++k) chain = Join({chain, Pointer(link(k - 1))});
-  return Join({Header(2), kQuestionPtr, Record(Pointer(12), TYPE_TXT, chain),
+  return Join({Header(2), QUESTION_PTR, Record(Pointer(12), TYPE_TXT, chain),
                Record(Pointer(12), TYPE_PTR, Pointer(link(jumps - 1)))});
 }
 
 TEST(NameDecoding, PointerTraps) {
-  EXPECT_FALSE(ParseReply(TYPE_A, Patched(kReplyAbCd, 24, 25))) << "forward pointer";
-  EXPECT_FALSE(ParseReply(TYPE_A, Patched(kReplyAbCd, 24, 23))) << "self pointer";
-  EXPECT_FALSE(ParseReply(TYPE_A, Patched(Patched(kReplyAbCd, 12, 0xC0), 13, 12))) << "question pointing at itself";
-  EXPECT_FALSE(ParseReply(TYPE_A, Cut(kReplyAbCd, 24))) << "pointer in the last octet";
-  EXPECT_FALSE(ParseReply(TYPE_A, Patched(kReplyAbCd, 23, 0xC1))) << "pointer past the end";
-  EXPECT_TRUE(ParseReply(TYPE_A, Patched(kReplyAbCd, 24, 15))) << "pointer into the middle of a name";
-  EXPECT_EQ(Parsed(TYPE_A, Patched(kReplyAbCd, 24, 15)).Answer.AName, "cd");
+  EXPECT_FALSE(ParseReply(TYPE_A, Patched(REPLY_AB_CD, 24, 25))) << "forward pointer";
+  EXPECT_FALSE(ParseReply(TYPE_A, Patched(REPLY_AB_CD, 24, 23))) << "self pointer";
+  EXPECT_FALSE(ParseReply(TYPE_A, Patched(Patched(REPLY_AB_CD, 12, 0xC0), 13, 12))) << "question pointing at itself";
+  EXPECT_FALSE(ParseReply(TYPE_A, Cut(REPLY_AB_CD, 24))) << "pointer in the last octet";
+  EXPECT_FALSE(ParseReply(TYPE_A, Patched(REPLY_AB_CD, 23, 0xC1))) << "pointer past the end";
+  EXPECT_TRUE(ParseReply(TYPE_A, Patched(REPLY_AB_CD, 24, 15))) << "pointer into the middle of a name";
+  EXPECT_EQ(Parsed(TYPE_A, Patched(REPLY_AB_CD, 24, 15)).Answer.AName, "cd");
 
   const Packet loop = {
-      0x30, 0x39, 0x81, 0x80, 0x00, 0x00, 0x00, 0x02, 0x00, 0x00, 0x00, 0x00,  //  0 header, QD 0, AN 2
+      0x30, 0x39, REPLY_FLAGS1, ReplyFlags2(), 0x00, 0x00, 0x00, 0x02, 0x00, 0x00, 0x00, 0x00,  //  0 header, QD 0, AN 2
       0x00,                                                                    // 12 owner: root
       0x00, 0x10, 0x00, 0x01, 0x00, 0x00, 0x00, 0x3C, 0x00, 0x02,              // 13 TXT IN, TTL 60, RDLength 2
       0xC0, 0x19,                                                              // 23 its data: -> 25
@@ -58,9 +58,9 @@ TEST(NameDecoding, PointerTraps) {
 }
 
 TEST(NameDecoding, LabelTypesAndLengths) {
-  EXPECT_FALSE(ParseReply(TYPE_A, Patched(kReplyAbCd, 12, 0x40))) << "reserved label type 01";
-  EXPECT_FALSE(ParseReply(TYPE_A, Patched(kReplyAbCd, 12, 0x80))) << "reserved label type 10";
-  EXPECT_FALSE(ParseReply(TYPE_A, Patched(kReplyAbCd, 15, 0x3F))) << "label runs past the end";
+  EXPECT_FALSE(ParseReply(TYPE_A, Patched(REPLY_AB_CD, 12, 0x40))) << "reserved label type 01";
+  EXPECT_FALSE(ParseReply(TYPE_A, Patched(REPLY_AB_CD, 12, 0x80))) << "reserved label type 10";
+  EXPECT_FALSE(ParseReply(TYPE_A, Patched(REPLY_AB_CD, 15, 0x3F))) << "label runs past the end";
 
   const auto withLabel = [](std::uint8_t length) {
     Packet qname = {length};
@@ -119,11 +119,11 @@ TEST(NameDecoding, LongestNamesFitTheirRecords) {
 
 TEST(NameText, PresentationEscapes) {
   const Packet ptr = Record(Pointer(12), TYPE_PTR, {7, 'a', '.', '\\', 0x0A, ' ', 0xFF, 0x7F, 2, 'O', 'k', 0});
-  const auto reply = ParseReply(TYPE_PTR, Join({Header(1), kQuestionPtr, ptr}));
+  const auto reply = ParseReply(TYPE_PTR, Join({Header(1), QUESTION_PTR, ptr}));
   ASSERT_TRUE(reply);
   EXPECT_EQ(reply->Answer.RData, R"(a\.\\\010\032\255\127.Ok)");
-  EXPECT_EQ(Parsed(TYPE_A, Patched(kReplyAbCd, 13, 0x0D)).Question.QName, R"(\013b.cd)");
-  EXPECT_EQ(Parsed(TYPE_A, Patched(kReplyAbCd, 13, 0x00)).Answer.AName, R"(\000b.cd)");
+  EXPECT_EQ(Parsed(TYPE_A, Patched(REPLY_AB_CD, 13, 0x0D)).Question.QName, R"(\013b.cd)");
+  EXPECT_EQ(Parsed(TYPE_A, Patched(REPLY_AB_CD, 13, 0x00)).Answer.AName, R"(\000b.cd)");
   const Packet rootQuestion = {0x00, 0x00, 0x01, 0x00, 0x01};  // 12 QName root, QType A, QClass IN
   EXPECT_EQ(Parsed(TYPE_A, Join({Header(0), rootQuestion})).Question.QName, "");
 }
