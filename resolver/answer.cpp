@@ -152,15 +152,15 @@ AnswerModel JudgeReply(vbDNS::PacketView reply, const vbDNS::DNSQuery& asked) {
         const vbDNS::ResourceRecord& record = records[i];
         if (record.Type != vbDNS::TYPE_CNAME || record.Class != askedClass) continue;
         if (!SameName(owners[i], current.Wire)) continue;
-        const vbDNS::NameRef target{record.RDataOffset};
+        const vbDNS::NameRef target = record.DataNames[0];
         next = ChainName{std::string(Octets(vbDNS::NameWire(message, target))), target};
       }
     }
-    if (!next && askedType != TYPE_DNAME) {
+    if (!next && askedType != vbDNS::TYPE_DNAME) {
       for (std::size_t i = 0; i < records.size() && !next; ++i) {
         const vbDNS::ResourceRecord& record = records[i];
-        if (record.Type != TYPE_DNAME || record.Class != askedClass) continue;
-        const std::string target(Octets(vbDNS::NameWire(message, vbDNS::NameRef{record.RDataOffset})));
+        if (record.Type != vbDNS::TYPE_DNAME || record.Class != askedClass) continue;
+        const std::string target(Octets(vbDNS::NameWire(message, record.DataNames[0])));
         std::optional<std::string> rewritten = RewriteBelowDname(current.Wire, owners[i], target);
         if (rewritten) next = ChainName{std::move(*rewritten), std::nullopt};
       }

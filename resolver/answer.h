@@ -21,7 +21,6 @@ inline constexpr std::string_view STATUS_NOSERVER = "NOSERVER";    // no server 
 inline constexpr std::string_view STATUS_BADNAME = "BADNAME";      // the name or the type cannot be asked
 inline constexpr std::string_view STATUS_MALFORMED = "MALFORMED";  // the reply could not be read
 
-inline constexpr std::uint16_t TYPE_DNAME = 39;
 inline constexpr std::uint16_t TYPE_ANY = 255;
 
 // A question type as a script writes it: a mnemonic without regard to case
