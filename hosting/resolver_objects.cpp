@@ -178,19 +178,19 @@ void Judge(const ExchangeOutcome& outcome, const vbDNS::DNSQuery& query, AnswerC
     case ExchangeFailure::None:
     case ExchangeFailure::TruncatedTcpFailed:
       // A reply cut short whose TCP retry failed is read as it came.
-      content.Model = outcome.Reply ? JudgeReply(*outcome.Reply, query) : AnswerWithoutReply(STATUS_TIMEOUT);
+      content.Model = outcome.Reply ? JudgeReply(*outcome.Reply, query) : AnswerWithoutReply(TIMEOUT_STATUS);
       break;
     case ExchangeFailure::Malformed:
-      content.Model = AnswerWithoutReply(STATUS_MALFORMED);
+      content.Model = AnswerWithoutReply(MALFORMED_STATUS);
       break;
     case ExchangeFailure::NoUsableServer:
     case ExchangeFailure::NothingSent:
-      content.Model = AnswerWithoutReply(STATUS_NOSERVER);
+      content.Model = AnswerWithoutReply(NOSERVER_STATUS);
       content.Server.clear();
       break;
     case ExchangeFailure::TimedOut:
     default:
-      content.Model = AnswerWithoutReply(STATUS_TIMEOUT);
+      content.Model = AnswerWithoutReply(TIMEOUT_STATUS);
       content.Server.clear();
       break;
   }
@@ -246,7 +246,7 @@ class ResolverObject final : public DualObject<_Resolver> {
                      L"63 octets, is over 255 octets in all, or IDNA refuses it";
       }
       if (!query) {
-        content->Model = AnswerWithoutReply(STATUS_BADNAME);
+        content->Model = AnswerWithoutReply(BADNAME_STATUS);
       } else {
         const Settings settings = CurrentSettings();
         const std::vector<ExchangeOutcome> outcomes = ExchangeMany(std::span(&*query, 1), settings.Engine());
@@ -288,7 +288,7 @@ class ResolverObject final : public DualObject<_Resolver> {
         std::optional<vbDNS::DNSQuery> query;
         if (type.Type && text) query = QuestionFor(*text, *type.Type);
         if (!query) {
-          contents[i]->Model = AnswerWithoutReply(STATUS_BADNAME);
+          contents[i]->Model = AnswerWithoutReply(BADNAME_STATUS);
           continue;
         }
         queries.push_back(*query);
