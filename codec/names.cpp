@@ -7,8 +7,6 @@ namespace vbDNS::detail {
 
 namespace {
 
-constexpr std::uint8_t POINTER_BITS = 0xC0;
-
 // Octets that stand for themselves in presentation text, as a table: the
 // label loop then costs a load and a test per octet.
 constexpr auto kPlain = [] {
@@ -35,45 +33,6 @@ char* PutLabelText(char* out, PacketView label) {
     }
   }
   return out;
-}
-
-// Walks the name at the reader's position (the rules of ReadName), handing
-// each label to onLabel, which returns false to refuse it. False, and the
-// reader failed, on a bad name or a refused label.
-template <class OnLabel>
-bool WalkName(WireReader& in, OnLabel&& onLabel) {
-  WireReader labels = in;
-  // A pointer must land before the start of whatever is being read now: the
-  // name itself, then each pointer's target. No loop can form.
-  std::size_t before = in.Offset();
-  bool jumped = false;
-  int jumps = 0;
-  std::size_t wireLength = 1;  // the terminating zero
-  for (;;) {
-    const std::uint8_t length = labels.U8();
-    if (!labels.Ok()) break;
-    if (length == 0) {
-      if (!jumped) in = labels;
-      return true;
-    }
-    if ((length & POINTER_BITS) == POINTER_BITS) {
-      const std::size_t target = static_cast<std::size_t>(length & 0x3F) << 8 | labels.U8();
-      if (!labels.Ok() || target >= before || ++jumps > MAX_POINTER_JUMPS) break;
-      if (!jumped) in = labels;
-      jumped = true;
-      before = target;
-      labels = in.At(target);
-      continue;
-    }
-    if (length > MAX_LABEL) break;  // 0x40..0xBF: reserved label types
-    wireLength += 1 + length;
-    if (wireLength > MAX_NAME_WIRE) break;
-    const PacketView label = labels.Bytes(length);
-    if (!labels.Ok()) break;
-    if (!onLabel(label)) break;
-  }
-  in.Fail();
-  return false;
 }
 
 char AsciiLower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
@@ -135,6 +94,67 @@ bool SameWireName(const WireName& a, const WireName& b) {
     if (AsciiLower(a[i]) != AsciiLower(b[i])) return false;
   }
   return true;
+}
+
+void CheckName(WireReader& in, KnownNames& known) {
+  const std::size_t start = in.Offset();
+  WireReader labels = in;
+  std::size_t before = start;
+  bool jumped = false;
+  int jumps = 0;
+  std::size_t wireLength = 1;  // the terminating zero
+  // The first pointer's target and what was counted up to it, to remember
+  // that name as well once its end is reached.
+  std::size_t firstTarget = 0, lengthBeforeTarget = 0;
+  int jumpsBeforeTarget = 0;
+  for (;;) {
+    const std::uint8_t length = labels.U8();
+    if (!labels.Ok()) break;
+    if (length == 0) {
+      if (!jumped) in = labels;
+      known.Add(start, wireLength, jumps);
+      if (jumped) known.Add(firstTarget, wireLength - lengthBeforeTarget, jumps - jumpsBeforeTarget);
+      return;
+    }
+    if ((length & POINTER_BITS) == POINTER_BITS) {
+      const std::size_t target = static_cast<std::size_t>(length & 0x3F) << 8 | labels.U8();
+      if (!labels.Ok() || target >= before || ++jumps > MAX_POINTER_JUMPS) break;
+      if (!jumped) in = labels;
+      if (const KnownNames::Entry* name = known.Find(target)) {
+        // The walk from `target` on is the one already made.
+        if (jumps + name->Jumps > MAX_POINTER_JUMPS || wireLength - 1 + name->WireLength > MAX_NAME_WIRE) break;
+        if (start != target) known.Add(start, wireLength - 1 + name->WireLength, jumps + name->Jumps);
+        return;
+      }
+      if (!jumped) {
+        firstTarget = target;
+        lengthBeforeTarget = wireLength - 1;
+        jumpsBeforeTarget = jumps;
+      }
+      jumped = true;
+      before = target;
+      labels = in.At(target);
+      continue;
+    }
+    if (length > MAX_LABEL) break;  // 0x40..0xBF: reserved label types
+    wireLength += 1 + length;
+    if (wireLength > MAX_NAME_WIRE) break;
+    labels.Skip(length);
+    if (!labels.Ok()) break;
+  }
+  in.Fail();
+}
+
+void CheckUncompressedName(WireReader& in) {
+  std::size_t wireLength = 1;
+  for (;;) {
+    const std::uint8_t length = in.U8();
+    if (!in.Ok() || length == 0) return;
+    wireLength += 1 + length;
+    if (length > MAX_LABEL || wireLength > MAX_NAME_WIRE) break;
+    in.Skip(length);
+  }
+  in.Fail();
 }
 
 }  // namespace vbDNS::detail

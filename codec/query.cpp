@@ -1,7 +1,9 @@
 #include <array>
 #include <bit>
 #include <cstring>
+#include <string>
 
+#include "ipv6_text.h"
 #include "vbdns.h"
 
 namespace vbDNS {
@@ -167,6 +169,48 @@ std::optional<DNSQuery> BuildQuery(std::uint16_t queryType, std::string_view nam
 
 std::optional<DNSQuery> BuildQuery(std::uint16_t queryType, std::u16string_view name) {
   return Build(queryType, name);
+}
+
+std::optional<DNSQuery> BuildQuestion(std::uint16_t type, std::string_view asciiName) {
+  DNSQuery empty;
+  std::optional<DNSQuery> query(std::in_place, std::move(empty));
+  bool named;
+  if (asciiName == ".") named = query->Question.QName.assign(std::string_view("", 1));  // the root: one zero octet
+  else named = TextToWireName(asciiName, query->Question.QName);
+  if (type == 0 || !named) {
+    query.reset();
+    return query;
+  }
+  query->Header.ID = QUERY_ID;
+  query->Header.Flags1 = FLAG_RD;
+  query->Header.QDCount = 1;
+  query->Question.QType = type;
+  query->Question.QClass = CLASS_IN;
+  return query;
+}
+
+std::string ReverseName(std::string_view address) {
+  static constexpr char kHex[] = "0123456789abcdef";
+  if (const std::optional<std::uint32_t> v4 = TextToIP(address)) {
+    std::string name;
+    for (int octet = 0; octet < 4; ++octet) {
+      name += std::to_string(*v4 >> (8 * octet) & 0xFF);
+      name += '.';
+    }
+    return name + "in-addr.arpa";
+  }
+  const std::optional<std::array<std::uint8_t, 16>> v6 = detail::ParseIPv6(address);
+  if (!v6) return {};
+  std::string name;
+  name.reserve(32 * 2 + 8);
+  for (std::size_t i = v6->size(); i-- > 0;) {
+    const std::uint8_t octet = (*v6)[i];
+    name += kHex[octet & 0xF];
+    name += '.';
+    name += kHex[octet >> 4];
+    name += '.';
+  }
+  return name + "ip6.arpa";
 }
 
 std::size_t EncodeQuery(const DNSQuery& query, std::uint16_t id, std::span<std::uint8_t> out) noexcept {

@@ -8,23 +8,11 @@ namespace vbDNS {
 
 namespace {
 
+using detail::ReadHeader;
 using detail::WireReader;
 
 using detail::Get16;
 using detail::Get32;
-
-DNSHeader ReadHeader(WireReader& in) {
-  const std::array<std::uint8_t, HEADER_SIZE> octets = in.Fixed<HEADER_SIZE>();
-  DNSHeader header;
-  header.ID = Get16<0>(octets);
-  header.Flags1 = octets[2];
-  header.Flags2 = octets[3];
-  header.QDCount = Get16<4>(octets);
-  header.ANCount = Get16<6>(octets);
-  header.NSCount = Get16<8>(octets);
-  header.ARCount = Get16<10>(octets);
-  return header;
-}
 
 // One resource record. Its data is always consumed by RDLength, so a type the
 // parser does not collect can never misalign the records after it.

@@ -295,6 +295,18 @@ std::optional<DNSQuery> BuildQuery(std::uint16_t queryType, std::string_view nam
 // The same from automation text: refused as well when a character is not one octet.
 std::optional<DNSQuery> BuildQuery(std::uint16_t queryType, std::u16string_view name);
 
+// A question of any type for the second class: `type` 1..65535, class IN, RD
+// set, ID QUERY_ID, `asciiName` as given (no reverse conversion, no escapes;
+// one trailing dot allowed; "." alone is the root). Refused as BuildQuery
+// refuses a name, and for type 0. Allocates nothing.
+std::optional<DNSQuery> BuildQuestion(std::uint16_t type, std::string_view asciiName);
+
+// The reverse-lookup name of address text, without a trailing dot: IPv4
+// dotted text (as TextToIP takes it) gives "4.3.2.1.in-addr.arpa", IPv6 text
+// (RFC 4291 section 2.2, a dotted IPv4 tail included) the 32 nibbles under
+// ip6.arpa (RFC 3596 section 2.5). Empty when the text is neither.
+std::string ReverseName(std::string_view address);
+
 // Writes the query datagram into `out` and returns its length: header (with
 // `id` in place of query.Header.ID, so the exchange sends its own random ID
 // and the record keeps QUERY_ID), QName as held, QType, QClass; 16 octets plus

@@ -19,6 +19,8 @@ class WireReader {
   bool Ok() const { return ok_; }
   void Fail() { ok_ = false; }
   std::size_t Offset() const { return pos_; }
+  // Octets left before the reader's end; 0 once it failed.
+  std::size_t Left() const { return ok_ ? end_ - pos_ : 0; }
 
   std::uint8_t U8() {
     if (!Need(1)) return 0;
@@ -97,6 +99,20 @@ constexpr std::uint16_t Get16(const std::array<std::uint8_t, N>& octets) {
 template <std::size_t At, std::size_t N>
 constexpr std::uint32_t Get32(const std::array<std::uint8_t, N>& octets) {
   return static_cast<std::uint32_t>(Get16<At>(octets)) << 16 | Get16<At + 2>(octets);
+}
+
+// The 12-octet header (RFC 1035 section 4.1.1) as one fixed group.
+inline DNSHeader ReadHeader(WireReader& in) {
+  const std::array<std::uint8_t, HEADER_SIZE> octets = in.Fixed<HEADER_SIZE>();
+  DNSHeader header;
+  header.ID = Get16<0>(octets);
+  header.Flags1 = octets[2];
+  header.Flags2 = octets[3];
+  header.QDCount = Get16<4>(octets);
+  header.ANCount = Get16<6>(octets);
+  header.NSCount = Get16<8>(octets);
+  header.ARCount = Get16<10>(octets);
+  return header;
 }
 
 }  // namespace vbDNS::detail

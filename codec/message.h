@@ -1,0 +1,203 @@
+// The whole-reply reader: every record of every section, typed, and the
+// presentation text dig prints for it. It stands beside ParseReply (vbdns.h),
+// which serves the two lookups of the first class and is left as it is; both
+// read through the same bounded reader and name walk.
+//
+// Reading and text are separate steps. ReadMessage checks the whole message
+// and records where each record and each name inside a record's data starts;
+// it makes no text and copies no octet. NameText, DataText and Fields read
+// those places again when asked, so a script that wants three records of a
+// forty-record reply pays text for three.
+//
+// Soundness. Every read is bounded by the message and by the record's
+// RDLENGTH. A record whose data does not fit its type's layout (cut short,
+// octets left over, a name running past RDLENGTH, a compression pointer where
+// none is allowed) makes the whole message malformed: ReadMessage returns
+// nullopt and no record of it is handed out, as dig refuses such a message.
+//
+// Compressed names inside RDATA (RFC 3597 section 4). Followed for the types
+// of RFC 1035 (NS, MD, MF, CNAME, SOA, MB, MG, MR, PTR, MINFO, MX) and for
+// those RFC 3597 names as compressed by old servers (RP, AFSDB, RT, SIG, PX,
+// NXT, NAPTR, SRV). Refused in DNAME, whose name RFC 6672 forbids to
+// compress; every other type's data is octets and never looked into for names.
+//
+// Types read into fields: A, AAAA, NS, CNAME, DNAME, PTR, MX, TXT, SPF, SRV,
+// SOA, CAA, NAPTR, HINFO, SSHFP, TLSA, DS. A, AAAA, SRV and NAPTR are defined
+// for class IN only; in any other class, and for every other type, the data
+// stays octets and prints as RFC 3597's "\# LEN HEX".
+//
+// An OPT record (EDNS(0), RFC 6891) is read as metadata (Edns()) and never
+// listed: it must stand in the additional section, once, with the root as
+// owner, and its options must fill its data exactly.
+//
+// Octets after the last record the header counts are ignored, as ParseReply
+// ignores them.
+//
+// Allocation: a message of at most RECORDS_IN_PLACE records (OPT excluded)
+// keeps them inside the Message and reading it allocates nothing. More records
+// go to the heap, one allocation, sized by what the packet can hold.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "vbdns.h"
+
+namespace vbDNS {
+
+inline constexpr std::uint16_t TYPE_NS = 2;
+inline constexpr std::uint16_t TYPE_SOA = 6;
+inline constexpr std::uint16_t TYPE_HINFO = 13;
+inline constexpr std::uint16_t TYPE_MX = 15;
+inline constexpr std::uint16_t TYPE_TXT = 16;
+inline constexpr std::uint16_t TYPE_AAAA = 28;
+inline constexpr std::uint16_t TYPE_SRV = 33;
+inline constexpr std::uint16_t TYPE_NAPTR = 35;
+inline constexpr std::uint16_t TYPE_DNAME = 39;
+inline constexpr std::uint16_t TYPE_OPT = 41;
+inline constexpr std::uint16_t TYPE_DS = 43;
+inline constexpr std::uint16_t TYPE_SSHFP = 44;
+inline constexpr std::uint16_t TYPE_TLSA = 52;
+inline constexpr std::uint16_t TYPE_SPF = 99;
+inline constexpr std::uint16_t TYPE_CAA = 257;
+
+// Records a Message holds without allocating.
+inline constexpr std::size_t RECORDS_IN_PLACE = 64;
+
+enum class Section : std::uint8_t { Answer, Authority, Additional };
+
+// EDNS(0) metadata from an OPT record (never listed as a record).
+struct EdnsInfo {
+  std::uint16_t UdpSize = 0;       // the OPT record's CLASS
+  std::uint8_t ExtendedRcode = 0;  // upper 8 bits of the 12-bit RCODE
+  std::uint8_t Version = 0;
+  std::uint16_t Flags = 0;  // DO is 0x8000
+  friend bool operator==(const EdnsInfo&, const EdnsInfo&) = default;
+};
+
+// Where a validated name starts in the message (its first label or pointer);
+// read through the Message it came from.
+struct NameRef {
+  std::uint16_t Offset = 0;
+  friend bool operator==(const NameRef&, const NameRef&) = default;
+};
+
+// One record as read: where its parts lie in the message. Cheap to copy, no
+// heap. The typed form is the checked layout of its type plus where the names
+// inside its data start; the fixed fields are read from the data when asked.
+struct ResourceRecord {
+  NameRef Owner;
+  std::uint16_t Type = 0, Class = 0;
+  std::uint32_t TTL = 0;
+  std::uint16_t RDataOffset = 0, RDataLength = 0;
+  // Names inside the data, in the order they stand: the target of NS, CNAME,
+  // DNAME, PTR, the MX exchange, the SRV target, SOA MNAME then RNAME, the
+  // NAPTR replacement. Offset 0 (the header) when there is none.
+  NameRef DataNames[2];
+  // Whether the data was read into its type's fields (false: octets only).
+  bool Typed = false;
+};
+
+class Message {
+ public:
+  Message() noexcept : count_(0) {}
+  Message(const Message& other);
+  Message& operator=(const Message& other);
+  Message(Message&& other) noexcept;
+  Message& operator=(Message&& other) noexcept;
+  ~Message() = default;
+
+  const DNSHeader& Header() const noexcept { return header_; }
+  bool HasQuestion() const noexcept { return header_.QDCount == 1; }
+  NameRef QuestionName() const noexcept { return questionName_; }
+  std::uint16_t QuestionType() const noexcept { return questionType_; }
+  std::uint16_t QuestionClass() const noexcept { return questionClass_; }
+  const std::optional<EdnsInfo>& Edns() const noexcept { return edns_; }
+  // The 4 header bits, plus the OPT record's extended bits above them (12 bits).
+  std::uint16_t Rcode() const noexcept;
+  std::span<const ResourceRecord> Records(Section section) const noexcept;
+  // Every record (OPT excluded), answer, authority, additional in order.
+  std::span<const ResourceRecord> AllRecords() const noexcept { return {Data(), count_}; }
+  PacketView Packet() const noexcept { return packet_; }
+
+ private:
+  friend std::optional<Message> ReadMessage(PacketView packet);
+  friend struct MessageBuilder;
+
+  const ResourceRecord* Data() const noexcept { return heap_.empty() ? slots_.records : heap_.data(); }
+  ResourceRecord* Data() noexcept { return heap_.empty() ? slots_.records : heap_.data(); }
+
+  // The in-place records are left unset until written: a Message costs no
+  // clearing of RECORDS_IN_PLACE records before it is read into.
+  union Slots {
+    Slots() noexcept {}
+    ResourceRecord records[RECORDS_IN_PLACE];
+  };
+
+  PacketView packet_;
+  DNSHeader header_;
+  NameRef questionName_;
+  std::uint16_t questionType_ = 0, questionClass_ = 0;
+  std::optional<EdnsInfo> edns_;
+  std::uint32_t count_;
+  std::uint32_t sectionEnd_[3] = {0, 0, 0};  // end index of answer, authority, additional
+  std::vector<ResourceRecord> heap_;        // every record when over RECORDS_IN_PLACE, else empty
+  Slots slots_;
+};
+
+// Reads the whole message. nullopt: malformed as a whole (shorter than a
+// header, more than one question, a bad name, fewer records than counted, any
+// record's data not matching its type's layout, a misplaced or second OPT).
+// The Message views `packet`: the caller keeps the octets alive.
+std::optional<Message> ReadMessage(PacketView packet);
+
+// Presentation text, made only when asked, as dig +noall +answer +nosplit
+// prints it.
+// A name: absolute with the trailing dot, the root ".". Inside a label "." "\"
+// '"' "(" ")" ";" are escaped with a backslash, every octet outside
+// 0x21..0x7E is written \DDD.
+std::string NameText(const Message& message, NameRef name);
+// A name's uncompressed wire form.
+WireName NameWire(const Message& message, NameRef name);
+// A record's data column. Character-strings quoted, '"' and '\' escaped with a
+// backslash and octets outside 0x20..0x7E written \DDD; AAAA in RFC 5952 form
+// (with a dotted IPv4 tail for ::a.b.c.d and ::ffff:a.b.c.d, as dig prints
+// them); hex upper-case and base64 unsplit; untyped data as "\# LEN HEX"
+// (RFC 3597; "\# 0" when empty).
+std::string DataText(const Message& message, const ResourceRecord& record);
+
+// Mnemonics as dig prints them.
+std::string TypeMnemonic(std::uint16_t type);                          // "A", "MX", ..., "TYPE65534"
+std::optional<std::uint16_t> TypeFromMnemonic(std::string_view text);  // case-insensitive, "TYPEnnn" too; 0 refused
+std::string RcodeMnemonic(std::uint16_t rcode);                        // "NOERROR", ..., "RCODE4000"
+std::string ClassMnemonic(std::uint16_t klass);                        // "IN", "CH", "HS", "NONE", "ANY", "CLASS300"
+
+// The typed fields of one record, owning, for presentation layers. Fields a
+// type lacks stay empty / nullopt. Names are presentation text (NameText);
+// strings and binary fields are the raw octets.
+struct RecordFields {
+  std::string Address;                      // A, AAAA: "192.0.2.1", RFC 5952 "2001:db8::1"
+  std::string Target;                       // NS CNAME DNAME PTR, MX exchange, SRV target, NAPTR replacement
+  std::optional<std::uint16_t> Preference;  // MX, NAPTR
+  std::optional<std::uint16_t> Priority, Weight, Port;  // SRV
+  std::vector<std::string> Strings;                     // TXT/SPF character-strings; HINFO CPU and OS
+  std::string PrimaryServer, ResponsibleMailbox;        // SOA
+  std::optional<std::uint32_t> Serial, Refresh, Retry, Expire, Minimum;  // SOA
+  std::optional<std::uint8_t> Flags;                                     // CAA
+  std::string Tag, Value;                                                // CAA
+  std::optional<std::uint16_t> Order;                                    // NAPTR
+  std::string NaptrFlags, Services, Regexp;                              // NAPTR
+  std::optional<std::uint16_t> KeyTag;                                   // DS
+  std::optional<std::uint8_t> Algorithm;                                 // DS, SSHFP
+  std::optional<std::uint8_t> DigestType;                                // DS, SSHFP (fingerprint type)
+  std::optional<std::uint8_t> Usage, Selector, MatchingType;             // TLSA
+  std::string Digest;                                                    // DS digest, SSHFP fingerprint, TLSA data
+};
+RecordFields Fields(const Message& message, const ResourceRecord& record);
+
+}  // namespace vbDNS
