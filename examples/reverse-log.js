@@ -9,9 +9,8 @@
 // with the number of lines it is on and its name (or why it has none).
 // Exit status: 0 the log was read, 1 it could not be, 2 usage.
 //
-// ResolveMany takes a COM array (SAFEARRAY) and returns one: the addresses go
-// in as the Keys() of a Scripting.Dictionary, and the answers are read
-// through VBArray.
+// ResolveMany takes a JScript array (or a COM array) and returns a COM array
+// (SAFEARRAY), read here through VBArray.
 
 var args = WScript.Arguments;
 if (args.length < 1 || args.length > 2) {
@@ -31,9 +30,9 @@ if (!fso.FileExists(path)) {
 var ipv4 = /^([0-9]{1,3}\.){3}[0-9]{1,3}$/;
 var ipv6 = /^(([0-9a-f]{0,4}:)*:([0-9a-f]{0,4}:)*[0-9a-f]{0,4}|([0-9a-f]{1,4}:){7}[0-9a-f]{1,4})$/i;
 
-// Distinct addresses in the order they first appear (the dictionary's keys),
-// each with the number of lines it is on.
-var counts = new ActiveXObject("Scripting.Dictionary");
+// Distinct addresses in the order they first appear, each with the number of
+// lines it is on.
+var addresses = [];
 var lines = {};
 var lineCount = 0;
 var file = fso.OpenTextFile(path, 1);
@@ -45,10 +44,10 @@ while (!file.AtEndOfStream) {
         var token = tokens[t];
         if ((ipv4.test(token) || (ipv6.test(token) && token.length > 1)) && !seen["@" + token]) {
             seen["@" + token] = true;
-            if (counts.Exists(token)) {
+            if (lines["@" + token]) {
                 lines["@" + token]++;
             } else {
-                counts.Add(token, true);
+                addresses.push(token);
                 lines["@" + token] = 1;
             }
         }
@@ -56,7 +55,7 @@ while (!file.AtEndOfStream) {
 }
 file.Close();
 
-if (counts.Count == 0) {
+if (addresses.length == 0) {
     WScript.Echo("No addresses in " + path + " (" + lineCount + " lines).");
     WScript.Quit(0);
 }
@@ -66,11 +65,9 @@ if (args.length == 2) resolver.DNSServer = args(1);
 
 // One batch: the questions go out together, the answers come back in the
 // order of the addresses.
-var keys = counts.Keys();
-var addresses = new VBArray(keys).toArray();
-var answers = new VBArray(resolver.ResolveMany(keys, "PTR")).toArray();
+var answers = new VBArray(resolver.ResolveMany(addresses, "PTR")).toArray();
 
-WScript.Echo("Reverse names of the " + counts.Count + " addresses in " + fso.GetFileName(path) +
+WScript.Echo("Reverse names of the " + addresses.length + " addresses in " + fso.GetFileName(path) +
              " (" + lineCount + " lines):");
 var named = 0;
 for (var i = 0; i < addresses.length; i++) {
@@ -80,14 +77,15 @@ for (var i = 0; i < addresses.length; i++) {
     var n = lines["@" + addresses[i]];
     WScript.Echo("  " + pad(addresses[i], 24) + pad(n == 1 ? "1 line" : n + " lines", 9) + " " + name);
 }
-WScript.Echo(named + " of " + counts.Count + " addresses have a name.");
+WScript.Echo(named + " of " + addresses.length + " addresses have a name.");
 
 // The answer's host names, without their final dot, joined by ", ".
 function namesOf(answer) {
     var names = [];
     if (answer.Status == "NOERROR") {
-        for (var e = new Enumerator(answer.Records); !e.atEnd(); e.moveNext()) {
-            var target = e.item().Target;
+        var records = answer.Records;
+        for (var r = 0; r < records.Count; r++) {
+            var target = records.Item(r).Target;
             names.push(target.substring(0, target.length - 1));
         }
     }
