@@ -20,35 +20,8 @@
 #include "variant_text.h"
 #include "vavizav.h"
 
-// Until the engine and the system's server list arrive on this branch: one
-// question at a time through the exchange, and no system servers.
-#if __has_include("engine.h")
 #include "engine.h"
-#else
-#include "exchange.h"
-namespace vavizav {
-enum class ExchangeFailure { None, NoUsableServer, NothingSent, TimedOut, TruncatedTcpFailed, Malformed };
-struct ExchangeOutcome {
-  ExchangeFailure Failure = ExchangeFailure::TimedOut;
-  std::optional<vbDNS::Packet> Reply;
-  std::wstring Server;
-};
-struct EngineSettings {
-  std::wstring_view Servers;
-  DWORD TimeoutMs = 10000;
-  unsigned MaxInFlight = 64;
-};
-inline std::vector<ExchangeOutcome> ExchangeMany(std::span<const vbDNS::DNSQuery> queries,
-                                                 const EngineSettings& settings) {
-  std::vector<ExchangeOutcome> outcomes(queries.size());
-  for (std::size_t i = 0; i < queries.size(); ++i) {
-    outcomes[i].Reply = ExchangeQuery(queries[i], settings.Servers, settings.TimeoutMs);
-    if (outcomes[i].Reply) outcomes[i].Failure = ExchangeFailure::None;
-  }
-  return outcomes;
-}
-}  // namespace vavizav
-#endif
+// The system's server list arrives with its own change; until then "" asks no server.
 #if __has_include("system_servers.h")
 #include "system_servers.h"
 #else
@@ -64,7 +37,7 @@ constexpr wchar_t SOURCE[] = L"Vavizav.Resolver";
 constexpr LONG DEFAULT_TIMEOUT_MS = 10000, MIN_TIMEOUT_MS = 1, MAX_TIMEOUT_MS = 65534;
 constexpr LONG DEFAULT_MAX_IN_FLIGHT = 64, MIN_MAX_IN_FLIGHT = 1, MAX_MAX_IN_FLIGHT = 1024;
 // The most queries the engine takes in one call; larger batches go in turns.
-constexpr std::size_t ENGINE_BATCH = 100000;
+constexpr std::size_t ENGINE_BATCH = MAX_QUESTIONS_PER_CALL;
 
 template <typename Body>
 HRESULT Guarded(Body&& body) noexcept {
@@ -178,19 +151,19 @@ void Judge(const ExchangeOutcome& outcome, const vbDNS::DNSQuery& query, AnswerC
     case ExchangeFailure::None:
     case ExchangeFailure::TruncatedTcpFailed:
       // A reply cut short whose TCP retry failed is read as it came.
-      content.Model = outcome.Reply ? JudgeReply(*outcome.Reply, query) : AnswerWithoutReply(STATUS_TIMEOUT);
+      content.Model = outcome.Reply ? JudgeReply(*outcome.Reply, query) : AnswerWithoutReply(TIMEOUT_STATUS);
       break;
     case ExchangeFailure::Malformed:
-      content.Model = AnswerWithoutReply(STATUS_MALFORMED);
+      content.Model = AnswerWithoutReply(MALFORMED_STATUS);
       break;
     case ExchangeFailure::NoUsableServer:
     case ExchangeFailure::NothingSent:
-      content.Model = AnswerWithoutReply(STATUS_NOSERVER);
+      content.Model = AnswerWithoutReply(NOSERVER_STATUS);
       content.Server.clear();
       break;
     case ExchangeFailure::TimedOut:
     default:
-      content.Model = AnswerWithoutReply(STATUS_TIMEOUT);
+      content.Model = AnswerWithoutReply(TIMEOUT_STATUS);
       content.Server.clear();
       break;
   }
@@ -246,7 +219,7 @@ class ResolverObject final : public DualObject<_Resolver> {
                      L"63 octets, is over 255 octets in all, or IDNA refuses it";
       }
       if (!query) {
-        content->Model = AnswerWithoutReply(STATUS_BADNAME);
+        content->Model = AnswerWithoutReply(BADNAME_STATUS);
       } else {
         const Settings settings = CurrentSettings();
         const std::vector<ExchangeOutcome> outcomes = ExchangeMany(std::span(&*query, 1), settings.Engine());
@@ -288,7 +261,7 @@ class ResolverObject final : public DualObject<_Resolver> {
         std::optional<vbDNS::DNSQuery> query;
         if (type.Type && text) query = QuestionFor(*text, *type.Type);
         if (!query) {
-          contents[i]->Model = AnswerWithoutReply(STATUS_BADNAME);
+          contents[i]->Model = AnswerWithoutReply(BADNAME_STATUS);
           continue;
         }
         queries.push_back(*query);

@@ -113,7 +113,7 @@ AnswerModel AnswerWithoutReply(std::string_view status) {
 
 AnswerModel JudgeReply(vbDNS::PacketView reply, const vbDNS::DNSQuery& asked) {
   const std::optional<vbDNS::Message> read = vbDNS::ReadMessage(reply);
-  if (!read) return AnswerWithoutReply(STATUS_MALFORMED);
+  if (!read) return AnswerWithoutReply(MALFORMED_STATUS);
   const vbDNS::Message& message = *read;
   const std::uint16_t askedType = asked.Question.QType;
   const std::uint16_t askedClass = asked.Question.QClass;

@@ -16,10 +16,10 @@
 namespace vavizav {
 
 // Statuses beside the RCODE mnemonics ("NOERROR", "NXDOMAIN", ...).
-inline constexpr std::string_view STATUS_TIMEOUT = "TIMEOUT";      // no reply came in time
-inline constexpr std::string_view STATUS_NOSERVER = "NOSERVER";    // no server could be used
-inline constexpr std::string_view STATUS_BADNAME = "BADNAME";      // the name or the type cannot be asked
-inline constexpr std::string_view STATUS_MALFORMED = "MALFORMED";  // the reply could not be read
+inline constexpr std::string_view TIMEOUT_STATUS = "TIMEOUT";      // no reply came in time
+inline constexpr std::string_view NOSERVER_STATUS = "NOSERVER";    // no server could be used
+inline constexpr std::string_view BADNAME_STATUS = "BADNAME";      // the name or the type cannot be asked
+inline constexpr std::string_view MALFORMED_STATUS = "MALFORMED";  // the reply could not be read
 
 inline constexpr std::uint16_t TYPE_ANY = 255;
 
@@ -46,7 +46,7 @@ struct RecordModel {
 };
 
 struct AnswerModel {
-  std::string Status;         // RCODE mnemonic or one of the STATUS_ texts
+  std::string Status;         // RCODE mnemonic or one of the _STATUS texts
   std::vector<RecordModel> Records;
   std::string CanonicalName;  // end of the CNAME/DNAME chain, final dot; "" without a reply
 };

@@ -15,4 +15,12 @@ std::optional<std::uint16_t> Random16() noexcept {
   return std::nullopt;
 }
 
+bool RandomFill(std::span<std::uint8_t> out) noexcept {
+  if (out.empty()) return true;
+  if (::BCryptGenRandom(nullptr, out.data(), static_cast<ULONG>(out.size()), BCRYPT_USE_SYSTEM_PREFERRED_RNG) >= 0) {
+    return true;
+  }
+  return ::RtlGenRandom(out.data(), static_cast<ULONG>(out.size()));
+}
+
 }  // namespace vavizav

@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "exchange.h"
+#include "name_case.h"
 #include "scripted_server_test.h"
 #include "vbdns.h"
 
@@ -18,6 +19,20 @@ inline vbDNS::DNSQuery HostQuery() { return *vbDNS::BuildQuery(vbDNS::TYPE_A, st
 
 inline std::optional<vbDNS::Packet> Exchange(std::wstring_view servers, DWORD timeoutMs) {
   return ExchangeQuery(HostQuery(), servers, timeoutMs);
+}
+
+// A query with its ID zeroed and its letters in lower case: what is left to
+// compare once the name goes out in random case (DNS 0x20).
+inline vbDNS::Packet Folded(vbDNS::Packet bytes) {
+  for (std::uint8_t& c : bytes) c = (c >= 'A' && c <= 'Z') ? static_cast<std::uint8_t>(c | 0x20) : c;
+  if (bytes.size() >= 2) bytes[0] = bytes[1] = 0;
+  return bytes;
+}
+
+// A reply as the exchange hands it back: the question spelt as HostQuery has it.
+inline vbDNS::Packet AsAsked(vbDNS::Packet reply) {
+  RespellQuestion(reply, HostQuery().Question.QName);
+  return reply;
 }
 
 }  // namespace vavizav::testing

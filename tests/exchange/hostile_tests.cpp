@@ -23,6 +23,7 @@
 #include "fake_dns_server.h"
 #include "scripted_server_test.h"
 #include "lookup.h"
+#include "name_case.h"
 #include "packets.h"
 #include "stand_in_exchange.h"
 #include "test_support.h"
@@ -205,7 +206,11 @@ TEST_F(HostileServer, EveryLookupEndsAsTheDecisionsSayForTheBytesSent) {
       const std::lock_guard lock(shared->Mutex);
       sent = shared->Last;
     }
-    // The decisions of a lookup fed the same reply directly.
+    // The decisions of a lookup fed the same reply directly, its question spelt
+    // as the lookup asked (the name went out in random case).
+    const vbDNS::DNSQuery asked = forward ? *vbDNS::BuildQuery(vbDNS::TYPE_A, std::u16string_view(FORWARD_NAME16))
+                                          : *vbDNS::BuildQuery(vbDNS::TYPE_PTR, std::u16string_view(REVERSE_ADDRESS16));
+    RespellQuestion(sent, asked.Question.QName);
     StandInExchange replay(sent);
     const LookupOutcome expected =
         forward ? ForwardLookup(FORWARD_NAME16, replay) : ReverseLookup(REVERSE_ADDRESS16, replay);

@@ -28,6 +28,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <strings.h>
 #include <sys/socket.h>
 #include <time.h>
 #include <unistd.h>
@@ -65,9 +66,10 @@ static size_t question_end(const unsigned char *q, size_t n) {
   return at + 5 <= n ? at + 5 : 0;
 }
 
+/* Names compare without regard to case: queries come in random case. */
 static int label_is(const unsigned char *q, size_t n, const char *label) {
   size_t length = strlen(label);
-  return n > HEADER + length && q[HEADER] == length && memcmp(q + HEADER + 1, label, length) == 0;
+  return n > HEADER + length && q[HEADER] == length && strncasecmp((const char *)q + HEADER + 1, label, length) == 0;
 }
 
 /* The reply to query q: header and question as asked, `count` A records

@@ -74,16 +74,12 @@ TEST_F(RetransmitTest, LostQueriesAreSentAgainWithinTheTimeOut) {
     ASSERT_TRUE(reply) << drops;
     const std::vector<Query> queries = Server().Queries();
     ASSERT_EQ(queries.size(), static_cast<std::size_t>(drops + 1));
-    EXPECT_EQ(*reply, Reply(queries.back(), {A(GENUINE)}));
-    // Sends at 0, 500 and 1500 ms; every one with its own ID, the rest octet for octet.
+    EXPECT_EQ(*reply, AsAsked(Reply(queries.back(), {A(GENUINE)})));
+    // Sends at 0, 500 and 1500 ms; every one with its own ID, the rest octet for
+    // octet but for the letters' case.
     EXPECT_GE(elapsed, drops == 1 ? 480.0 : 1480.0);
     EXPECT_LT(elapsed, 2000.0);
-    for (const Query& query : queries) {
-      vbDNS::Packet expected = vbDNS::EncodeQuery(HostQuery());
-      expected[0] = query.Bytes[0];
-      expected[1] = query.Bytes[1];
-      EXPECT_EQ(query.Bytes, expected);
-    }
+    for (const Query& query : queries) EXPECT_EQ(Folded(query.Bytes), Folded(vbDNS::EncodeQuery(HostQuery())));
     EXPECT_NE(queries.front().Id(), queries.back().Id());
   }
 }
@@ -111,7 +107,7 @@ TEST_F(RetransmitTest, ReplyToAnEarlierSendStillCounts) {
   const std::optional<vbDNS::Packet> reply = Exchange(SERVER_ADDRESS, 1000);
   ASSERT_TRUE(reply);
   EXPECT_EQ(Server().Queries().size(), 2u);
-  EXPECT_EQ(*reply, Reply(Server().Queries().front(), {A(GENUINE)}));
+  EXPECT_EQ(*reply, AsAsked(Reply(Server().Queries().front(), {A(GENUINE)})));
 }
 
 TEST_F(RetransmitTest, TwentyPercentLossOverFiveHundredLookups) {
@@ -148,7 +144,7 @@ TEST_F(RetransmitTest, SecondServerAnswersWhenTheFirstIsSilent) {
   ASSERT_TRUE(reply);
   EXPECT_GE(clock.ElapsedMs(), 480.0);
   EXPECT_EQ(Receivers(), (std::vector<Listener>{Listener::OtherAddress, Listener::Main}));
-  EXPECT_EQ(*reply, Reply(Server().Queries().back(), {A(GENUINE)}));
+  EXPECT_EQ(*reply, AsAsked(Reply(Server().Queries().back(), {A(GENUINE)})));
 }
 
 TEST_F(RetransmitTest, SendsGoRoundTheListAndAllFailingEndsAtTheTimeOut) {
@@ -169,7 +165,7 @@ TEST_F(RetransmitTest, ReplyCountsOnlyFromTheServerItsIdWasSentTo) {
   });
   const std::optional<vbDNS::Packet> reply = Exchange(std::wstring(FORGER_ADDRESS) + L"," + SERVER_ADDRESS, 2000);
   ASSERT_TRUE(reply);
-  EXPECT_EQ(*reply, Reply(Server().Queries().back(), {A(GENUINE)}));
+  EXPECT_EQ(*reply, AsAsked(Reply(Server().Queries().back(), {A(GENUINE)})));
 }
 
 TEST_F(RetransmitTest, ListsWithIpv6EntriesAndUnusableOnes) {

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "exchange.h"
+#include "server_list.h"
 #include "system_servers.h"
 
 namespace vavizav {

@@ -205,7 +205,7 @@ TEST(Judge, NoQuestionInTheReplyChainsFromTheAskedName) {
 }
 
 TEST(Judge, AnAnswerWithoutReplyHasOnlyItsStatus) {
-  const AnswerModel answer = vavizav::AnswerWithoutReply(vavizav::STATUS_TIMEOUT);
+  const AnswerModel answer = vavizav::AnswerWithoutReply(vavizav::TIMEOUT_STATUS);
   EXPECT_EQ(answer.Status, "TIMEOUT");
   EXPECT_TRUE(answer.Records.empty());
   EXPECT_EQ(answer.CanonicalName, "");

@@ -1,0 +1,101 @@
+#include "name_case.h"
+
+#include <cstring>
+#include <span>
+
+#include "random.h"
+
+namespace vavizav {
+namespace {
+
+constexpr std::uint8_t ASCII_CASE_BIT = 0x20;
+
+bool IsLetter(std::uint8_t c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
+std::uint8_t Lower(std::uint8_t c) { return c >= 'A' && c <= 'Z' ? static_cast<std::uint8_t>(c | ASCII_CASE_BIT) : c; }
+
+// Whether `octets` is `name` without regard to ASCII case. Length octets are
+// below 64 and so never letters: comparing every octet this way compares the
+// labels' lengths exactly.
+bool SameIgnoringCase(const std::uint8_t* octets, std::string_view name) {
+  for (std::size_t i = 0; i < name.size(); ++i) {
+    if (Lower(octets[i]) != Lower(static_cast<std::uint8_t>(name[i]))) return false;
+  }
+  return true;
+}
+
+std::uint16_t Count16(vbDNS::PacketView packet, std::size_t at) {
+  return static_cast<std::uint16_t>(packet[at] << 8 | packet[at + 1]);
+}
+
+}  // namespace
+
+bool RandomPool::Refill() {
+  if (!RandomFill(block_)) return false;
+  used_ = 0;
+  return true;
+}
+
+std::optional<std::uint16_t> RandomPool::Next16() {
+  if (used_ + 2 > block_.size() && !Refill()) return std::nullopt;
+  const std::uint16_t value = static_cast<std::uint16_t>(block_[used_] << 8 | block_[used_ + 1]);
+  used_ += 2;
+  return value;
+}
+
+std::optional<bool> RandomPool::NextBit() {
+  if (bitsLeft_ == 0) {
+    const std::optional<std::uint16_t> bits = Next16();
+    if (!bits) return std::nullopt;
+    bits_ = *bits;
+    bitsLeft_ = 16;
+  }
+  const bool bit = bits_ & 1;
+  bits_ >>= 1;
+  --bitsLeft_;
+  return bit;
+}
+
+std::optional<vbDNS::WireName> MixCase(const vbDNS::WireName& name, RandomPool& random) {
+  vbDNS::WireName mixed(name);
+  char* octets = mixed.data();
+  const std::size_t size = mixed.size();
+  for (std::size_t at = 0; at < size;) {
+    const std::size_t length = static_cast<std::uint8_t>(octets[at]);
+    if (length == 0) break;
+    for (std::size_t i = at + 1; i <= at + length && i < size; ++i) {
+      const auto c = static_cast<std::uint8_t>(octets[i]);
+      if (!IsLetter(c)) continue;
+      const std::optional<bool> upper = random.NextBit();
+      if (!upper) return std::nullopt;
+      octets[i] = static_cast<char>(*upper ? c & ~ASCII_CASE_BIT : c | ASCII_CASE_BIT);
+    }
+    at += 1 + length;
+  }
+  return mixed;
+}
+
+Echo QuestionEcho(vbDNS::PacketView reply, const vbDNS::WireName& sent) {
+  if (reply.size() < vbDNS::HEADER_SIZE || Count16(reply, 4) == 0) return Echo::Questionless;
+  const std::string_view name = sent.view();
+  if (reply.size() < vbDNS::HEADER_SIZE + name.size()) return Echo::Folded;
+  return std::memcmp(reply.data() + vbDNS::HEADER_SIZE, name.data(), name.size()) == 0 ? Echo::Exact : Echo::Folded;
+}
+
+void RespellQuestion(vbDNS::Packet& reply, const vbDNS::WireName& spelling) {
+  const std::string_view name = spelling.view();
+  if (reply.size() < vbDNS::HEADER_SIZE + name.size() || Count16(reply, 4) == 0) return;
+  std::uint8_t* octets = reply.data() + vbDNS::HEADER_SIZE;
+  if (SameIgnoringCase(octets, name)) std::memcpy(octets, name.data(), name.size());
+}
+
+std::string QuestionKey(const vbDNS::DNSQuestion& question) {
+  std::string key(question.QName.view());
+  for (char& c : key) c = static_cast<char>(Lower(static_cast<std::uint8_t>(c)));
+  key.push_back(static_cast<char>(question.QType >> 8));
+  key.push_back(static_cast<char>(question.QType & 0xFF));
+  key.push_back(static_cast<char>(question.QClass >> 8));
+  key.push_back(static_cast<char>(question.QClass & 0xFF));
+  return key;
+}
+
+}  // namespace vavizav

@@ -1,0 +1,169 @@
+#include "server_list.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+#include <memory>
+
+#include "winsock_startup.h"
+
+namespace vavizav {
+namespace {
+
+constexpr std::uint16_t DNS_PORT = 53;
+
+std::optional<std::uint16_t> ParsePort(std::wstring_view text) {
+  if (text.empty() || text.size() > 5) return std::nullopt;
+  unsigned value = 0;
+  for (const wchar_t c : text) {
+    if (c < L'0' || c > L'9') return std::nullopt;
+    value = value * 10 + static_cast<unsigned>(c - L'0');
+  }
+  if (value == 0 || value > 65535) return std::nullopt;
+  return static_cast<std::uint16_t>(value);
+}
+
+std::optional<ServerEndpoint> NumericEndpoint(const std::wstring& host, std::uint16_t port, bool ipv6Only) {
+  ServerEndpoint endpoint;
+  if (!ipv6Only) {
+    sockaddr_in v4{};
+    if (::InetPtonW(AF_INET, host.c_str(), &v4.sin_addr) == 1) {
+      v4.sin_family = AF_INET;
+      v4.sin_port = ::htons(port);
+      std::memcpy(&endpoint.Address, &v4, sizeof v4);
+      endpoint.Length = sizeof v4;
+      return endpoint;
+    }
+  }
+  sockaddr_in6 v6{};
+  if (::InetPtonW(AF_INET6, host.c_str(), &v6.sin6_addr) == 1) {
+    v6.sin6_family = AF_INET6;
+    v6.sin6_port = ::htons(port);
+    std::memcpy(&endpoint.Address, &v6, sizeof v6);
+    endpoint.Length = sizeof v6;
+    return endpoint;
+  }
+  return std::nullopt;
+}
+
+struct AddrInfoDeleter {
+  void operator()(ADDRINFOW* list) const noexcept { ::FreeAddrInfoW(list); }
+};
+
+// Through the system: host names, and numeric forms InetPtonW does not take
+// (an IPv6 scope such as "fe80::1%2").
+std::optional<ServerEndpoint> SystemEndpoint(const std::wstring& host, std::uint16_t port, bool ipv6Only) {
+  ADDRINFOW hints{};
+  hints.ai_family = ipv6Only ? AF_INET6 : AF_UNSPEC;
+  hints.ai_socktype = SOCK_DGRAM;
+  hints.ai_protocol = IPPROTO_UDP;
+  if (ipv6Only) hints.ai_flags = AI_NUMERICHOST;
+  ADDRINFOW* raw = nullptr;
+  if (::GetAddrInfoW(host.c_str(), nullptr, &hints, &raw) != 0) return std::nullopt;
+  const std::unique_ptr<ADDRINFOW, AddrInfoDeleter> list(raw);
+  for (const ADDRINFOW* entry = list.get(); entry; entry = entry->ai_next) {
+    ServerEndpoint endpoint;
+    if (entry->ai_family == AF_INET && entry->ai_addrlen >= sizeof(sockaddr_in)) {
+      std::memcpy(&endpoint.Address, entry->ai_addr, sizeof(sockaddr_in));
+      reinterpret_cast<sockaddr_in&>(endpoint.Address).sin_port = ::htons(port);
+      endpoint.Length = sizeof(sockaddr_in);
+      return endpoint;
+    }
+    if (entry->ai_family == AF_INET6 && entry->ai_addrlen >= sizeof(sockaddr_in6)) {
+      std::memcpy(&endpoint.Address, entry->ai_addr, sizeof(sockaddr_in6));
+      reinterpret_cast<sockaddr_in6&>(endpoint.Address).sin6_port = ::htons(port);
+      endpoint.Length = sizeof(sockaddr_in6);
+      return endpoint;
+    }
+  }
+  return std::nullopt;
+}
+
+}  // namespace
+
+std::vector<std::wstring_view> SplitServerList(std::wstring_view servers) {
+  constexpr std::wstring_view SEPARATORS = L",; \t\r\n";
+  std::vector<std::wstring_view> entries;
+  for (std::size_t begin = servers.find_first_not_of(SEPARATORS); begin != std::wstring_view::npos;
+       begin = servers.find_first_not_of(SEPARATORS, begin)) {
+    const std::size_t end = std::min(servers.find_first_of(SEPARATORS, begin), servers.size());
+    entries.push_back(servers.substr(begin, end - begin));
+    begin = end;
+  }
+  return entries;
+}
+
+std::optional<ServerEndpoint> ResolveServer(std::wstring_view server) {
+  std::wstring_view host = server;
+  std::uint16_t port = DNS_PORT;
+  bool bracketed = false;
+  if (!server.empty() && server.front() == L'[') {
+    const std::size_t close = server.find(L']');
+    if (close == std::wstring_view::npos) return std::nullopt;
+    host = server.substr(1, close - 1);
+    const std::wstring_view rest = server.substr(close + 1);
+    if (!rest.empty()) {
+      if (rest.front() != L':') return std::nullopt;
+      const std::optional<std::uint16_t> parsed = ParsePort(rest.substr(1));
+      if (!parsed) return std::nullopt;
+      port = *parsed;
+    }
+    bracketed = true;
+  } else if (std::count(server.begin(), server.end(), L':') == 1) {
+    const std::size_t colon = server.find(L':');
+    host = server.substr(0, colon);
+    const std::optional<std::uint16_t> parsed = ParsePort(server.substr(colon + 1));
+    if (!parsed) return std::nullopt;
+    port = *parsed;
+  }
+  // An embedded NUL would cut the text short for the system calls below.
+  if (host.empty() || host.find(L'\0') != std::wstring_view::npos) return std::nullopt;
+
+  const std::wstring hostText(host);
+  if (std::optional<ServerEndpoint> endpoint = NumericEndpoint(hostText, port, bracketed)) return endpoint;
+  if (!EnsureWinsock()) return std::nullopt;
+  return SystemEndpoint(hostText, port, bracketed);
+}
+
+std::vector<ServerEndpoint> ResolveServerList(std::wstring_view servers, ULONGLONG until) {
+  std::vector<ServerEndpoint> endpoints;
+  for (const std::wstring_view entry : SplitServerList(servers)) {
+    if (::GetTickCount64() >= until) break;
+    if (std::optional<ServerEndpoint> endpoint = ResolveServer(entry)) endpoints.push_back(*endpoint);
+  }
+  return endpoints;
+}
+
+bool IsEndpoint(const sockaddr_storage& from, const ServerEndpoint& server) {
+  if (from.ss_family != server.Address.ss_family) return false;
+  if (from.ss_family == AF_INET) {
+    const auto& a = reinterpret_cast<const sockaddr_in&>(from);
+    const auto& b = reinterpret_cast<const sockaddr_in&>(server.Address);
+    return a.sin_port == b.sin_port && a.sin_addr.s_addr == b.sin_addr.s_addr;
+  }
+  if (from.ss_family == AF_INET6) {
+    const auto& a = reinterpret_cast<const sockaddr_in6&>(from);
+    const auto& b = reinterpret_cast<const sockaddr_in6&>(server.Address);
+    return a.sin6_port == b.sin6_port && std::memcmp(&a.sin6_addr, &b.sin6_addr, sizeof a.sin6_addr) == 0;
+  }
+  return false;
+}
+
+std::wstring EndpointText(const ServerEndpoint& server) {
+  wchar_t text[INET6_ADDRSTRLEN] = {};
+  std::uint16_t port = 0;
+  const bool v6 = server.Address.ss_family == AF_INET6;
+  if (v6) {
+    auto address = reinterpret_cast<const sockaddr_in6&>(server.Address);
+    port = ::ntohs(address.sin6_port);
+    ::InetNtopW(AF_INET6, &address.sin6_addr, text, INET6_ADDRSTRLEN);
+  } else {
+    auto address = reinterpret_cast<const sockaddr_in&>(server.Address);
+    port = ::ntohs(address.sin_port);
+    ::InetNtopW(AF_INET, &address.sin_addr, text, INET6_ADDRSTRLEN);
+  }
+  if (port == DNS_PORT) return text;
+  return (v6 ? L"[" + std::wstring(text) + L"]" : std::wstring(text)) + L":" + std::to_wstring(port);
+}
+
+}  // namespace vavizav

@@ -1,0 +1,47 @@
+// The servers of one exchange: a list text split into entries, each entry read
+// as an address and port (host names through the system), and the test of
+// whether a datagram came from one of them.
+#pragma once
+
+#include <winsock2.h>
+#include <ws2tcpip.h>
+#include <windows.h>
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace vavizav {
+
+// Where the queries of one server text go: an IPv4 or IPv6 socket address with
+// its port.
+struct ServerEndpoint {
+  sockaddr_storage Address{};
+  int Length = 0;
+};
+
+// The entries of a server list: the texts between commas, semicolons and
+// blanks (space, tab, CR, LF), empty ones left out.
+std::vector<std::wstring_view> SplitServerList(std::wstring_view servers);
+
+// One server text: "192.0.2.1", "192.0.2.1:5300", "2001:db8::1" (two colons or
+// more: an address without port), "[2001:db8::1]" or "[2001:db8::1]:5300", a
+// host name with or without ":port", resolved by the system (its first
+// address). Ports 1..65535, 53 when none is given. nullopt for an empty text,
+// a bad port or brackets, or a name the system cannot resolve.
+std::optional<ServerEndpoint> ResolveServer(std::wstring_view server);
+
+// Every usable entry of `servers`, in list order; entries that cannot be used
+// drop out. Stops resolving once the tick count reaches `until` (a host name
+// can take the system a while).
+std::vector<ServerEndpoint> ResolveServerList(std::wstring_view servers, ULONGLONG until);
+
+// Whether `from` is the server's address and port.
+bool IsEndpoint(const sockaddr_storage& from, const ServerEndpoint& server);
+
+// The server as a caller sees it: "127.0.0.1", "127.0.0.1:5300", "::1",
+// "[::1]:5300" (the port only when it is not 53).
+std::wstring EndpointText(const ServerEndpoint& server);
+
+}  // namespace vavizav

@@ -1,0 +1,153 @@
+#include "udp_side.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace vavizav {
+namespace {
+
+// Room for any UDP payload (at most 65,507 octets over IPv4, 65,527 over
+// IPv6): a datagram is never cut.
+constexpr std::size_t RECEIVE_BUFFER_SIZE = 65536;
+// Random ports come from 1024..65535 (RFC 6056 section 3.2); a port that is
+// taken or reserved costs another draw, and after BIND_ATTEMPTS the system
+// picks one.
+constexpr std::uint16_t LOWEST_PORT = 1024;
+constexpr int BIND_ATTEMPTS = 8;
+
+}  // namespace
+
+UdpSide::UdpSide(HANDLE readable, RandomPool& random) : readable_(readable), random_(random) {}
+
+UdpSide::~UdpSide() = default;
+
+// The port is drawn here rather than left to the system: Windows hands out
+// ephemeral ports in a way callers cannot rely on being unpredictable, while
+// a draw from the system generator is, wherever this runs. Binding before the
+// first send also fixes the port the replies must come to.
+unique_socket UdpSide::OpenBound(int family) {
+  unique_socket socket(::socket(family, SOCK_DGRAM, IPPROTO_UDP));
+  if (!socket) return socket;
+  // No other socket may take over the port while this one holds it.
+  BOOL exclusive = TRUE;
+  ::setsockopt(socket.get(), SOL_SOCKET, SO_EXCLUSIVEADDRUSE, reinterpret_cast<const char*>(&exclusive),
+               sizeof exclusive);
+  sockaddr_storage local{};
+  int length = 0;
+  for (int attempt = 0; attempt <= BIND_ATTEMPTS; ++attempt) {
+    std::uint16_t port = 0;  // the last attempt: the system's choice
+    if (attempt < BIND_ATTEMPTS) {
+      const std::optional<std::uint16_t> drawn = random_.Next16();
+      if (!drawn) continue;
+      port = static_cast<std::uint16_t>(LOWEST_PORT + *drawn % (65536 - LOWEST_PORT));
+    }
+    std::memset(&local, 0, sizeof local);
+    if (family == AF_INET6) {
+      auto& v6 = reinterpret_cast<sockaddr_in6&>(local);
+      v6.sin6_family = AF_INET6;
+      v6.sin6_port = ::htons(port);
+      length = sizeof v6;
+    } else {
+      auto& v4 = reinterpret_cast<sockaddr_in&>(local);
+      v4.sin_family = AF_INET;
+      v4.sin_port = ::htons(port);
+      length = sizeof v4;
+    }
+    if (::bind(socket.get(), reinterpret_cast<const sockaddr*>(&local), length) == 0) {
+      // Also makes the socket non-blocking: reading stops at an empty queue.
+      if (::WSAEventSelect(socket.get(), readable_, FD_READ) != 0) socket.reset();
+      return socket;
+    }
+  }
+  socket.reset();
+  return socket;
+}
+
+UdpSide::Socket* UdpSide::Current(int family) {
+  for (auto it = sockets_.rbegin(); it != sockets_.rend(); ++it) {
+    if ((*it)->Family == family && (*it)->Used < QUERIES_PER_SOCKET) return it->get();
+  }
+  unique_socket handle = OpenBound(family);
+  if (!handle) return nullptr;
+  if (buffer_.empty()) buffer_.resize(RECEIVE_BUFFER_SIZE);
+  auto socket = std::make_unique<Socket>();
+  socket->Handle = std::move(handle);
+  socket->Family = family;
+  socket->Serial = nextSerial_++;
+  sockets_.push_back(std::move(socket));
+  return sockets_.back().get();
+}
+
+UdpSide::Socket* UdpSide::Find(std::uint32_t serial) {
+  for (const auto& socket : sockets_) {
+    if (socket->Serial == serial) return socket.get();
+  }
+  return nullptr;
+}
+
+std::optional<UdpTicket> UdpSide::Send(const vbDNS::DNSQuery& query, const ServerEndpoint& server,
+                                       std::uint32_t owner) {
+  Socket* socket = Current(server.Address.ss_family);
+  if (!socket) return std::nullopt;
+  // A fresh unpredictable ID (RFC 5452 section 9.2), none that this socket
+  // has carried before: at most 100 to avoid, so a few draws at most.
+  std::optional<std::uint16_t> id;
+  const auto begin = socket->Queries.begin();
+  const auto end = begin + socket->Used;
+  for (int draw = 0; draw < 16 && !id; ++draw) {
+    id = random_.Next16();
+    if (!id) return std::nullopt;
+    if (std::any_of(begin, end, [&](const Carried& c) { return c.Id == *id; })) id.reset();
+  }
+  if (!id) return std::nullopt;
+  vbDNS::QueryDatagram datagram;
+  const std::size_t size = vbDNS::EncodeQuery(query, *id, datagram);
+  if (size == 0) return std::nullopt;
+  // The slot is used whether or not the send goes: a socket's life counts sends.
+  Carried& carried = socket->Queries[socket->Used++];
+  carried = Carried{*id, false, owner};
+  const int sent = ::sendto(socket->Handle.get(), reinterpret_cast<const char*>(datagram.data()),
+                            static_cast<int>(size), 0, reinterpret_cast<const sockaddr*>(&server.Address),
+                            server.Length);
+  if (sent != static_cast<int>(size)) return std::nullopt;
+  carried.Live = true;
+  ++socket->Live;
+  return UdpTicket{socket->Serial, *id};
+}
+
+void UdpSide::Release(const UdpTicket& ticket) {
+  Socket* socket = Find(ticket.Socket);
+  if (!socket) return;
+  for (unsigned i = 0; i < socket->Used; ++i) {
+    Carried& carried = socket->Queries[i];
+    if (carried.Live && carried.Id == ticket.Id) {
+      carried.Live = false;
+      --socket->Live;
+      return;
+    }
+  }
+}
+
+void UdpSide::Sweep() {
+  std::erase_if(sockets_, [](const std::unique_ptr<Socket>& s) { return s->Used >= QUERIES_PER_SOCKET && s->Live == 0; });
+}
+
+UdpSide::Received UdpSide::ReceiveOne(Socket& socket, sockaddr_storage& from, int& size) {
+  int fromLength = sizeof from;
+  const int received = ::recvfrom(socket.Handle.get(), reinterpret_cast<char*>(buffer_.data()),
+                                  static_cast<int>(buffer_.size()), 0, reinterpret_cast<sockaddr*>(&from), &fromLength);
+  if (received != SOCKET_ERROR) {
+    size = received;
+    return Received::Datagram;
+  }
+  const int error = ::WSAGetLastError();
+  // An ICMP port unreachable for one of the sends shows on Windows as
+  // WSAECONNRESET at the next receive, without saying which send.
+  if (error == WSAECONNRESET) return Received::Unreachable;
+  if (error == WSAEMSGSIZE) return Received::Skipped;
+  // WSAEWOULDBLOCK: nothing more queued. Any other error: the next datagram
+  // signals again.
+  return Received::Nothing;
+}
+
+}  // namespace vavizav
