@@ -12,7 +12,8 @@ Attribute VB_Name = "VavizavColumn"
 '
 ' The cell right of each name gets the answer's records, one per line (the
 ' Answer's Text), or its Status when there are none ("NXDOMAIN", "TIMEOUT",
-' "NOERROR" for a name without records of the type). Blank cells stay blank.
+' "NOERROR" for a name without records of the type). Blank cells and error
+' values stay without answer.
 ' Needs Vavizav.dll of Office's bitness (the MSI installs both).
 Option Explicit
 
@@ -54,12 +55,15 @@ Public Sub ResolveColumn(ByVal names As Range, Optional ByVal recordType As Stri
 
     ReDim results(1 To UBound(values, 1), 1 To 1)
     For r = 1 To UBound(values, 1)
-        If Trim(CStr(values(r, 1))) <> "" Then
-            Set answer = answers(r, 1)
-            If answer.Records.Count > 0 Then
-                results(r, 1) = Replace(answer.Text, vbCrLf, vbLf)  ' a line break inside the cell
-            Else
-                results(r, 1) = answer.Status
+        ' Blank cells and error values (#N/A) get no answer written.
+        If Not IsError(values(r, 1)) Then
+            If Trim(CStr(values(r, 1))) <> "" Then
+                Set answer = answers(r, 1)
+                If answer.Records.Count > 0 Then
+                    results(r, 1) = Replace(answer.Text, vbCrLf, vbLf)  ' a line break inside the cell
+                Else
+                    results(r, 1) = answer.Status
+                End If
             End If
         End If
     Next
