@@ -21,8 +21,6 @@
 #include "system_servers.h"
 #include "variant_text.h"
 #include "vavizav.h"
-#include "engine.h"
-#include "system_servers.h"
 
 namespace vavizav::hosting {
 namespace {
