@@ -55,6 +55,8 @@ double Percentile(std::vector<double> values, double fraction);
 void Emit(const std::string& key, double value, const char* unit, const std::string& note = {});
 void EmitNa(const std::string& key, const char* unit, const std::string& reason);
 void Comment(const std::string& text);
+// "Wine 8.0", or "not Wine" on Windows.
+std::string WineVersion();
 
 // --- stall guard (report.cpp) -------------------------------------------------
 

@@ -476,13 +476,6 @@ void Trace(const Options& options, const Component& component) {
   Emit("trace.iterations", options.Trace, "each");
 }
 
-std::string WineVersion() {
-  using Version = const char*(CDECL*)();
-  const HMODULE ntdll = ::GetModuleHandleW(L"ntdll.dll");
-  const auto version = reinterpret_cast<Version>(reinterpret_cast<void*>(::GetProcAddress(ntdll, "wine_get_version")));
-  return version ? std::string("Wine ") + version() : std::string("not Wine");
-}
-
 }  // namespace
 }  // namespace wine_bench
 
