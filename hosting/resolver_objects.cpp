@@ -89,10 +89,12 @@ TypeArgument ReadType(const VARIANT& argument) {
     unique_variant number;
     if (SUCCEEDED(::VariantChangeType(number.get(), const_cast<VARIANT*>(value), 0, VT_R8))) {
       const double n = V_R8(number.get());
+      // Checked before the cast: a double outside the range has no integer value to cast to.
       if (n >= 1 && n <= 65535 && n == static_cast<double>(static_cast<long>(n))) {
         read.Type = static_cast<std::uint16_t>(n);
       } else {
-        read.Text = std::to_wstring(static_cast<long long>(n));
+        const TextConversion text = VariantToText(*value);
+        read.Text = text.ok() ? text.Text : std::wstring(L"?");
         read.Error = L"Type " + read.Text + TYPE_HINT;
         return read;
       }
@@ -159,6 +161,8 @@ void Judge(const ExchangeOutcome& outcome, const vbDNS::DNSQuery& query, AnswerC
       content.Server.clear();
       break;
   }
+  // No usable reply, no server to name: a reply that could not be read counts as none.
+  if (content.Model.Status == MALFORMED_STATUS) content.Server.clear();
 }
 
 class ResolverObject final : public DualObject<_Resolver> {

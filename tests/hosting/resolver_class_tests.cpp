@@ -235,6 +235,16 @@ TEST(Resolve, EachFailureIsAStatusNeverAnError) {
   EXPECT_EQ(TextOf(numbered.get(), L"Type"), L"A");
   EXPECT_EQ(TextOf(resolver.get(), L"LastError"), L"");
 
+  // Numbers outside 1..65535 or with a fraction are no type either.
+  for (const double number : {0.0, 1.5, 65536.0, 1e300, -1e300}) {
+    unique_variant type;
+    V_VT(type.get()) = VT_R8;
+    V_R8(type.get()) = number;
+    com_ptr<IDispatch> refused = ObjectOf(Call(resolver.get(), L"Resolve", {name.get(), type.get()}));
+    EXPECT_EQ(TextOf(refused.get(), L"Status"), L"BADNAME") << number;
+    EXPECT_NE(TextOf(resolver.get(), L"LastError"), L"") << number;
+  }
+
   Put(resolver.get(), L"DNSServer", Text(SILENT_SERVER).get());
   Put(resolver.get(), L"TimeOut", Long(200).get());
   com_ptr<IDispatch> silent = Resolve(resolver.get(), L"one.vavizav.test");
