@@ -31,8 +31,11 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <tuple>
 #include <vector>
 
+#include "message.h"
+#include "packets.h"
 #include "text.h"
 #include "vbdns.h"
 
@@ -286,7 +289,142 @@ void VerifyQueries() {
         "ldns: PTR query differs: " + Hex(LdnsQuery(LDNS_RR_TYPE_PTR, reverse)));
 }
 
+// ---------------------------------------------------------------------------
+// Whole replies, every record typed: the second class's reader (ReadMessage)
+// against what c-ares 1.18 (Debian 12's; ares_dns_parse came in 1.22) offers
+// for the same records, its per-type parsers, and against ldns_wire2pkt, a
+// whole-message parser. Built with the packet builder, annotated by its parts.
+
+namespace p = vavizav::packets;
+
+// (4) example.com ANY: 3 MX, 3 TXT, 3 SRV, 3 NS, every name compressed into
+// the question (@12).
+const vbDNS::Packet kMix12 = [] {
+  const auto own = p::Pointer(12);
+  const auto host = [&](std::string_view label) { return p::Join({p::CharacterString(label), p::Pointer(12)}); };
+  return p::Join({
+      p::MessageHeader(1, 12, 0, 0),                        // QD 1, AN 12
+      p::Question(p::DottedName("example.com"), 255),       // @12 example.com ANY
+      p::Record(own, 15, p::Join({p::U16(10), host("mx1")}), 3600),  // MX 10 mx1.example.com.
+      p::Record(own, 15, p::Join({p::U16(20), host("mx2")}), 3600),
+      p::Record(own, 15, p::Join({p::U16(30), host("mx3")}), 3600),
+      p::Record(own, 16, p::CharacterString("v=spf1 include:_spf.example.com ~all"), 300),  // TXT
+      p::Record(own, 16, p::CharacterString("site-verification=0123456789abcdef0123456789abcdef"), 300),
+      p::Record(own, 16, p::Join({p::CharacterString("hello"), p::CharacterString("world")}), 300),
+      p::Record(own, 33, p::Join({p::U16(10), p::U16(60), p::U16(5060), host("sip1")}), 600),  // SRV
+      p::Record(own, 33, p::Join({p::U16(10), p::U16(40), p::U16(5060), host("sip2")}), 600),
+      p::Record(own, 33, p::Join({p::U16(20), p::U16(0), p::U16(5061), host("sip3")}), 600),
+      p::Record(own, 2, host("ns1"), 86400),                                                    // NS
+      p::Record(own, 2, host("ns2"), 86400),
+      p::Record(own, 2, host("ns3"), 86400),
+  });
+}();
+
+// (5) nothere.example.com A: NXDOMAIN, the zone's SOA in the authority
+// section, its names compressed into the question (example.com @20).
+const vbDNS::Packet kNxdomainSoa = p::Join({
+    p::MessageHeader(1, 0, 1, 0, 0x83),                     // NXDOMAIN, QD 1, NS 1
+    p::Question(p::DottedName("nothere.example.com"), 1),   // @12; example.com @20
+    p::Record(p::Pointer(20), 6,                            // example.com SOA
+              p::Join({p::CharacterString("ns1"), p::Pointer(20),         // ns1.example.com.
+                       p::CharacterString("hostmaster"), p::Pointer(20),  // hostmaster.example.com.
+                       p::U32(2026120801), p::U32(7200), p::U32(3600), p::U32(1209600), p::U32(300)}),
+              300),
+});
+
+// (6) www.example.com A: 40 addresses, owners compressed (@12).
+const vbDNS::Packet kFortyA = [] {
+  vbDNS::Packet packet = p::Join({p::MessageHeader(1, 40, 0, 0), p::Question(p::DottedName("www.example.com"), 1)});
+  for (std::uint8_t i = 1; i <= 40; ++i) packet = p::Join({packet, p::Record(p::Pointer(12), 1, {198, 51, 100, i})});
+  return packet;
+}();
+
+std::string OurLine(const vbDNS::Message& message, const vbDNS::ResourceRecord& record) {
+  std::string line = vbDNS::NameText(message, record.Owner);
+  line += '\t';
+  line += std::to_string(record.TTL);
+  line += '\t';
+  line += vbDNS::ClassMnemonic(record.Class);
+  line += '\t';
+  line += vbDNS::TypeMnemonic(record.Type);
+  line += '\t';
+  line += vbDNS::DataText(message, record);
+  return line;
+}
+
+std::vector<std::string> OurLines(std::span<const std::uint8_t> bytes) {
+  std::vector<std::string> lines;
+  const auto message = vbDNS::ReadMessage(bytes);
+  if (!message) return lines;
+  for (const auto& record : message->AllRecords()) lines.push_back(OurLine(*message, record));
+  return lines;
+}
+
+std::vector<std::string> LdnsLines(std::span<const std::uint8_t> bytes) {
+  std::vector<std::string> lines;
+  ldns_pkt* packet = nullptr;
+  if (ldns_wire2pkt(&packet, bytes.data(), bytes.size()) != LDNS_STATUS_OK) return lines;
+  for (const ldns_rr_list* list : {ldns_pkt_answer(packet), ldns_pkt_authority(packet), ldns_pkt_additional(packet)}) {
+    for (std::size_t i = 0; i < ldns_rr_list_rr_count(list); ++i) {
+      char* text = ldns_rr2str(ldns_rr_list_rr(list, i));
+      std::string line = text ? text : "";
+      std::free(text);
+      if (!line.empty() && line.back() == '\n') line.pop_back();
+      lines.push_back(line);
+    }
+  }
+  ldns_pkt_free(packet);
+  return lines;
+}
+
+int CaresMixCount(std::span<const std::uint8_t> bytes) {
+  const int length = static_cast<int>(bytes.size());
+  int found = 0;
+  ares_mx_reply* mx = nullptr;
+  if (ares_parse_mx_reply(bytes.data(), length, &mx) == ARES_SUCCESS) {
+    for (ares_mx_reply* r = mx; r != nullptr; r = r->next) ++found;
+  }
+  ares_free_data(mx);
+  ares_txt_ext* txt = nullptr;
+  if (ares_parse_txt_reply_ext(bytes.data(), length, &txt) == ARES_SUCCESS) {
+    for (ares_txt_ext* r = txt; r != nullptr; r = r->next) found += r->record_start;
+  }
+  ares_free_data(txt);
+  ares_srv_reply* srv = nullptr;
+  if (ares_parse_srv_reply(bytes.data(), length, &srv) == ARES_SUCCESS) {
+    for (ares_srv_reply* r = srv; r != nullptr; r = r->next) ++found;
+  }
+  ares_free_data(srv);
+  hostent* ns = nullptr;
+  if (ares_parse_ns_reply(bytes.data(), length, &ns) == ARES_SUCCESS) {
+    for (char** alias = ns->h_aliases; *alias != nullptr; ++alias) ++found;
+  }
+  if (ns != nullptr) ares_free_hostent(ns);
+  return found;
+}
+
+void VerifyWholeReplies() {
+  for (const auto& [fixture, bytes, records] :
+       {std::tuple{"mix12", &kMix12, 12}, std::tuple{"nxdomain_soa", &kNxdomainSoa, 1},
+        std::tuple{"forty_a", &kFortyA, 40}}) {
+    const std::vector<std::string> ours = OurLines(*bytes);
+    const std::vector<std::string> ldns = LdnsLines(*bytes);
+    Check(static_cast<int>(ours.size()) == records, std::string("ours: records of ") + fixture);
+    Check(ours == ldns, std::string("ours and ldns differ on ") + fixture + ": " + (ours.empty() ? "" : ours[0]) +
+                            " / " + (ldns.empty() ? "" : ldns[0]));
+  }
+  Check(CaresMixCount(kMix12) == 12, "c-ares: records of mix12: " + std::to_string(CaresMixCount(kMix12)));
+  // c-ares 1.18's ares_parse_soa_reply reads the answer section only and
+  // refuses this reply (ARES_EBADRESP): the row has ldns alone as its peer.
+  ares_addrttl ttls[40];
+  int count = 40;
+  Check(ares_parse_a_reply(kFortyA.data(), static_cast<int>(kFortyA.size()), nullptr, ttls, &count) == ARES_SUCCESS &&
+            count == 40,
+        "c-ares: addresses of forty_a");
+}
+
 bool VerifyAll() {
+  VerifyWholeReplies();
   VerifyOurs("one_a", kOneA, vbDNS::TYPE_A, kOneAAddresses, {});
   VerifyOurs("cname_4a", kCnameFourA, vbDNS::TYPE_A, kCnameFourAAddresses, {});
   VerifyOurs("ptr", kPtr, vbDNS::TYPE_PTR, {}, kPtrName);
@@ -390,6 +528,56 @@ void LdnsReverseQueryOp(const char* text) {
 [[gnu::noinline]] void QueryPtrCares() { CaresReverseQueryOp(kReverseText); }
 [[gnu::noinline]] void QueryPtrLdns() { LdnsReverseQueryOp(kReverseText); }
 
+
+// Typed reads: every record of the reply, no text.
+void OursRead(std::span<const std::uint8_t> bytes) {
+  auto message = vbDNS::ReadMessage(bytes);
+  benchmark::DoNotOptimize(message);
+}
+
+// The text of every record, from the wire: ours reads and prints each
+// record's line (owner, TTL, class, type, data) as ldns_rr2str does.
+void OursText(std::span<const std::uint8_t> bytes) {
+  const auto message = vbDNS::ReadMessage(bytes);
+  for (const auto& record : message->AllRecords()) {
+    std::string line = OurLine(*message, record);
+    benchmark::DoNotOptimize(line.data());
+  }
+}
+
+void LdnsText(std::span<const std::uint8_t> bytes) {
+  ldns_pkt* packet = nullptr;
+  ldns_wire2pkt(&packet, bytes.data(), bytes.size());
+  for (const ldns_rr_list* list : {ldns_pkt_answer(packet), ldns_pkt_authority(packet), ldns_pkt_additional(packet)}) {
+    for (std::size_t i = 0; i < ldns_rr_list_rr_count(list); ++i) {
+      char* text = ldns_rr2str(ldns_rr_list_rr(list, i));
+      benchmark::DoNotOptimize(text);
+      std::free(text);
+    }
+  }
+  ldns_pkt_free(packet);
+}
+
+[[gnu::noinline]] void ReadMixOurs() { OursRead(kMix12); }
+[[gnu::noinline]] void ReadMixCares() { benchmark::DoNotOptimize(CaresMixCount(kMix12)); }
+[[gnu::noinline]] void ReadMixLdns() { LdnsParse(kMix12); }
+[[gnu::noinline]] void ReadNxdomainOurs() { OursRead(kNxdomainSoa); }
+[[gnu::noinline]] void ReadNxdomainLdns() { LdnsParse(kNxdomainSoa); }
+[[gnu::noinline]] void ReadFortyOurs() { OursRead(kFortyA); }
+[[gnu::noinline]] void ReadFortyCares() {
+  ares_addrttl ttls[40];
+  int count = 40;
+  benchmark::DoNotOptimize(ares_parse_a_reply(kFortyA.data(), static_cast<int>(kFortyA.size()), nullptr, ttls, &count));
+  benchmark::DoNotOptimize(ttls);
+}
+[[gnu::noinline]] void ReadFortyLdns() { LdnsParse(kFortyA); }
+[[gnu::noinline]] void TextMixOurs() { OursText(kMix12); }
+[[gnu::noinline]] void TextMixLdns() { LdnsText(kMix12); }
+[[gnu::noinline]] void TextNxdomainOurs() { OursText(kNxdomainSoa); }
+[[gnu::noinline]] void TextNxdomainLdns() { LdnsText(kNxdomainSoa); }
+[[gnu::noinline]] void TextFortyOurs() { OursText(kFortyA); }
+[[gnu::noinline]] void TextFortyLdns() { LdnsText(kFortyA); }
+
 // What a record costs to copy (records are plain values, copied whole): the
 // parsed fixtures and a built query, each copied once. Reported by
 // codec_counts.py; these rows have no peer, so the table leaves them out.
@@ -438,6 +626,14 @@ constexpr Row kRows[] = {
     VAVIZAV_ROW("query_a/c-ares", QueryACares),         VAVIZAV_ROW("query_a/ldns", QueryALdns),
     VAVIZAV_ROW("query_ptr/ours", QueryPtrOurs),        VAVIZAV_ROW("query_ptr/c-ares", QueryPtrCares),
     VAVIZAV_ROW("query_ptr/ldns", QueryPtrLdns),
+    VAVIZAV_ROW("read_mix12/ours", ReadMixOurs),        VAVIZAV_ROW("read_mix12/c-ares", ReadMixCares),
+    VAVIZAV_ROW("read_mix12/ldns", ReadMixLdns),        VAVIZAV_ROW("read_nxdomain_soa/ours", ReadNxdomainOurs),
+    VAVIZAV_ROW("read_nxdomain_soa/ldns", ReadNxdomainLdns),
+    VAVIZAV_ROW("read_40a/ours", ReadFortyOurs),        VAVIZAV_ROW("read_40a/c-ares", ReadFortyCares),
+    VAVIZAV_ROW("read_40a/ldns", ReadFortyLdns),
+    VAVIZAV_ROW("text_mix12/ours", TextMixOurs),        VAVIZAV_ROW("text_mix12/ldns", TextMixLdns),
+    VAVIZAV_ROW("text_nxdomain_soa/ours", TextNxdomainOurs), VAVIZAV_ROW("text_nxdomain_soa/ldns", TextNxdomainLdns),
+    VAVIZAV_ROW("text_40a/ours", TextFortyOurs),        VAVIZAV_ROW("text_40a/ldns", TextFortyLdns),
     VAVIZAV_ROW("copy_reply_one_a", CopyReplyOneA),    VAVIZAV_ROW("copy_reply_ptr", CopyReplyPtr),
     VAVIZAV_ROW("copy_query_a", CopyQueryA),
 };

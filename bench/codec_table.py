@@ -32,7 +32,16 @@ ROW_LABELS = {
     "parse_ptr": "ParseReply: PTR, compressed",
     "query_a": "BuildQuery+EncodeQuery: A",
     "query_ptr": "BuildQuery+EncodeQuery: PTR from text",
+    "read_mix12": "ReadMessage: 12 MX/TXT/SRV/NS",
+    "read_nxdomain_soa": "ReadMessage: NXDOMAIN + SOA",
+    "read_40a": "ReadMessage: 40 A",
+    "text_mix12": "text of every record: 12 MX/TXT/SRV/NS",
+    "text_nxdomain_soa": "text of every record: NXDOMAIN + SOA",
+    "text_40a": "text of every record: 40 A",
 }
+
+# Rows with a goal of their own: making text is to beat ldns, not by 3x.
+ROW_TARGETS = {"text_mix12": 1.0, "text_nxdomain_soa": 1.0, "text_40a": 1.0}
 
 UNIT_NS = {"ns": 1.0, "us": 1e3, "ms": 1e6, "s": 1e9}
 
@@ -107,7 +116,8 @@ def judge(table, target=TARGET):
                 "peers": {lib: value[0] for lib, value in peers.items()},
                 "faster_peer": faster_peer,
                 "ratio": ratio,
-                "met": ratio >= target,
+                "target": ROW_TARGETS.get(row, target),
+                "met": ratio >= ROW_TARGETS.get(row, target),
                 "noise": max(noise) if noise else None,
             }
         )
@@ -122,7 +132,9 @@ def render(rows, context=None, time_field="cpu_time", markdown=False, target=TAR
         cells = [ROW_LABELS.get(r["row"], r["row"]), f"{r['ours']:.1f}"]
         cells += [f"{r['peers'][lib]:.1f}" if lib in r["peers"] else "-" for lib in peers]
         cells.append(f"{r['ratio']:.2f}x ({r['faster_peer']})")
-        cells.append("met" if r["met"] else "MISSED")
+        verdict = "met" if r["met"] else "MISSED"
+        row_target = r.get("target", target)
+        cells.append(verdict if row_target == target else f"{verdict} ({row_target:g}x)")
         cells.append(f"{100 * r['noise']:.1f}%" if r["noise"] is not None else "-")
         body.append(cells)
 

@@ -212,17 +212,22 @@ std::size_t EncodeQuery(const DNSQuery& query, std::uint16_t id, std::span<std::
   const WireName& name = query.Question.QName;
   const std::size_t size = HEADER_SIZE + name.size() + 4;
   if (out.size() < size) return 0;
+  // Header, name, type and class: three writes, each checked once.
+  std::array<std::uint8_t, HEADER_SIZE> header;
+  Set16<0>(header, id);
+  header[2] = query.Header.Flags1;
+  header[3] = query.Header.Flags2;
+  Set16<4>(header, query.Header.QDCount);
+  Set16<6>(header, query.Header.ANCount);
+  Set16<8>(header, query.Header.NSCount);
+  Set16<10>(header, query.Header.ARCount);
+  std::array<std::uint8_t, 4> typeAndClass;
+  Set16<0>(typeAndClass, query.Question.QType);
+  Set16<2>(typeAndClass, query.Question.QClass);
   WireWriter writer(out.first(size));
-  writer.U16(id);
-  writer.U8(query.Header.Flags1);
-  writer.U8(query.Header.Flags2);
-  writer.U16(query.Header.QDCount);
-  writer.U16(query.Header.ANCount);
-  writer.U16(query.Header.NSCount);
-  writer.U16(query.Header.ARCount);
+  writer.Fixed(header);
   writer.Bytes(name.view());
-  writer.U16(query.Question.QType);
-  writer.U16(query.Question.QClass);
+  writer.Fixed(typeAndClass);
   return writer.Ok() ? size : 0;
 }
 

@@ -8,6 +8,7 @@
 //   prefix.U16(static_cast<std::uint16_t>(size));           // RFC 7766 length
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -44,6 +45,14 @@ class WireWriter {
     out_[pos_ + 3] = static_cast<std::uint8_t>(value & 0xFF);
     pos_ += 4;
   }
+  // A group of fixed fields (a header, a question's type and class) filled
+  // with Set16 below, written with one check for all of them.
+  template <std::size_t N>
+  void Fixed(const std::array<std::uint8_t, N>& octets) noexcept {
+    if (!Need(N)) return;
+    std::memcpy(out_.data() + pos_, octets.data(), N);
+    pos_ += N;
+  }
   void Bytes(std::span<const std::uint8_t> octets) noexcept {
     if (!Need(octets.size())) return;
     if (!octets.empty()) std::memcpy(out_.data() + pos_, octets.data(), octets.size());
@@ -64,6 +73,14 @@ class WireWriter {
   std::size_t pos_ = 0;
   bool ok_ = true;
 };
+
+// A big-endian field of a Fixed group, its offset checked when compiled.
+template <std::size_t At, std::size_t N>
+constexpr void Set16(std::array<std::uint8_t, N>& octets, std::uint16_t value) noexcept {
+  static_assert(At + 2 <= N);
+  octets[At] = static_cast<std::uint8_t>(value >> 8);
+  octets[At + 1] = static_cast<std::uint8_t>(value & 0xFF);
+}
 
 // One 16-bit field at the start of `out` (a TCP length prefix, a patched ID);
 // false, and nothing written, when `out` holds fewer than 2 octets.

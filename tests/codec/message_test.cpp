@@ -143,9 +143,10 @@ TEST(MessageTypes, TextOfEachTypeAndLayoutEdges) {
     longer.push_back(0);
     EXPECT_EQ(Reads(OneAnswer(c.type, longer)), c.oneLongReads) << "one octet left over";
     // RDLENGTH past the end of the message.
-    Packet cut = packet;
-    cut.pop_back();
-    if (!c.data.empty()) EXPECT_FALSE(vbDNS::ReadMessage(cut)) << "data cut short by the message's end";
+    if (!c.data.empty()) {
+      const Packet cut(packet.begin(), packet.end() - 1);
+      EXPECT_FALSE(vbDNS::ReadMessage(cut)) << "data cut short by the message's end";
+    }
   }
 }
 
@@ -313,7 +314,9 @@ TEST(MessageNames, CompressionInsideData) {
     const Packet packet = OneAnswer(c.type, c.data);
     const auto message = vbDNS::ReadMessage(packet);
     ASSERT_EQ(message.has_value(), c.text != nullptr);
-    if (message) EXPECT_EQ(AnswerTexts(*message), std::vector<std::string>{c.text});
+    if (message) {
+      EXPECT_EQ(AnswerTexts(*message), std::vector<std::string>{c.text});
+    }
   }
 
   // Pointers into an earlier record's data, and a two-pointer loop between an

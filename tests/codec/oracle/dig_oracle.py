@@ -164,6 +164,8 @@ CRAFTED = {
     "hinfo-one-string": record(13, cs(b"cpu")),
     "hinfo": record(13, cs(b"cpu") + cs(b"")),
     "a-short": record(1, b"\x01\x02\x03"),
+    "a-empty": record(1, b""),
+    "cname-empty": record(5, b""),
     "aaaa-long": record(28, b"\x00" * 17),
     "aaaa-forms": record(28, bytes([0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 2])),
     "aaaa-v4-compatible": record(28, bytes([0] * 12 + [10, 0, 0, 1])),

