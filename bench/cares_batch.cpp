@@ -163,8 +163,8 @@ int main(int argc, char** argv) {
 
   std::printf("%s.wall %.3f s %d questions, window %d, first try %d ms, %d tries (c-ares %s)\n", label.c_str(),
               seconds, batch.Count, batch.Window, timeoutMs, tries, ares_version(nullptr));
-  std::printf("%s.answered %d of_%d wrong %d, failed %d\n", label.c_str(), batch.Answered, batch.Count, batch.Wrong,
-              batch.Failed + (batch.Count - batch.Done));
+  std::printf("%s.answered_right %d questions of %d; wrong %d, unanswered %d\n", label.c_str(), batch.Answered,
+              batch.Count, batch.Wrong, batch.Failed + (batch.Count - batch.Done));
   std::printf("%s.per_second %.0f questions/s\n", label.c_str(), batch.Count / seconds);
   return batch.Answered == batch.Count ? 0 : 1;
 }

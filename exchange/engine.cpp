@@ -5,13 +5,12 @@
 #include <climits>
 #include <cstdint>
 #include <memory>
-#include <unordered_map>
 
+#include "distinct_questions.h"
 #include "handles.h"
 #include "message_pump.h"
 #include "name_case.h"
 #include "send_schedule.h"
-#include "server_list.h"
 #include "tcp_side.h"
 #include "udp_side.h"
 #include "winsock_startup.h"
@@ -22,6 +21,13 @@ namespace {
 // While datagrams keep the wait busy, the thread's messages are still
 // dispatched at least this often.
 constexpr ULONGLONG PUMP_INTERVAL_MS = 10;
+// Once this call has seen its servers' round trip, a question's first resend
+// comes after RTT_FACTOR times the smoothed round trip, at least
+// MIN_FIRST_RESEND_MS, when that is sooner than the fixed schedule's: more
+// tries inside the time-out when the servers are near and datagrams get lost,
+// and no earlier than a slow (recursing) server may still be working.
+constexpr ULONGLONG RTT_FACTOR = 4;
+constexpr ULONGLONG MIN_FIRST_RESEND_MS = 200;
 
 std::uint16_t Count16(vbDNS::PacketView packet, std::size_t at) {
   return static_cast<std::uint16_t>(packet[at] << 8 | packet[at + 1]);
@@ -43,6 +49,7 @@ struct Slot {
   std::array<SendRecord, MAX_SENDS> Sends{};
   std::size_t SentCount = 0;
   std::size_t Delivered = 0;
+  SendPlan Plan;
   ULONGLONG Start = 0;
   ULONGLONG NextSend = 0;
   ULONGLONG Deadline = 0;
@@ -64,15 +71,11 @@ class Engine {
 
   // One outcome per distinct question.
   std::vector<ExchangeOutcome> Run() {
-    // Auto-reset: the wait that reports a signal also clears it, and whatever
-    // comes after that signals again.
-    udpReadable_.reset(::CreateEventW(nullptr, FALSE, FALSE, nullptr));
-    tcpReady_.reset(::CreateEventW(nullptr, FALSE, FALSE, nullptr));
-    if (!udpReadable_ || !tcpReady_) return EndAll(ExchangeFailure::NothingSent);
-    udp_.emplace(udpReadable_.get(), random_);
+    udp_.emplace(random_);
     pumping_ = true;
     lastPump_ = ::GetTickCount64();
     bool firstPass = true;
+    bool lookedAtQueues = false;
     for (;;) {
       const ULONGLONG now = ::GetTickCount64();
       for (Slot& slot : slots_) Advance(slot, now);
@@ -81,11 +84,27 @@ class Engine {
       Admit(firstPass ? callStart_ : now, now);
       firstPass = false;
       udp_->Sweep();
-      if (done_ == results_.size()) break;
+      if (Finished()) break;
+      if (!udp_->Armed()) {
+        // A near server has often answered by now: what is queued already is
+        // read before the event, its selection and the wait are set up.
+        if (!lookedAtQueues) {
+          lookedAtQueues = true;
+          udp_->ReadQueued(*this);
+          continue;
+        }
+        // Auto-reset: the wait that reports a signal also clears it, and
+        // whatever comes after that signals again.
+        udpReadable_.reset(::CreateEventW(nullptr, FALSE, FALSE, nullptr));
+        if (!udpReadable_ || !udp_->Arm(udpReadable_.get())) return EndAll(ExchangeFailure::TimedOut);
+      }
       if (!WaitAndRead()) return EndAll(ExchangeFailure::TimedOut);
     }
     return std::move(results_);
   }
+
+  // Called by UdpSide::Read: nothing more to read once every question ended.
+  bool Finished() const { return done_ == results_.size(); }
 
   // Called by UdpSide::Read.
   void OnDatagram(std::uint32_t owner, const UdpTicket& ticket, const sockaddr_storage& from, vbDNS::PacketView reply) {
@@ -125,6 +144,12 @@ class Engine {
       AskOverTcp(slot, server);
       return;
     }
+    // A round trip only from questions sent once: with resends out, nobody
+    // knows which send the reply answers.
+    if (slot.SentCount == 1) {
+      const ULONGLONG sample = ::GetTickCount64() - slot.Start;
+      smoothedRttMs_ = smoothedRttMs_ ? (7 * *smoothedRttMs_ + sample) / 8 : sample;
+    }
     Finish(slot, ExchangeFailure::None, vbDNS::Packet(reply.begin(), reply.end()), server);
   }
 
@@ -157,6 +182,11 @@ class Engine {
         slot.Wire.Question.QName = *mixed;
       }
       slot.SentCount = slot.Delivered = 0;
+      slot.Plan = plan_;
+      if (smoothedRttMs_ && plan_.First > MIN_FIRST_RESEND_MS) {
+        const ULONGLONG first = std::max(MIN_FIRST_RESEND_MS, RTT_FACTOR * *smoothedRttMs_);
+        if (first < plan_.First) slot.Plan = PlanSends(timeoutMs_, first);
+      }
       slot.Start = slot.NextSend = now;
       slot.Deadline = origin + timeoutMs_;
       slot.MalformedSeen = false;
@@ -180,23 +210,26 @@ class Engine {
 
   // Every send of the question that is due now, each to the next server of
   // the list. A send that cannot be made lets the next one go at once; sends
-  // that would fall after the deadline never go.
+  // that would fall after the deadline never go. A resend leaves from a
+  // socket of its own: a fresh port, and out of reach of whatever floods the
+  // socket its earlier send shared with other questions.
   void SendDue(Slot& slot, std::size_t index, ULONGLONG now) {
-    while (slot.SentCount < plan_.Count && now >= slot.NextSend) {
+    while (slot.SentCount < slot.Plan.Count && now >= slot.NextSend) {
       const std::size_t server = slot.SentCount % servers_.size();
       SendRecord& record = slot.Sends[slot.SentCount++];
       record = SendRecord{{}, server, false};
       if (const std::optional<UdpTicket> ticket =
-              udp_->Send(slot.Wire, servers_[server], static_cast<std::uint32_t>(index))) {
+              udp_->Send(slot.Wire, servers_[server], static_cast<std::uint32_t>(index), slot.SentCount > 1)) {
         record.Ticket = *ticket;
         record.Live = true;
         ++slot.Delivered;
-        slot.NextSend = slot.SentCount < plan_.Count ? slot.Start + plan_.Offset(slot.SentCount) : slot.Deadline;
+        slot.NextSend =
+            slot.SentCount < slot.Plan.Count ? slot.Start + slot.Plan.Offset(slot.SentCount) : slot.Deadline;
       } else {
         slot.NextSend = now;
       }
     }
-    if (slot.SentCount == plan_.Count && slot.Delivered == 0) {
+    if (slot.SentCount == slot.Plan.Count && slot.Delivered == 0) {
       Finish(slot, ExchangeFailure::NothingSent, std::nullopt, servers_.size());
     }
   }
@@ -208,6 +241,9 @@ class Engine {
     slot.TcpServer = server;
     const std::optional<std::uint16_t> id = random_.Next16();
     if (!id) return TcpFailed(slot);
+    // Made at the first question that needs TCP; shared by every connection.
+    if (!tcpReady_) tcpReady_.reset(::CreateEventW(nullptr, FALSE, FALSE, nullptr));
+    if (!tcpReady_) return TcpFailed(slot);
     slot.Tcp = std::make_unique<TcpAsk>(tcpReady_.get(), queries_[firsts_[slot.Question]], *id, servers_[server]);
     ++tcpActive_;
     if (slot.Tcp->state() == TcpAsk::State::Failed) TcpFailed(slot);
@@ -267,7 +303,7 @@ class Engine {
     for (const Slot& slot : slots_) {
       if (!slot.Busy) continue;
       until = std::min(until, slot.Deadline);
-      if (!slot.Tcp && slot.SentCount < plan_.Count) until = std::min(until, slot.NextSend);
+      if (!slot.Tcp && slot.SentCount < slot.Plan.Count) until = std::min(until, slot.NextSend);
     }
     return until;
   }
@@ -280,13 +316,14 @@ class Engine {
   bool WaitAndRead() {
     const ULONGLONG until = Earliest();
     const HANDLE events[] = {udpReadable_.get(), tcpReady_.get()};
+    const DWORD count = tcpReady_ ? 2 : 1;
     for (;;) {
       const ULONGLONG now = ::GetTickCount64();
       const DWORD remaining = now >= until ? 0 : static_cast<DWORD>(std::min<ULONGLONG>(until - now, INFINITE - 1));
       const bool withMessages = pumping_ && remaining > 0;
-      const DWORD woken = withMessages ? ::MsgWaitForMultipleObjectsEx(2, events, remaining, QS_ALLINPUT,
+      const DWORD woken = withMessages ? ::MsgWaitForMultipleObjectsEx(count, events, remaining, QS_ALLINPUT,
                                                                        MWMO_INPUTAVAILABLE)
-                                       : ::WaitForMultipleObjects(2, events, FALSE, remaining);
+                                       : ::WaitForMultipleObjects(count, events, FALSE, remaining);
       if (woken == WAIT_OBJECT_0) {
         // A bounded read per socket; when one may hold more, the event is set
         // again so that the next wait comes straight back after the deadlines
@@ -295,9 +332,9 @@ class Engine {
         // A stream of datagrams keeps the first event signalled; a connection's
         // signal must not wait for it to end.
         if (tcpActive_ > 0 && ::WaitForSingleObject(tcpReady_.get(), 0) == WAIT_OBJECT_0) AdvanceTcp();
-      } else if (woken == WAIT_OBJECT_0 + 1) {
+      } else if (count == 2 && woken == WAIT_OBJECT_0 + 1) {
         AdvanceTcp();
-      } else if (withMessages && woken == WAIT_OBJECT_0 + 2) {
+      } else if (withMessages && woken == WAIT_OBJECT_0 + count) {
         Pump();
         continue;
       } else if (woken != WAIT_TIMEOUT) {
@@ -327,6 +364,7 @@ class Engine {
   std::size_t next_ = 0;  // the next distinct question to admit
   std::size_t done_ = 0;
   std::size_t tcpActive_ = 0;
+  std::optional<ULONGLONG> smoothedRttMs_;
   RandomPool random_;
   unique_handle udpReadable_;
   unique_handle tcpReady_;
@@ -336,9 +374,7 @@ class Engine {
 };
 
 std::vector<ExchangeOutcome> AllFailed(std::size_t count, ExchangeFailure failure) {
-  std::vector<ExchangeOutcome> outcomes(count);
-  for (ExchangeOutcome& outcome : outcomes) outcome.Failure = failure;
-  return outcomes;
+  return std::vector<ExchangeOutcome>(count, ExchangeOutcome{failure, std::nullopt, {}});
 }
 
 }  // namespace
@@ -354,36 +390,10 @@ std::vector<ExchangeOutcome> ExchangeMany(std::span<const vbDNS::DNSQuery> queri
   std::vector<ServerEndpoint> servers = ResolveServerList(settings.Servers, start + settings.TimeoutMs);
   if (servers.empty()) return AllFailed(queries.size(), ExchangeFailure::NoUsableServer);
 
-  // The distinct questions, in order of first appearance.
-  std::vector<std::size_t> firsts;
-  std::vector<std::size_t> distinctOf(queries.size(), 0);
-  if (queries.size() == 1) {
-    firsts.push_back(0);
-  } else {
-    std::unordered_map<std::string, std::size_t> seen;
-    seen.reserve(queries.size());
-    for (std::size_t i = 0; i < queries.size(); ++i) {
-      const auto [entry, added] = seen.try_emplace(QuestionKey(queries[i].Question), firsts.size());
-      if (added) firsts.push_back(i);
-      distinctOf[i] = entry->second;
-    }
-  }
-
+  const DistinctQuestions distinct = FindDistinct(queries);
   const unsigned window = std::clamp(settings.MaxInFlight, 1u, MAX_IN_FLIGHT);
-  std::vector<ExchangeOutcome> distinct =
-      Engine(queries, firsts, std::move(servers), settings.TimeoutMs, window, start).Run();
-
-  // Every asker gets the outcome, its reply's question spelt as it asked; the
-  // last asker of each question takes it without a copy.
-  std::vector<std::size_t> askersLeft(firsts.size(), 0);
-  for (const std::size_t d : distinctOf) ++askersLeft[d];
-  std::vector<ExchangeOutcome> outcomes(queries.size());
-  for (std::size_t i = 0; i < queries.size(); ++i) {
-    const std::size_t d = distinctOf[i];
-    outcomes[i] = --askersLeft[d] == 0 ? std::move(distinct[d]) : distinct[d];
-    if (outcomes[i].Reply) RespellQuestion(*outcomes[i].Reply, queries[i].Question.QName);
-  }
-  return outcomes;
+  return HandOut(queries, distinct,
+                 Engine(queries, distinct.Firsts, std::move(servers), settings.TimeoutMs, window, start).Run());
 }
 
 }  // namespace vavizav

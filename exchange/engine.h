@@ -48,7 +48,9 @@ inline constexpr unsigned MAX_IN_FLIGHT = 1024;
 // questions are outstanding at once; each is sent at the offsets of
 // SendSchedule(TimeoutMs) from its own first send, to the servers of the list
 // in turn, and asked again over TCP of the answering server after a reply with
-// TC set (RFC 7766). Identical questions (name without regard to case, type,
+// TC set (RFC 7766). Once replies of this call have shown the servers' round
+// trip, later questions double from max(200 ms, 4 x the smoothed round trip)
+// instead, when that is sooner. Each resend leaves from a socket of its own. Identical questions (name without regard to case, type,
 // class) go out once and answer every asker.
 //
 // Every UDP query goes out from a socket bound to a random port that carries

@@ -10,8 +10,10 @@ constexpr ULONGLONG FIRST_RESEND_MS = 1000;
 
 }  // namespace
 
-SendPlan PlanSends(DWORD timeoutMs) {
-  SendPlan plan{std::max<ULONGLONG>(1, std::min<ULONGLONG>(FIRST_RESEND_MS, timeoutMs / 4)), 1};
+SendPlan PlanSends(DWORD timeoutMs) { return PlanSends(timeoutMs, std::min<ULONGLONG>(FIRST_RESEND_MS, timeoutMs / 4)); }
+
+SendPlan PlanSends(DWORD timeoutMs, ULONGLONG firstIntervalMs) {
+  SendPlan plan{std::max<ULONGLONG>(1, firstIntervalMs), 1};
   while (plan.Count < MAX_SENDS && plan.Offset(plan.Count) < timeoutMs) ++plan.Count;
   return plan;
 }

@@ -24,6 +24,10 @@ struct SendPlan {
 
 SendPlan PlanSends(DWORD timeoutMs);
 
+// The same doubling from another first interval (at least 1 ms): as many sends
+// as fall before the time-out, at most MAX_SENDS.
+SendPlan PlanSends(DWORD timeoutMs, ULONGLONG firstIntervalMs);
+
 // The offsets of PlanSends as a list: 10000 gives 0, 1000, 3000, 7000.
 std::vector<DWORD> SendSchedule(DWORD timeoutMs);
 

@@ -17,7 +17,15 @@ constexpr int BIND_ATTEMPTS = 8;
 
 }  // namespace
 
-UdpSide::UdpSide(HANDLE readable, RandomPool& random) : readable_(readable), random_(random) {}
+UdpSide::UdpSide(RandomPool& random) : random_(random) {}
+
+bool UdpSide::Arm(HANDLE readable) {
+  readable_ = readable;
+  for (const auto& socket : sockets_) {
+    if (::WSAEventSelect(socket->Handle.get(), readable_, FD_READ) != 0) return false;
+  }
+  return true;
+}
 
 UdpSide::~UdpSide() = default;
 
@@ -28,10 +36,6 @@ UdpSide::~UdpSide() = default;
 unique_socket UdpSide::OpenBound(int family) {
   unique_socket socket(::socket(family, SOCK_DGRAM, IPPROTO_UDP));
   if (!socket) return socket;
-  // No other socket may take over the port while this one holds it.
-  BOOL exclusive = TRUE;
-  ::setsockopt(socket.get(), SOL_SOCKET, SO_EXCLUSIVEADDRUSE, reinterpret_cast<const char*>(&exclusive),
-               sizeof exclusive);
   sockaddr_storage local{};
   int length = 0;
   for (int attempt = 0; attempt <= BIND_ATTEMPTS; ++attempt) {
@@ -55,7 +59,7 @@ unique_socket UdpSide::OpenBound(int family) {
     }
     if (::bind(socket.get(), reinterpret_cast<const sockaddr*>(&local), length) == 0) {
       // Also makes the socket non-blocking: reading stops at an empty queue.
-      if (::WSAEventSelect(socket.get(), readable_, FD_READ) != 0) socket.reset();
+      if (readable_ && ::WSAEventSelect(socket.get(), readable_, FD_READ) != 0) socket.reset();
       return socket;
     }
   }
@@ -67,6 +71,10 @@ UdpSide::Socket* UdpSide::Current(int family) {
   for (auto it = sockets_.rbegin(); it != sockets_.rend(); ++it) {
     if ((*it)->Family == family && !(*it)->Retired) return it->get();
   }
+  return Open(family);
+}
+
+UdpSide::Socket* UdpSide::Open(int family) {
   unique_socket handle = OpenBound(family);
   if (!handle) return nullptr;
   if (buffer_.empty()) buffer_.resize(RECEIVE_BUFFER_SIZE);
@@ -86,9 +94,10 @@ UdpSide::Socket* UdpSide::Find(std::uint32_t serial) {
 }
 
 std::optional<UdpTicket> UdpSide::Send(const vbDNS::DNSQuery& query, const ServerEndpoint& server,
-                                       std::uint32_t owner) {
-  Socket* socket = Current(server.Address.ss_family);
+                                       std::uint32_t owner, bool alone) {
+  Socket* socket = alone ? Open(server.Address.ss_family) : Current(server.Address.ss_family);
   if (!socket) return std::nullopt;
+  if (alone) socket->Retired = true;
   // A fresh unpredictable ID (RFC 5452 section 9.2), none that this socket
   // has carried before: at most 100 to avoid, so a few draws at most.
   std::optional<std::uint16_t> id;

@@ -6,7 +6,7 @@
 // long batch keeps changing ports (RFC 5452 section 9.2). No two queries that
 // may still be answered share a socket and an ID. All sockets signal one event
 // when a datagram is queued, so the engine waits on one handle however many
-// sockets are open.
+// sockets are open (once armed: before that they block, for ReadQueued).
 #pragma once
 
 #include <winsock2.h>
@@ -37,15 +37,17 @@ struct UdpTicket {
 
 class UdpSide {
  public:
-  // `readable` is set when any socket has a datagram queued.
-  UdpSide(HANDLE readable, RandomPool& random);
+  explicit UdpSide(RandomPool& random);
   ~UdpSide();
   UdpSide(const UdpSide&) = delete;
   UdpSide& operator=(const UdpSide&) = delete;
 
-  // Sends `query` with a fresh random ID to `server` on behalf of `owner`.
-  // nullopt when nothing went out (no socket, no random ID, send refused).
-  std::optional<UdpTicket> Send(const vbDNS::DNSQuery& query, const ServerEndpoint& server, std::uint32_t owner);
+  // Sends `query` with a fresh random ID to `server` on behalf of `owner`,
+  // from the socket in turn, or with `alone` from a socket of its own that
+  // carries nothing else. nullopt when nothing went out (no socket, no random
+  // ID, send refused).
+  std::optional<UdpTicket> Send(const vbDNS::DNSQuery& query, const ServerEndpoint& server, std::uint32_t owner,
+                                bool alone = false);
 
   // Nothing more is expected on this ticket: a datagram with its ID is dropped
   // from now on, and a socket whose life is used up closes when it carries no
@@ -56,16 +58,32 @@ class UdpSide {
   // What the reads found. Handler needs:
   //   void OnDatagram(std::uint32_t owner, const UdpTicket&, const sockaddr_storage& from, vbDNS::PacketView);
   //   void OnUnreachable(std::uint32_t owner, const UdpTicket&);  // ICMP port unreachable on that socket
+  //   bool Finished();  // true once nothing more needs reading
   // Reads every socket until it has nothing queued or READS_PER_SOCKET
   // datagrams were taken from it, so a flood on one socket never starves the
   // others. Returns true when some socket may have more queued.
   template <typename Handler>
   bool Read(Handler& handler);
 
+  // Reads, while the sockets still block, what is queued already (FIONREAD
+  // says a read will not wait), at most QUEUED_READS datagrams per socket; the
+  // handler as for Read. For a near server the reply is often there right
+  // after the send, and the event, its selection and the wait are spared:
+  // under Wine each of those is a round trip to the Wine server.
+  template <typename Handler>
+  void ReadQueued(Handler& handler);
+
+  // From now on every socket, those opened later too, sets `readable` when a
+  // datagram is queued (and is non-blocking, so reads stop at an empty
+  // queue). false when a selection fails.
+  bool Arm(HANDLE readable);
+  bool Armed() const { return readable_ != nullptr; }
+
   std::size_t OpenSockets() const { return sockets_.size(); }
 
  private:
   static constexpr int READS_PER_SOCKET = 32;
+  static constexpr int QUEUED_READS = 4;
   // Datagrams with an ID the socket does not wait for, after which it takes
   // no new query: a flood aimed at it fills its receive queue and would drown
   // the replies of later sends too, so resends go out from a fresh socket.
@@ -87,12 +105,15 @@ class UdpSide {
   };
 
   Socket* Current(int family);
+  Socket* Open(int family);
   Socket* Find(std::uint32_t serial);
   unique_socket OpenBound(int family);
   enum class Received { Datagram, Nothing, Unreachable, Skipped };
   Received ReceiveOne(Socket& socket, sockaddr_storage& from, int& size);
+  template <typename Handler>
+  void Dispatch(Socket& socket, const sockaddr_storage& from, int size, Handler& handler);
 
-  HANDLE readable_;
+  HANDLE readable_ = nullptr;
   RandomPool& random_;
   std::vector<std::unique_ptr<Socket>> sockets_;
   std::uint32_t nextSerial_ = 1;
@@ -121,26 +142,50 @@ bool UdpSide::Read(Handler& handler) {
         }
         continue;
       }
-      if (size < 2) {
-        if (++socket.Strays >= STRAYS_BEFORE_RETIRING) socket.Retired = true;
-        continue;
-      }
-      const auto id = static_cast<std::uint16_t>(buffer_[0] << 8 | buffer_[1]);
-      bool carried = false;
-      for (const Carried& query : socket.Queries) {
-        if (query.Live && query.Id == id) {
-          carried = true;
-          handler.OnDatagram(query.Owner, UdpTicket{socket.Serial, id}, from,
-                             vbDNS::PacketView(buffer_.data(), static_cast<std::size_t>(size)));
-          break;
-        }
-      }
-      if (!carried && ++socket.Strays >= STRAYS_BEFORE_RETIRING) socket.Retired = true;
+      Dispatch(socket, from, size, handler);
+      // Once every question has its answer, nothing more needs reading.
+      if (handler.Finished()) return false;
     }
     if (reads == READS_PER_SOCKET) more = true;
   }
   if (count != 0) readStart_ = (readStart_ + 1) % count;
   return more;
+}
+
+template <typename Handler>
+void UdpSide::Dispatch(Socket& socket, const sockaddr_storage& from, int size, Handler& handler) {
+  bool carried = false;
+  if (size >= 2) {
+    const auto id = static_cast<std::uint16_t>(buffer_[0] << 8 | buffer_[1]);
+    for (const Carried& query : socket.Queries) {
+      if (query.Live && query.Id == id) {
+        carried = true;
+        handler.OnDatagram(query.Owner, UdpTicket{socket.Serial, id}, from,
+                           vbDNS::PacketView(buffer_.data(), static_cast<std::size_t>(size)));
+        break;
+      }
+    }
+  }
+  if (!carried && ++socket.Strays >= STRAYS_BEFORE_RETIRING) socket.Retired = true;
+}
+
+template <typename Handler>
+void UdpSide::ReadQueued(Handler& handler) {
+  const std::size_t count = sockets_.size();
+  for (std::size_t n = 0; n < count; ++n) {
+    Socket& socket = *sockets_[n];
+    for (int read = 0; read < QUEUED_READS; ++read) {
+      u_long queued = 0;
+      if (::ioctlsocket(socket.Handle.get(), FIONREAD, &queued) != 0 || queued == 0) break;
+      sockaddr_storage from{};
+      int size = 0;
+      const Received received = ReceiveOne(socket, from, size);
+      if (received == Received::Nothing) break;
+      if (received != Received::Datagram) continue;
+      Dispatch(socket, from, size, handler);
+      if (handler.Finished()) return;
+    }
+  }
 }
 
 }  // namespace vavizav

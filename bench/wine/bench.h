@@ -64,7 +64,8 @@ std::string WineVersion();
 // STALL_SECONDS the process prints an error line and exits with status 3, so
 // no lost datagram or wedged server can hold a run for ever.
 inline constexpr int STALL_SECONDS = 15;
-void StartStallGuard();
+// A program whose steps take longer (a batch of many questions) passes its own bound.
+void StartStallGuard(int seconds = STALL_SECONDS);
 void Progress();
 
 // --- process footprint (footprint.cpp) ----------------------------------------

@@ -47,8 +47,8 @@ std::atomic<std::uint64_t> progress{0};
 
 void Progress() { progress.fetch_add(1, std::memory_order_relaxed); }
 
-void StartStallGuard() {
-  std::thread([] {
+void StartStallGuard(int seconds) {
+  std::thread([seconds] {
     std::uint64_t seen = progress.load();
     int idle = 0;
     for (;;) {
@@ -56,8 +56,8 @@ void StartStallGuard() {
       const std::uint64_t now = progress.load();
       idle = now == seen ? idle + 1 : 0;
       seen = now;
-      if (idle >= STALL_SECONDS) {
-        std::printf("error stalled: nothing finished for %d s\n", STALL_SECONDS);
+      if (idle >= seconds) {
+        std::printf("error stalled: nothing finished for %d s\n", seconds);
         std::fflush(stdout);
         ::ExitProcess(3);
       }

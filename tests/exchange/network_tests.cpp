@@ -55,9 +55,9 @@ TEST(Flood, EveryLookupEndsAtItsTimeOutAndMessagesFlow) {
 // its time-out, the others (each truncated over UDP, then asked over TCP) are
 // answered, and the thread's messages flow.
 TEST(Flood, BatchBesideAFloodIsAnsweredAndTheFloodedQuestionEndsInTime) {
-  constexpr DWORD TIMEOUT_MS = 500;
+  constexpr DWORD TIMEOUT_MS = 1000;
   std::vector<vbDNS::DNSQuery> queries;
-  for (const char* name : {"flood.vavizav.test", "whole.vavizav.test", "dribble.vavizav.test", "Whole.Vavizav.Test"}) {
+  for (const char* name : {"flood.vavizav.test", "whole.one.vavizav.test", "whole.two.vavizav.test", "Whole.Vavizav.Test"}) {
     queries.push_back(*vbDNS::BuildQuery(vbDNS::TYPE_A, std::string_view(name)));
   }
   int handled = 0;
@@ -68,11 +68,10 @@ TEST(Flood, BatchBesideAFloodIsAnsweredAndTheFloodedQuestionEndsInTime) {
   const double elapsed = clock.ElapsedMs();
   std::printf("[ measure  ] batch beside a flood, TimeOut %lu: %.0f ms\n", TIMEOUT_MS, elapsed);
   EXPECT_EQ(outcomes[0].Failure, ExchangeFailure::TimedOut);
-  const std::uint16_t answers[] = {0, 40, 3, 40};
   for (std::size_t i = 1; i < outcomes.size(); ++i) {
     ASSERT_EQ(outcomes[i].Failure, ExchangeFailure::None) << i;
     const vbDNS::Packet& reply = *outcomes[i].Reply;
-    EXPECT_EQ(reply[6] << 8 | reply[7], answers[i]) << i;
+    EXPECT_EQ(reply[6] << 8 | reply[7], 40) << i;
   }
   EXPECT_LT(elapsed, 1.2 * TIMEOUT_MS + 100);
   EXPECT_EQ(handled, 1);
