@@ -96,21 +96,14 @@ bool OptionsFit(WireReader rdata) {
   return rdata.Ok();
 }
 
-// Whether names inside this type's data may be compressed (RFC 3597 section 4).
-bool MayCompress(std::uint16_t type) {
-  switch (type) {
-    case 2: case 3: case 4: case 5: case 6: case 7: case 8: case 9: case 12: case 14: case 15:  // RFC 1035
-    case 17: case 18: case 21: case 24: case 26: case 30: case 35: case 33:  // RP AFSDB RT SIG PX NXT NAPTR SRV
-      return true;
-    default:
-      return false;
-  }
-}
-
-void CheckDataName(WireReader& rdata, std::uint16_t type, NameRef& where, detail::KnownNames& known) {
+// Names inside the data of every typed type are followed through compression
+// pointers. RFC 3597 section 4 asks it of receivers for the RFC 1035 types
+// (NS CNAME SOA PTR MX) and for SRV and NAPTR; DNAME (RFC 6672) is not to be
+// sent compressed, but dig and ldns both accept it compressed, and so does
+// this reader rather than refuse a whole reply dig shows.
+void CheckDataName(WireReader& rdata, NameRef& where, detail::KnownNames& known) {
   where.Offset = static_cast<std::uint16_t>(rdata.Offset());
-  if (MayCompress(type)) detail::CheckName(rdata, known);
-  else detail::CheckUncompressedName(rdata);
+  detail::CheckName(rdata, known);
 }
 
 void SkipCharacterString(WireReader& rdata) { rdata.Skip(rdata.U8()); }
@@ -155,11 +148,11 @@ bool ReadLayout(WireReader rdata, ResourceRecord& record, detail::KnownNames& kn
     case TYPE_CNAME:
     case TYPE_PTR:
     case TYPE_DNAME:
-      CheckDataName(rdata, record.Type, record.DataNames[0], known);
+      CheckDataName(rdata, record.DataNames[0], known);
       return rdata.Ok() && rdata.Left() == 0;
     case TYPE_MX:
       rdata.Skip(2);
-      CheckDataName(rdata, record.Type, record.DataNames[0], known);
+      CheckDataName(rdata, record.DataNames[0], known);
       return rdata.Ok() && rdata.Left() == 0;
     case TYPE_TXT:
     case TYPE_SPF:
@@ -170,11 +163,11 @@ bool ReadLayout(WireReader rdata, ResourceRecord& record, detail::KnownNames& kn
     case TYPE_SRV:
       if (!in) break;
       rdata.Skip(6);
-      CheckDataName(rdata, record.Type, record.DataNames[0], known);
+      CheckDataName(rdata, record.DataNames[0], known);
       return rdata.Ok() && rdata.Left() == 0;
     case TYPE_SOA:
-      CheckDataName(rdata, record.Type, record.DataNames[0], known);
-      CheckDataName(rdata, record.Type, record.DataNames[1], known);
+      CheckDataName(rdata, record.DataNames[0], known);
+      CheckDataName(rdata, record.DataNames[1], known);
       rdata.Skip(20);
       return rdata.Ok() && rdata.Left() == 0;
     case TYPE_CAA: {
@@ -191,7 +184,7 @@ bool ReadLayout(WireReader rdata, ResourceRecord& record, detail::KnownNames& kn
       SkipCharacterString(rdata);  // flags
       SkipCharacterString(rdata);  // services
       SkipCharacterString(rdata);  // regexp
-      CheckDataName(rdata, record.Type, record.DataNames[0], known);
+      CheckDataName(rdata, record.DataNames[0], known);
       return rdata.Ok() && rdata.Left() == 0;
     case TYPE_HINFO:
       SkipCharacterString(rdata);  // CPU
@@ -205,15 +198,15 @@ bool ReadLayout(WireReader rdata, ResourceRecord& record, detail::KnownNames& kn
       return rdata.Ok() && (expected == 0 || rdata.Left() == expected);
     }
     case TYPE_TLSA:
-      // Usage, selector, matching type, the association data.
-      rdata.Skip(3);
-      return rdata.Ok();
+      // Usage, selector, matching type, association data of 1 octet or more
+      // (dig refuses an empty one).
+      return length >= 4;
     case TYPE_DS: {
       // Key tag, algorithm, digest type, the digest: of its length where the
-      // digest type has one.
+      // digest type has one, else of 1 octet or more (as dig has it).
       const std::array<std::uint8_t, 4> fixed = rdata.Fixed<4>();
       const std::size_t expected = DsDigestLength(fixed[3]);
-      return rdata.Ok() && (expected == 0 || rdata.Left() == expected);
+      return rdata.Ok() && (expected == 0 ? rdata.Left() != 0 : rdata.Left() == expected);
     }
     default:
       break;
@@ -227,6 +220,9 @@ bool ReadLayout(WireReader rdata, ResourceRecord& record, detail::KnownNames& kn
 // Friend of Message: fills one in place.
 struct MessageBuilder {
   static bool Read(PacketView packet, Message& message) {
+    // Offsets are kept in 16 bits: no DNS message is longer (RFC 1035
+    // section 4.2.2, the TCP length).
+    if (packet.size() > MAX_MESSAGE_SIZE) return false;
     WireReader in(packet);
     message.packet_ = packet;
     message.header_ = detail::ReadHeader(in);
@@ -245,16 +241,14 @@ struct MessageBuilder {
 
     const std::uint32_t counted = std::uint32_t{header.ANCount} + header.NSCount + header.ARCount;
     if (counted > (packet.size() - in.Offset()) / MIN_RECORD_SIZE) return false;  // cannot all be there
+    // In place up to RECORDS_IN_PLACE; the first record past them moves all
+    // to the heap, sized for every record counted.
     ResourceRecord* out = message.slots_.records;
-    if (counted > RECORDS_IN_PLACE) {
-      message.heap_.resize(counted);
-      out = message.heap_.data();
-    }
     std::uint32_t kept = 0;
     const std::uint16_t counts[3] = {header.ANCount, header.NSCount, header.ARCount};
     for (int section = 0; section < 3; ++section) {
       for (std::uint16_t i = 0; i < counts[section]; ++i) {
-        ResourceRecord& record = out[kept];
+        ResourceRecord record;
         record.Owner.Offset = static_cast<std::uint16_t>(in.Offset());
         detail::CheckName(in, known);
         // TYPE, CLASS, TTL, RDLENGTH.
@@ -275,12 +269,17 @@ struct MessageBuilder {
           continue;
         }
         if (!ReadLayout(rdata, record, known)) return false;
-        ++kept;
+        if (kept == RECORDS_IN_PLACE) {
+          message.heap_.resize(counted);
+          std::copy(out, out + kept, message.heap_.begin());
+          out = message.heap_.data();
+        }
+        out[kept++] = record;
       }
       message.sectionEnd_[section] = kept;
     }
     message.count_ = kept;
-    if (!message.heap_.empty()) message.heap_.resize(kept);
+    if (!message.heap_.empty()) message.heap_.resize(kept);  // less an OPT: never a reallocation
     return true;
   }
 };

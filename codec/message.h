@@ -14,12 +14,18 @@
 // octets left over, a name running past RDLENGTH, a compression pointer where
 // none is allowed) makes the whole message malformed: ReadMessage returns
 // nullopt and no record of it is handed out, as dig refuses such a message.
+// Where the RFCs leave a minimum open the layouts follow dig: TXT and SPF hold
+// one string or more, a CAA tag is 1 or more letters and digits, TLSA data and
+// a DS digest of an unknown type 1 octet or more, a DS digest of type 1, 2, 4
+// and an SSHFP fingerprint of type 1, 2 exactly their digest's length.
 //
-// Compressed names inside RDATA (RFC 3597 section 4). Followed for the types
-// of RFC 1035 (NS, MD, MF, CNAME, SOA, MB, MG, MR, PTR, MINFO, MX) and for
-// those RFC 3597 names as compressed by old servers (RP, AFSDB, RT, SIG, PX,
-// NXT, NAPTR, SRV). Refused in DNAME, whose name RFC 6672 forbids to
-// compress; every other type's data is octets and never looked into for names.
+// Compressed names inside RDATA (RFC 3597 section 4). Followed in every typed
+// type that holds names: NS, CNAME, PTR, MX, SOA (RFC 1035), SRV and NAPTR
+// (RFC 3597 names them, as old servers compress them), and DNAME, which RFC
+// 6672 says is not to be sent compressed but which dig and ldns both read
+// compressed: refusing it would refuse whole replies dig shows. The pointers
+// obey the rules of every name (backwards only, at most 128, 255 octets).
+// Untyped data is octets and never looked into for names.
 //
 // Types read into fields: A, AAAA, NS, CNAME, DNAME, PTR, MX, TXT, SPF, SRV,
 // SOA, CAA, NAPTR, HINFO, SSHFP, TLSA, DS. A, AAAA, SRV and NAPTR are defined
@@ -65,6 +71,9 @@ inline constexpr std::uint16_t TYPE_SSHFP = 44;
 inline constexpr std::uint16_t TYPE_TLSA = 52;
 inline constexpr std::uint16_t TYPE_SPF = 99;
 inline constexpr std::uint16_t TYPE_CAA = 257;
+
+// Longest DNS message (the 16-bit length of RFC 1035 section 4.2.2 over TCP).
+inline constexpr std::size_t MAX_MESSAGE_SIZE = 65535;
 
 // Records a Message holds without allocating.
 inline constexpr std::size_t RECORDS_IN_PLACE = 64;
@@ -127,6 +136,8 @@ class Message {
 
  private:
   friend std::optional<Message> ReadMessage(PacketView packet);
+// A temporary Packet would be gone before the Message is used.
+std::optional<Message> ReadMessage(vbDNS::Packet&& packet) = delete;
   friend struct MessageBuilder;
 
   const ResourceRecord* Data() const noexcept { return heap_.empty() ? slots_.records : heap_.data(); }
@@ -151,10 +162,12 @@ class Message {
 };
 
 // Reads the whole message. nullopt: malformed as a whole (shorter than a
-// header, more than one question, a bad name, fewer records than counted, any
+// header, longer than MAX_MESSAGE_SIZE, more than one question, a bad name, fewer records than counted, any
 // record's data not matching its type's layout, a misplaced or second OPT).
 // The Message views `packet`: the caller keeps the octets alive.
 std::optional<Message> ReadMessage(PacketView packet);
+// A temporary Packet would be gone before the Message is used.
+std::optional<Message> ReadMessage(vbDNS::Packet&& packet) = delete;
 
 // Presentation text, made only when asked, as dig +noall +answer +nosplit
 // prints it.

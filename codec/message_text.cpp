@@ -26,7 +26,7 @@ constexpr auto kLabelOctets = [] {
   std::array<LabelOctet, 256> kinds{};
   for (int c = 0; c < 256; ++c) {
     if (c < 0x21 || c > 0x7E) kinds[c] = LabelOctet::Decimal;
-    else if (c == '.' || c == '\\' || c == '"' || c == '(' || c == ')' || c == ';') kinds[c] = LabelOctet::Backslash;
+    else if (c == '.' || c == '\\' || c == '"' || c == '(' || c == ')' || c == ';' || c == '@' || c == '$') kinds[c] = LabelOctet::Backslash;
     else kinds[c] = LabelOctet::Plain;
   }
   return kinds;
@@ -277,8 +277,10 @@ std::string DataText(const Message& message, const ResourceRecord& record) {
       AppendUnsigned(out, fixed[0]);
       out += ' ';
       AppendUnsigned(out, fixed[1]);
-      out += ' ';
-      AppendHex(out, rdata.Bytes(rdata.Left()));
+      if (rdata.Left() != 0) {  // an unknown fingerprint type may come without one
+        out += ' ';
+        AppendHex(out, rdata.Bytes(rdata.Left()));
+      }
       return out;
     }
     case TYPE_TLSA: {

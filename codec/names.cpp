@@ -145,16 +145,4 @@ void CheckName(WireReader& in, KnownNames& known) {
   in.Fail();
 }
 
-void CheckUncompressedName(WireReader& in) {
-  std::size_t wireLength = 1;
-  for (;;) {
-    const std::uint8_t length = in.U8();
-    if (!in.Ok() || length == 0) return;
-    wireLength += 1 + length;
-    if (length > MAX_LABEL || wireLength > MAX_NAME_WIRE) break;
-    in.Skip(length);
-  }
-  in.Fail();
-}
-
 }  // namespace vbDNS::detail

@@ -109,8 +109,4 @@ class KnownNames {
 // SkipName accepts are accepted.
 void CheckName(WireReader& in, KnownNames& known);
 
-// A name that must not be compressed: labels and the terminating zero inside
-// the reader's bounds, at most 255 octets; a pointer fails the reader.
-void CheckUncompressedName(WireReader& in);
-
 }  // namespace vbDNS::detail

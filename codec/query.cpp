@@ -5,6 +5,7 @@
 
 #include "ipv6_text.h"
 #include "vbdns.h"
+#include "wire_writer.h"
 
 namespace vbDNS {
 
@@ -128,12 +129,6 @@ bool TextToWireName(std::u16string_view text, WireName& wire) {
   return true;
 }
 
-std::uint8_t* Put16(std::uint8_t* out, std::uint16_t value) {
-  out[0] = static_cast<std::uint8_t>(value >> 8);
-  out[1] = static_cast<std::uint8_t>(value & 0xFF);
-  return out + 2;
-}
-
 template <class Char>
 bool Fill(std::uint16_t queryType, std::basic_string_view<Char> name, DNSQuery& query) {
   if (queryType == TYPE_PTR) {
@@ -217,18 +212,18 @@ std::size_t EncodeQuery(const DNSQuery& query, std::uint16_t id, std::span<std::
   const WireName& name = query.Question.QName;
   const std::size_t size = HEADER_SIZE + name.size() + 4;
   if (out.size() < size) return 0;
-  std::uint8_t* p = Put16(out.data(), id);
-  *p++ = query.Header.Flags1;
-  *p++ = query.Header.Flags2;
-  p = Put16(p, query.Header.QDCount);
-  p = Put16(p, query.Header.ANCount);
-  p = Put16(p, query.Header.NSCount);
-  p = Put16(p, query.Header.ARCount);
-  if (!name.empty()) std::memcpy(p, name.data(), name.size());
-  p += name.size();
-  p = Put16(p, query.Question.QType);
-  Put16(p, query.Question.QClass);
-  return size;
+  WireWriter writer(out.first(size));
+  writer.U16(id);
+  writer.U8(query.Header.Flags1);
+  writer.U8(query.Header.Flags2);
+  writer.U16(query.Header.QDCount);
+  writer.U16(query.Header.ANCount);
+  writer.U16(query.Header.NSCount);
+  writer.U16(query.Header.ARCount);
+  writer.Bytes(name.view());
+  writer.U16(query.Question.QType);
+  writer.U16(query.Question.QClass);
+  return writer.Ok() ? size : 0;
 }
 
 Packet EncodeQuery(const DNSQuery& query) {

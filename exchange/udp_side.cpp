@@ -65,7 +65,7 @@ unique_socket UdpSide::OpenBound(int family) {
 
 UdpSide::Socket* UdpSide::Current(int family) {
   for (auto it = sockets_.rbegin(); it != sockets_.rend(); ++it) {
-    if ((*it)->Family == family && (*it)->Used < QUERIES_PER_SOCKET) return it->get();
+    if ((*it)->Family == family && !(*it)->Retired) return it->get();
   }
   unique_socket handle = OpenBound(family);
   if (!handle) return nullptr;
@@ -105,6 +105,7 @@ std::optional<UdpTicket> UdpSide::Send(const vbDNS::DNSQuery& query, const Serve
   if (size == 0) return std::nullopt;
   // The slot is used whether or not the send goes: a socket's life counts sends.
   Carried& carried = socket->Queries[socket->Used++];
+  if (socket->Used == QUERIES_PER_SOCKET) socket->Retired = true;
   carried = Carried{*id, false, owner};
   const int sent = ::sendto(socket->Handle.get(), reinterpret_cast<const char*>(datagram.data()),
                             static_cast<int>(size), 0, reinterpret_cast<const sockaddr*>(&server.Address),
@@ -129,7 +130,7 @@ void UdpSide::Release(const UdpTicket& ticket) {
 }
 
 void UdpSide::Sweep() {
-  std::erase_if(sockets_, [](const std::unique_ptr<Socket>& s) { return s->Used >= QUERIES_PER_SOCKET && s->Live == 0; });
+  std::erase_if(sockets_, [](const std::unique_ptr<Socket>& s) { return s->Retired && s->Live == 0; });
 }
 
 UdpSide::Received UdpSide::ReceiveOne(Socket& socket, sockaddr_storage& from, int& size) {

@@ -66,6 +66,10 @@ class UdpSide {
 
  private:
   static constexpr int READS_PER_SOCKET = 32;
+  // Datagrams with an ID the socket does not wait for, after which it takes
+  // no new query: a flood aimed at it fills its receive queue and would drown
+  // the replies of later sends too, so resends go out from a fresh socket.
+  static constexpr unsigned STRAYS_BEFORE_RETIRING = 64;
   struct Carried {
     std::uint16_t Id = 0;
     bool Live = false;
@@ -77,6 +81,8 @@ class UdpSide {
     std::uint32_t Serial = 0;
     unsigned Used = 0;
     unsigned Live = 0;
+    unsigned Strays = 0;
+    bool Retired = false;  // takes no new query: used up, or flooded
     std::array<Carried, QUERIES_PER_SOCKET> Queries{};
   };
 
@@ -115,15 +121,21 @@ bool UdpSide::Read(Handler& handler) {
         }
         continue;
       }
-      if (size < 2) continue;
+      if (size < 2) {
+        if (++socket.Strays >= STRAYS_BEFORE_RETIRING) socket.Retired = true;
+        continue;
+      }
       const auto id = static_cast<std::uint16_t>(buffer_[0] << 8 | buffer_[1]);
-      for (const Carried& carried : socket.Queries) {
-        if (carried.Live && carried.Id == id) {
-          handler.OnDatagram(carried.Owner, UdpTicket{socket.Serial, id}, from,
+      bool carried = false;
+      for (const Carried& query : socket.Queries) {
+        if (query.Live && query.Id == id) {
+          carried = true;
+          handler.OnDatagram(query.Owner, UdpTicket{socket.Serial, id}, from,
                              vbDNS::PacketView(buffer_.data(), static_cast<std::size_t>(size)));
           break;
         }
       }
+      if (!carried && ++socket.Strays >= STRAYS_BEFORE_RETIRING) socket.Retired = true;
     }
     if (reads == READS_PER_SOCKET) more = true;
   }

@@ -301,6 +301,30 @@ class RecordsObject final : public DualObject<_Records> {
     *value = static_cast<LONG>(content_->Model.Records.size());
     return S_OK;
   }
+  // For Each asks for DISPID_NEWENUM as a property (VBScript, VBA) or as a
+  // method (JScript's Enumerator, some hosts); the type information
+  // dispatches only the first, so the enumerator is handed out here for both.
+  HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID iid, LCID locale, WORD flags, DISPPARAMS* params,
+                                   VARIANT* result, EXCEPINFO* exception, UINT* argumentError) noexcept override {
+    if (id != DISPID_NEWENUM || !(flags & (DISPATCH_METHOD | DISPATCH_PROPERTYGET))) {
+      return DualObject::Invoke(id, iid, locale, flags, params, result, exception, argumentError);
+    }
+    if (!IsEqualIID(iid, IID_NULL)) return DISP_E_UNKNOWNINTERFACE;
+    if (params == nullptr) return E_INVALIDARG;
+    if (params->cArgs != 0) return DISP_E_BADPARAMCOUNT;
+    IUnknown* enumerator = nullptr;
+    const HRESULT hr = get__NewEnum(&enumerator);
+    if (FAILED(hr)) return hr;
+    if (result == nullptr) {
+      enumerator->Release();
+      return S_OK;
+    }
+    ::VariantInit(result);
+    V_VT(result) = VT_UNKNOWN;
+    V_UNKNOWN(result) = enumerator;
+    return S_OK;
+  }
+
   HRESULT STDMETHODCALLTYPE get__NewEnum(IUnknown** value) noexcept override {
     if (value == nullptr) return E_POINTER;
     *value = nullptr;

@@ -14,21 +14,13 @@
 #include "answer.h"
 #include "answer_objects.h"
 #include "dual_object.h"
+#include "engine.h"
 #include "handles.h"
 #include "idna.h"
 #include "names_argument.h"
+#include "system_servers.h"
 #include "variant_text.h"
 #include "vavizav.h"
-
-#include "engine.h"
-// The system's server list arrives with its own change; until then "" asks no server.
-#if __has_include("system_servers.h")
-#include "system_servers.h"
-#else
-namespace vavizav {
-inline std::wstring SystemDnsServers() { return std::wstring(); }
-}  // namespace vavizav
-#endif
 
 namespace vavizav::hosting {
 namespace {

@@ -55,6 +55,8 @@ double Percentile(std::vector<double> values, double fraction);
 void Emit(const std::string& key, double value, const char* unit, const std::string& note = {});
 void EmitNa(const std::string& key, const char* unit, const std::string& reason);
 void Comment(const std::string& text);
+// "Wine 8.0", or "not Wine" on Windows.
+std::string WineVersion();
 
 // --- stall guard (report.cpp) -------------------------------------------------
 
@@ -94,6 +96,8 @@ class Component {
   const std::string& Problem() const { return module_.Problem(); }
   // A new object configured for `server` and `timeoutMs`; empty on failure.
   vavizav::com_ptr<_VeviVORIdezaz> NewObject(const std::wstring& server, LONG timeoutMs) const;
+  // A new Vavizav.Resolver configured the same way; empty on failure.
+  vavizav::com_ptr<_Resolver> NewResolver(const std::wstring& server, LONG timeoutMs) const;
 
  private:
   vavizav::testing::LoadedModule module_;
@@ -106,6 +110,9 @@ using Outcome = vavizav::testing::Answer;
 Outcome EarlyForward(_VeviVORIdezaz* object, VARIANT& name);
 Outcome EarlyReverse(_VeviVORIdezaz* object, VARIANT& address);
 Outcome LateForward(IDispatch* object, VARIANT& name);
+// Resolve(name) of type A through the function table, then the Answer's Text
+// (what a script reads, as it reads GetIPFromName's result); Us covers both.
+Outcome EarlyResolve(_Resolver* resolver, VARIANT& name);
 
 // A VT_BSTR variant holding `text`.
 inline vavizav::unique_variant TextVariant(const wchar_t* text) { return vavizav::testing::Text(text); }

@@ -65,4 +65,11 @@ void StartStallGuard() {
   }).detach();
 }
 
+std::string WineVersion() {
+  using Version = const char*(CDECL*)();
+  const HMODULE ntdll = ::GetModuleHandleW(L"ntdll.dll");
+  const auto version = reinterpret_cast<Version>(reinterpret_cast<void*>(::GetProcAddress(ntdll, "wine_get_version")));
+  return version ? std::string("Wine ") + version() : std::string("not Wine");
+}
+
 }  // namespace wine_bench

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "engine.h"
 #include "test_support.h"
 
 namespace vavizav::testing {
@@ -47,6 +48,34 @@ TEST(Flood, EveryLookupEndsAtItsTimeOutAndMessagesFlow) {
   }
   std::printf("[ measure  ] flood of wrong-ID replies, TimeOut %ld: longest of 6 lookups %.0f ms\n", TIMEOUT_MS,
               worst);
+  ::Sleep(2600);  // the peer's flood ends before the next test
+}
+
+// The flood hits the socket a whole batch shares: the flooded question ends at
+// its time-out, the others (each truncated over UDP, then asked over TCP) are
+// answered, and the thread's messages flow.
+TEST(Flood, BatchBesideAFloodIsAnsweredAndTheFloodedQuestionEndsInTime) {
+  constexpr DWORD TIMEOUT_MS = 500;
+  std::vector<vbDNS::DNSQuery> queries;
+  for (const char* name : {"flood.vavizav.test", "whole.vavizav.test", "dribble.vavizav.test", "Whole.Vavizav.Test"}) {
+    queries.push_back(*vbDNS::BuildQuery(vbDNS::TYPE_A, std::string_view(name)));
+  }
+  int handled = 0;
+  MessageWindow window([&](UINT, WPARAM) { ++handled; });
+  ::PostMessageW(window.get(), WM_APP, 0, 0);
+  const Stopwatch clock;
+  const std::vector<ExchangeOutcome> outcomes = ExchangeMany(queries, {PEER, TIMEOUT_MS, 4});
+  const double elapsed = clock.ElapsedMs();
+  std::printf("[ measure  ] batch beside a flood, TimeOut %lu: %.0f ms\n", TIMEOUT_MS, elapsed);
+  EXPECT_EQ(outcomes[0].Failure, ExchangeFailure::TimedOut);
+  const std::uint16_t answers[] = {0, 40, 3, 40};
+  for (std::size_t i = 1; i < outcomes.size(); ++i) {
+    ASSERT_EQ(outcomes[i].Failure, ExchangeFailure::None) << i;
+    const vbDNS::Packet& reply = *outcomes[i].Reply;
+    EXPECT_EQ(reply[6] << 8 | reply[7], answers[i]) << i;
+  }
+  EXPECT_LT(elapsed, 1.2 * TIMEOUT_MS + 100);
+  EXPECT_EQ(handled, 1);
   ::Sleep(2600);  // the peer's flood ends before the next test
 }
 

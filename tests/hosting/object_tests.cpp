@@ -152,13 +152,13 @@ TEST_F(ObjectTest, ForwardLookupJoinsEveryAddressWithCrLf) {
   EXPECT_EQ(answer.Result, L"192.0.2.1\r\n198.51.100.7");
   EXPECT_EQ(answer.LastError, L"");
   const Query sent = Server().Queries().at(0);
-  EXPECT_EQ(sent.Name(), "Host.Test");
+  EXPECT_EQ(sent.LowerName(), "host.test");
   EXPECT_EQ(sent.Type(), vbDNS::TYPE_A);
 }
 
 TEST_F(ObjectTest, ReverseLookupAsksForTheInAddrArpaName) {
   Server().Reset([](const Query& query) {
-    const bool expected = query.Name() == "1.2.0.192.in-addr.arpa" && query.Type() == vbDNS::TYPE_PTR;
+    const bool expected = query.LowerName() == "1.2.0.192.in-addr.arpa" && query.Type() == vbDNS::TYPE_PTR;
     return std::vector<Send>{{Reply(query, {Ptr("one.vavizav.example")}, expected ? 0x80 : 0x83)}};
   });
   const Answer answer = Reverse(object_, L"192.0.2.1");
@@ -198,7 +198,7 @@ TEST_F(ObjectTest, FailuresGiveTheirTextAndAnEmptyResult) {
 TEST_F(ObjectTest, InternationalNamesGoOutInTheirAsciiForm) {
   Server().Reset(AnswerEveryName({A("192.0.2.1")}));
   EXPECT_EQ(Forward(object_, L"b\u00fccher.example").Result, L"192.0.2.1");
-  EXPECT_EQ(Server().Queries().at(0).Name(), "xn--bcher-kva.example");
+  EXPECT_EQ(Server().Queries().at(0).LowerName(), "xn--bcher-kva.example");
 
   Server().Reset(AnswerEveryName({A("192.0.2.1")}));
   EXPECT_EQ(Forward(object_, std::wstring(L"a\xD800.example")).LastError, L"Unable to Resolve HostName");
@@ -209,7 +209,7 @@ TEST_F(ObjectTest, InternationalNamesGoOutInTheirAsciiForm) {
 // exchange keeps its own socket and deadline.
 TEST_F(ObjectTest, LookupStartedFromAMessageWhileAnotherWaits) {
   Server().Reset([](const Query& query) {
-    const bool outer = query.Name() == "outer.test";
+    const bool outer = query.LowerName() == "outer.test";
     return std::vector<Send>{{Reply(query, {A(outer ? "192.0.2.1" : "198.51.100.7")}), outer ? 300u : 0u}};
   });
   VeviVORIdezaz inner;
@@ -229,7 +229,7 @@ TEST_F(ObjectTest, ReplyThatArrivesDuringANestedWaitIsStillTaken) {
   // The outer reply comes at 50 ms; the nested lookup then keeps the thread
   // past the outer deadline (300 ms) until its own time-out (700 ms).
   Server().Reset([](const Query& query) {
-    if (query.Name() != "outer.test") return std::vector<Send>{};
+    if (query.LowerName() != "outer.test") return std::vector<Send>{};
     return std::vector<Send>{{Reply(query, {A("192.0.2.1")}), 50}};
   });
   Configure(object_, SERVER_ADDRESS, 300);

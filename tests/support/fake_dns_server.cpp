@@ -23,6 +23,12 @@ std::string Query::Name() const {
   return name;
 }
 
+std::string Query::LowerName() const {
+  std::string name = Name();
+  for (char& c : name) c = (c >= 'A' && c <= 'Z') ? static_cast<char>(c | 0x20) : c;
+  return name;
+}
+
 std::uint16_t Query::Type() const {
   const std::size_t end = vbDNS::HEADER_SIZE + (Name().empty() ? 1 : Name().size() + 2);
   return static_cast<std::uint16_t>(Bytes.at(end) << 8 | Bytes.at(end + 1));
@@ -119,6 +125,8 @@ struct FakeDnsServer::State {
 
   void Record(Query query, const sockaddr_storage& from, int fromLength, std::vector<Pending>& pending) {
     const std::lock_guard lock(Mutex);
+    // sin_port and sin6_port sit at the same place.
+    query.SourcePort = ::ntohs(reinterpret_cast<const sockaddr_in&>(from).sin_port);
     Queries.push_back(query);
     if (!CurrentScript || query.Bytes.size() < vbDNS::HEADER_SIZE) return;
     for (Send& send : CurrentScript(query)) {

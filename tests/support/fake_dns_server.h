@@ -35,8 +35,11 @@ enum class From { Receiver, OtherPort, OtherAddress };  // relative to the liste
 struct Query {
   vbDNS::Packet Bytes;
   Listener ReceivedOn = Listener::Main;
+  std::uint16_t SourcePort = 0;  // the sender's port
   std::uint16_t Id() const { return static_cast<std::uint16_t>(Bytes.at(0) << 8 | Bytes.at(1)); }
   std::string Name() const;  // the question's name as dotted text, case kept
+  // The same with ASCII letters in lower case: names go out in random case.
+  std::string LowerName() const;
   std::uint16_t Type() const;
 };
 
