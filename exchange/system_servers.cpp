@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdint>
 #include <cstring>
 #include <vector>
 
@@ -15,8 +16,8 @@ namespace {
 // draft, deprecated by RFC 3879.
 bool IsSiteLocalPlaceholder(const in6_addr& address) {
   // fec0:0:0:ffff::1..3 is fec0:0000:0000:ffff:0000:0000:0000:000N.
-  static constexpr std::array<std::uint8_t, 16> ONE{0xfe, 0xc0, 0, 0, 0, 0, 0xff, 0xff, 0, 0, 0, 0, 0, 0, 0, 1};
-  return std::memcmp(address.s6_addr, ONE.data(), 15) == 0 && address.s6_addr[15] >= 1 &&
+  static constexpr std::array<std::uint8_t, 15> PREFIX{0xfe, 0xc0, 0, 0, 0, 0, 0xff, 0xff, 0, 0, 0, 0, 0, 0, 0};
+  return std::memcmp(address.s6_addr, PREFIX.data(), PREFIX.size()) == 0 && address.s6_addr[15] >= 1 &&
          address.s6_addr[15] <= 3;
 }
 
@@ -26,7 +27,8 @@ bool IsLinkLocal(const in6_addr& address) {
 
 // The entry of one address, or "" for one that is left out.
 std::wstring EntryText(const SOCKET_ADDRESS& address) {
-  if (address.lpSockaddr == nullptr) return {};
+  // The family is read only from an address long enough to hold one.
+  if (address.lpSockaddr == nullptr || address.iSockaddrLength < static_cast<INT>(sizeof(ADDRESS_FAMILY))) return {};
   wchar_t text[INET6_ADDRSTRLEN + 16] = {};
   if (address.lpSockaddr->sa_family == AF_INET) {
     if (address.iSockaddrLength < static_cast<INT>(sizeof(sockaddr_in))) return {};

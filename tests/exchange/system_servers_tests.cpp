@@ -87,7 +87,9 @@ TEST(ServerListText, LeavesOutWhatCannotBeAsked) {
   // No address, or one shorter than its family's: left out, never read.
   sockaddr_in6 truncated{};
   truncated.sin6_family = AF_INET6;
-  const SOCKET_ADDRESS broken[] = {{nullptr, 0}, {reinterpret_cast<sockaddr*>(&truncated), sizeof(sockaddr_in)}};
+  const SOCKET_ADDRESS broken[] = {{nullptr, 0},
+                                   {reinterpret_cast<sockaddr*>(&truncated), sizeof(sockaddr_in)},
+                                   {reinterpret_cast<sockaddr*>(&truncated), 0}};
   EXPECT_EQ(ServerListText(broken), L"");
   EXPECT_EQ(ServerListText({}), L"");
 }
