@@ -88,7 +88,7 @@ constexpr std::size_t MIN_RECORD_SIZE = 11;
 
 // An OPT record's data: options, each a code, a length and that many octets,
 // filling the data exactly (RFC 6891 section 6.1.2).
-bool OptionsFit(WireReader rdata) {
+bool OptionsFit(WireReader& rdata) {
   while (rdata.Ok() && rdata.Left() != 0) {
     const std::array<std::uint8_t, 4> option = rdata.Fixed<4>();
     rdata.Skip(Get16<2>(option));
@@ -131,7 +131,7 @@ std::size_t SshfpFingerprintLength(std::uint8_t fingerprintType) {
 // Checks the data against its type's layout and notes where its names start.
 // The reader is bounded by RDLENGTH; the layout must fill it exactly. False:
 // the message is malformed.
-bool ReadLayout(WireReader rdata, ResourceRecord& record, detail::KnownNames& known) {
+bool ReadLayout(WireReader& rdata, ResourceRecord& record, detail::KnownNames& known) {
   record.DataNames[0] = {};
   record.DataNames[1] = {};
   record.Typed = true;

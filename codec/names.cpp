@@ -98,6 +98,15 @@ bool SameWireName(const WireName& a, const WireName& b) {
 
 void CheckName(WireReader& in, KnownNames& known) {
   const std::size_t start = in.Offset();
+  // Most owners are a bare pointer to a name already checked.
+  if (const std::uint16_t first = in.Peek16(); first >= 0xC000) {
+    const std::size_t target = first & 0x3FFF;
+    const KnownNames::Entry* name = target < start ? known.Find(target) : nullptr;
+    if (name != nullptr && 1 + name->Jumps <= MAX_POINTER_JUMPS) {
+      in.Skip(2);
+      return;
+    }
+  }
   WireReader labels = in;
   std::size_t before = start;
   bool jumped = false;
@@ -123,7 +132,8 @@ void CheckName(WireReader& in, KnownNames& known) {
       if (const KnownNames::Entry* name = known.Find(target)) {
         // The walk from `target` on is the one already made.
         if (jumps + name->Jumps > MAX_POINTER_JUMPS || wireLength - 1 + name->WireLength > MAX_NAME_WIRE) break;
-        if (start != target) known.Add(start, wireLength - 1 + name->WireLength, jumps + name->Jumps);
+        // A bare pointer is not worth a place: replies point at labels.
+        if (wireLength > 1) known.Add(start, wireLength - 1 + name->WireLength, jumps + name->Jumps);
         return;
       }
       if (!jumped) {

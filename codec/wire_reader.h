@@ -50,6 +50,12 @@ class WireReader {
     return bytes;
   }
 
+  // The next two octets as a 16-bit field, left unread; 0 when fewer are left.
+  std::uint16_t Peek16() const {
+    if (!ok_ || end_ - pos_ < 2) return 0;
+    return static_cast<std::uint16_t>(message_[pos_] << 8 | message_[pos_ + 1]);
+  }
+
   // Whether the next two octets are a compression pointer to `offset`.
   bool NextIsPointerTo(std::size_t offset) const {
     return ok_ && end_ - pos_ >= 2 && message_[pos_] == (0xC0 | offset >> 8) && message_[pos_ + 1] == (offset & 0xFF);
