@@ -98,14 +98,17 @@ int main(int argc, char** argv) {
   int port = 53, timeoutMs = 2000, tries = 1;
   std::string label = "cares";
   Batch batch;
-  for (int i = 2; i + 1 < argc; i += 2) {
+  for (int i = 2; i < argc; i += 2) {
+    if (i + 1 == argc) return Usage("an option without its value");
     const std::string option = argv[i];
     const char* value = argv[i + 1];
     if (option == "--label") {
       label = value;
       continue;
     }
-    const long number = std::strtol(value, nullptr, 10);
+    char* end = nullptr;
+    const long number = std::strtol(value, &end, 10);
+    if (end == value || *end != 0) return Usage("options take whole numbers");
     if (option == "--port" && number >= 1 && number <= 65535) port = static_cast<int>(number);
     else if (option == "--count" && number >= 1 && number <= 0xFFFFFF) batch.Count = static_cast<int>(number);
     else if (option == "--window" && number >= 1 && number <= 1024) batch.Window = static_cast<int>(number);

@@ -29,9 +29,12 @@ std::uint16_t Count16(vbDNS::PacketView packet, std::size_t at) {
 
 }  // namespace
 
+// The first block is small (a lone question needs a few octets), later ones
+// whole.
 bool RandomPool::Refill() {
-  if (!RandomFill(block_)) return false;
-  used_ = 0;
+  const std::size_t size = refills_++ == 0 ? FIRST_BLOCK : block_.size();
+  if (!RandomFill(std::span(block_).last(size))) return false;
+  used_ = block_.size() - size;
   return true;
 }
 

@@ -22,7 +22,9 @@ class RandomPool {
 
  private:
   bool Refill();
+  static constexpr std::size_t FIRST_BLOCK = 32;
   std::array<std::uint8_t, 256> block_{};
+  unsigned refills_ = 0;
   std::size_t used_ = 256;
   std::uint16_t bits_ = 0;
   int bitsLeft_ = 0;

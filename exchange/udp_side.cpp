@@ -29,13 +29,28 @@ bool UdpSide::Arm(HANDLE readable) {
 
 UdpSide::~UdpSide() = default;
 
-// The port is drawn here rather than left to the system: Windows hands out
-// ephemeral ports in a way callers cannot rely on being unpredictable, while
-// a draw from the system generator is, wherever this runs. Binding before the
-// first send also fixes the port the replies must come to.
+namespace {
+
+// Under Wine the sockets are the host kernel's, and Linux picks a random free
+// ephemeral port for a socket's first send (RFC 6056); ntdll names Wine.
+bool HostPicksRandomPorts() {
+  static const bool wine = ::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
+  return wine;
+}
+
+}  // namespace
+
+// On Windows the port is drawn here rather than left to the system: callers
+// cannot rely on its ephemeral ports being unpredictable, while a draw from
+// the system generator is. Under Wine the host kernel draws it at the first
+// send, and the explicit bind would only cost two Wine server requests.
 unique_socket UdpSide::OpenBound(int family) {
   unique_socket socket(::socket(family, SOCK_DGRAM, IPPROTO_UDP));
   if (!socket) return socket;
+  if (HostPicksRandomPorts()) {
+    if (readable_ && ::WSAEventSelect(socket.get(), readable_, FD_READ) != 0) socket.reset();
+    return socket;
+  }
   sockaddr_storage local{};
   int length = 0;
   for (int attempt = 0; attempt <= BIND_ATTEMPTS; ++attempt) {
@@ -77,7 +92,7 @@ UdpSide::Socket* UdpSide::Current(int family) {
 UdpSide::Socket* UdpSide::Open(int family) {
   unique_socket handle = OpenBound(family);
   if (!handle) return nullptr;
-  if (buffer_.empty()) buffer_.resize(RECEIVE_BUFFER_SIZE);
+  if (!buffer_) buffer_.reset(new std::uint8_t[RECEIVE_BUFFER_SIZE]);
   auto socket = std::make_unique<Socket>();
   socket->Handle = std::move(handle);
   socket->Family = family;
@@ -142,10 +157,24 @@ void UdpSide::Sweep() {
   std::erase_if(sockets_, [](const std::unique_ptr<Socket>& s) { return s->Retired && s->Live == 0; });
 }
 
+// FIONREAD always completes at once. Asked with an OVERLAPPED that names no
+// event, Wine signals nothing on completion, where ioctlsocket would set the
+// thread's own event: one Wine server request less per look at the queue.
+std::optional<u_long> UdpSide::QueuedOctets(SOCKET socket) {
+  u_long queued = 0;
+  DWORD written = 0;
+  OVERLAPPED overlapped{};
+  if (::WSAIoctl(socket, FIONREAD, nullptr, 0, &queued, sizeof queued, &written, &overlapped, nullptr) != 0) {
+    return std::nullopt;
+  }
+  return queued;
+}
+
 UdpSide::Received UdpSide::ReceiveOne(Socket& socket, sockaddr_storage& from, int& size) {
   int fromLength = sizeof from;
-  const int received = ::recvfrom(socket.Handle.get(), reinterpret_cast<char*>(buffer_.data()),
-                                  static_cast<int>(buffer_.size()), 0, reinterpret_cast<sockaddr*>(&from), &fromLength);
+  const int received = ::recvfrom(socket.Handle.get(), reinterpret_cast<char*>(buffer_.get()),
+                                  static_cast<int>(RECEIVE_BUFFER_SIZE), 0, reinterpret_cast<sockaddr*>(&from),
+                                  &fromLength);
   if (received != SOCKET_ERROR) {
     size = received;
     return Received::Datagram;

@@ -84,6 +84,7 @@ class UdpSide {
  private:
   static constexpr int READS_PER_SOCKET = 32;
   static constexpr int QUEUED_READS = 4;
+  static constexpr int QUEUED_CHECKS = 3;
   // Datagrams with an ID the socket does not wait for, after which it takes
   // no new query: a flood aimed at it fills its receive queue and would drown
   // the replies of later sends too, so resends go out from a fresh socket.
@@ -110,6 +111,7 @@ class UdpSide {
   unique_socket OpenBound(int family);
   enum class Received { Datagram, Nothing, Unreachable, Skipped };
   Received ReceiveOne(Socket& socket, sockaddr_storage& from, int& size);
+  static std::optional<u_long> QueuedOctets(SOCKET socket);
   template <typename Handler>
   void Dispatch(Socket& socket, const sockaddr_storage& from, int size, Handler& handler);
 
@@ -117,7 +119,8 @@ class UdpSide {
   RandomPool& random_;
   std::vector<std::unique_ptr<Socket>> sockets_;
   std::uint32_t nextSerial_ = 1;
-  std::vector<std::uint8_t> buffer_;
+  // Not zeroed: only the octets a receive wrote are ever read.
+  std::unique_ptr<std::uint8_t[]> buffer_;
   std::size_t readStart_ = 0;
 };
 
@@ -161,7 +164,7 @@ void UdpSide::Dispatch(Socket& socket, const sockaddr_storage& from, int size, H
       if (query.Live && query.Id == id) {
         carried = true;
         handler.OnDatagram(query.Owner, UdpTicket{socket.Serial, id}, from,
-                           vbDNS::PacketView(buffer_.data(), static_cast<std::size_t>(size)));
+                           vbDNS::PacketView(buffer_.get(), static_cast<std::size_t>(size)));
         break;
       }
     }
@@ -174,9 +177,19 @@ void UdpSide::ReadQueued(Handler& handler) {
   const std::size_t count = sockets_.size();
   for (std::size_t n = 0; n < count; ++n) {
     Socket& socket = *sockets_[n];
-    for (int read = 0; read < QUEUED_READS; ++read) {
-      u_long queued = 0;
-      if (::ioctlsocket(socket.Handle.get(), FIONREAD, &queued) != 0 || queued == 0) break;
+    int checks = 0;
+    for (int read = 0; read < QUEUED_READS;) {
+      // A server on this machine may need only the processor this thread
+      // holds: it gets it for a moment before each look at the queue (a
+      // yield costs no Wine server request; each look costs one).
+      if (read == 0) ::SwitchToThread();
+      const std::optional<u_long> queued = QueuedOctets(socket.Handle.get());
+      if (!queued) break;
+      if (*queued == 0) {
+        if (++checks == QUEUED_CHECKS) break;
+        continue;
+      }
+      ++read;
       sockaddr_storage from{};
       int size = 0;
       const Received received = ReceiveOne(socket, from, size);
