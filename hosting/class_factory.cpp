@@ -2,12 +2,19 @@
 
 #include "module.h"
 #include "resolver_object.h"
+#include "resolver_objects.h"
+#include "vavizav.h"
 
 namespace vavizav::hosting {
 namespace {
 
+using CreateFunction = HRESULT (*)(REFIID iid, void** object) noexcept;
+
+// One static class object per creatable class.
 class ClassFactory final : public IClassFactory {
  public:
+  explicit constexpr ClassFactory(CreateFunction create) noexcept : create_(create) {}
+
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) noexcept override {
     if (object == nullptr) return E_POINTER;
     *object = nullptr;
@@ -23,7 +30,7 @@ class ClassFactory final : public IClassFactory {
     if (object == nullptr) return E_POINTER;
     *object = nullptr;
     if (outer != nullptr) return CLASS_E_NOAGGREGATION;
-    return CreateResolverObject(iid, object);
+    return create_(iid, object);
   }
 
   HRESULT STDMETHODCALLTYPE LockServer(BOOL lock) noexcept override {
@@ -34,12 +41,22 @@ class ClassFactory final : public IClassFactory {
     }
     return S_OK;
   }
+
+ private:
+  CreateFunction create_;
 };
 
-ClassFactory g_factory;
+ClassFactory g_factory(&CreateResolverObject);
+ClassFactory g_resolverFactory(&CreateResolverClassObject);
 
 }  // namespace
 
 IClassFactory* ClassFactoryInstance() noexcept { return &g_factory; }
+
+IClassFactory* ClassFactoryFor(REFCLSID clsid) noexcept {
+  if (IsEqualCLSID(clsid, CLSID_VeviVORIdezaz)) return &g_factory;
+  if (IsEqualCLSID(clsid, CLSID_Resolver)) return &g_resolverFactory;
+  return nullptr;
+}
 
 }  // namespace vavizav::hosting

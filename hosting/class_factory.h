@@ -1,12 +1,16 @@
-// The class factory of VeviVORIdezaz that DllGetClassObject hands out.
+// The class factories DllGetClassObject hands out: one for VeviVORIdezaz, one
+// for Resolver.
 #pragma once
 
 #include <unknwn.h>
 
 namespace vavizav::hosting {
 
-// One factory for the whole module. It is not reference counted: clients keep
-// the module loaded through IClassFactory::LockServer, as the contract says.
+// The factory of VeviVORIdezaz. Factories are not reference counted: clients
+// keep the module loaded through IClassFactory::LockServer, as the contract says.
 IClassFactory* ClassFactoryInstance() noexcept;
+
+// The factory of the class `clsid`; nullptr for a class the module does not serve.
+IClassFactory* ClassFactoryFor(REFCLSID clsid) noexcept;
 
 }  // namespace vavizav::hosting

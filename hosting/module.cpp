@@ -25,8 +25,16 @@ HMODULE g_module = nullptr;
 std::atomic<long> g_objects{0};
 std::atomic<long> g_locks{0};
 
-// Published once by compare-and-swap; a thread that loses the race frees its copy.
-std::atomic<InterfaceTypeInfo*> g_typeInfo{nullptr};
+// The type information of each dual interface of the library, published once
+// by compare-and-swap; a thread that loses the race frees its copy.
+struct CachedTypeInfo {
+  const IID* iid;
+  std::atomic<InterfaceTypeInfo*> info;
+};
+CachedTypeInfo g_typeInfos[] = {
+    {&IID__VeviVORIdezaz, nullptr}, {&IID__Resolver, nullptr}, {&IID__Answer, nullptr},
+    {&IID__Records, nullptr},       {&IID__Record, nullptr},
+};
 
 void ReleaseTypeInfo(InterfaceTypeInfo* info) noexcept {
   if (info == nullptr) return;
@@ -39,7 +47,7 @@ void ReleaseTypeInfo(InterfaceTypeInfo* info) noexcept {
 // function-table side is the type the dispatch side refers to as implemented
 // type -1. ITypeInfo::Invoke must be given that side: on the dispatch side it
 // would call back into our own IDispatch::Invoke.
-HRESULT LoadInterfaceTypeInfo(InterfaceTypeInfo** loaded) noexcept {
+HRESULT LoadInterfaceTypeInfo(REFIID iid, InterfaceTypeInfo** loaded) noexcept {
   *loaded = nullptr;
   std::wstring path;
   HRESULT hr = GetModulePath(path);
@@ -49,7 +57,7 @@ HRESULT LoadInterfaceTypeInfo(InterfaceTypeInfo** loaded) noexcept {
   hr = LoadTypeLibEx(path.c_str(), REGKIND_NONE, library.put());
   if (FAILED(hr)) return hr;
   com_ptr<ITypeInfo> dispatchView;
-  hr = library->GetTypeInfoOfGuid(IID__VeviVORIdezaz, dispatchView.put());
+  hr = library->GetTypeInfoOfGuid(iid, dispatchView.put());
   if (FAILED(hr)) return hr;
 
   com_ptr<ITypeInfo> vtableView = dispatchView.copy();
@@ -104,13 +112,23 @@ bool ModuleInUse() noexcept {
 }
 
 HRESULT GetInterfaceTypeInfo(const InterfaceTypeInfo** info) noexcept {
-  *info = g_typeInfo.load(std::memory_order_acquire);
+  return GetInterfaceTypeInfo(IID__VeviVORIdezaz, info);
+}
+
+HRESULT GetInterfaceTypeInfo(REFIID iid, const InterfaceTypeInfo** info) noexcept {
+  *info = nullptr;
+  CachedTypeInfo* cached = nullptr;
+  for (CachedTypeInfo& entry : g_typeInfos) {
+    if (IsEqualIID(*entry.iid, iid)) cached = &entry;
+  }
+  if (cached == nullptr) return TYPE_E_ELEMENTNOTFOUND;
+  *info = cached->info.load(std::memory_order_acquire);
   if (*info != nullptr) return S_OK;
   InterfaceTypeInfo* loaded = nullptr;
-  const HRESULT hr = LoadInterfaceTypeInfo(&loaded);
+  const HRESULT hr = LoadInterfaceTypeInfo(iid, &loaded);
   if (FAILED(hr)) return hr;
   InterfaceTypeInfo* expected = nullptr;
-  if (g_typeInfo.compare_exchange_strong(expected, loaded, std::memory_order_acq_rel)) {
+  if (cached->info.compare_exchange_strong(expected, loaded, std::memory_order_acq_rel)) {
     *info = loaded;
   } else {
     ReleaseTypeInfo(loaded);
@@ -131,7 +149,9 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved
     case DLL_PROCESS_DETACH:
       // At process exit (reserved != null) other modules may already be gone:
       // leave the references to the process's end.
-      if (reserved == nullptr) ReleaseTypeInfo(g_typeInfo.exchange(nullptr));
+      if (reserved == nullptr) {
+        for (CachedTypeInfo& entry : g_typeInfos) ReleaseTypeInfo(entry.info.exchange(nullptr));
+      }
       break;
     default:
       break;
@@ -142,8 +162,9 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved
 STDAPI DllGetClassObject(REFCLSID clsid, REFIID iid, void** object) {
   if (object == nullptr) return E_POINTER;
   *object = nullptr;
-  if (!IsEqualCLSID(clsid, CLSID_VeviVORIdezaz)) return CLASS_E_CLASSNOTAVAILABLE;
-  return ClassFactoryInstance()->QueryInterface(iid, object);
+  IClassFactory* factory = ClassFactoryFor(clsid);
+  if (factory == nullptr) return CLASS_E_CLASSNOTAVAILABLE;
+  return factory->QueryInterface(iid, object);
 }
 
 STDAPI DllCanUnloadNow() { return ModuleInUse() ? S_FALSE : S_OK; }

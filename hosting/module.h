@@ -34,5 +34,8 @@ struct InterfaceTypeInfo {
   ITypeInfo* vtableView;
 };
 HRESULT GetInterfaceTypeInfo(const InterfaceTypeInfo** info) noexcept;
+// The same for any dual interface of the library (_VeviVORIdezaz, _Resolver,
+// _Answer, _Records, _Record); TYPE_E_ELEMENTNOTFOUND for any other IID.
+HRESULT GetInterfaceTypeInfo(REFIID iid, const InterfaceTypeInfo** info) noexcept;
 
 }  // namespace vavizav::hosting

@@ -1,21 +1,28 @@
 // The entries, under Software\Classes of HKEY_LOCAL_MACHINE (machine-wide) or
 // of HKEY_CURRENT_USER (this user only); HKEY_CLASSES_ROOT merges the two, the
-// user's entries first:
+// user's entries first. For each creatable class:
 //
 //   Vavizav.VeviVORIdezaz                    = Vavizav.VeviVORIdezaz
 //     CLSID                                  = {class id}
-//   CLSID\{class id}                         = Vavizav.VeviVORIdezaz
+//   Vavizav.Resolver                         = Vavizav.Resolver
+//     CLSID                                  = {class id}
+//     CurVer                                 = Vavizav.Resolver.1
+//   Vavizav.Resolver.1                       = Vavizav.Resolver
+//     CLSID                                  = {class id}
+//   CLSID\{class id}                         = its ProgID
 //     InprocServer32                         = full path of this module
 //       ThreadingModel                       = Apartment
-//     ProgID                                 = Vavizav.VeviVORIdezaz
+//     ProgID                                 = its (versioned) ProgID
+//     VersionIndependentProgID               = Vavizav.Resolver (Resolver only)
 //     TypeLib                                = {library id}
 //     Version                                = 2.0
 //
 // and the type library, registered by oleaut32 as 2.0, locale 0, at the
 // module's path under the key of the module's bitness (win32 or win64).
-// oleaut32 also registers _VeviVORIdezaz under Interface\ with the automation
-// marshaller, so calls from other apartments are marshalled from the type
-// library; the module needs no proxy/stub code of its own.
+// oleaut32 also registers the dual interfaces under Interface\ with the
+// automation marshaller, so calls from other apartments are marshalled from
+// the type library; the module needs no proxy/stub code of its own. Every
+// name, GUID and version comes from the generated vavizav_identity.h.
 //
 // On 64-bit Windows the registry has a view per bitness. CLSID (and Interface)
 // keys are per view: a 32-bit module's land under WOW6432Node, the 64-bit
@@ -35,16 +42,36 @@
 #include "module.h"
 #include "registry_key.h"
 #include "vavizav.h"
+#include "vavizav_identity.h"
 
 namespace vavizav::hosting {
 namespace {
 
+using namespace vavizav::identity;
+
 constexpr wchar_t CLASSES_KEY[] = L"Software\\Classes";
-constexpr wchar_t PROG_ID[] = L"Vavizav.VeviVORIdezaz";
-constexpr wchar_t THREADING_MODEL[] = L"Apartment";
-constexpr wchar_t TYPELIB_VERSION[] = L"2.0";
-constexpr WORD TYPELIB_MAJOR = 2;
-constexpr WORD TYPELIB_MINOR = 0;
+
+// A creatable class: its CLSID, the ProgID its class key names, and, when
+// that one carries a version, the version-independent ProgID besides.
+struct ClassIdentity {
+  const wchar_t* Clsid;
+  const wchar_t* ProgId;
+  const wchar_t* VersionIndependentProgId;  // nullptr: ProgId has no version
+};
+constexpr ClassIdentity CLASSES[] = {
+    {VEVI_CLSID, VEVI_PROGID, nullptr},
+    {RESOLVER_CLSID, RESOLVER_VERSIONED_PROGID, RESOLVER_PROGID},
+};
+
+// The library's dual interfaces, for the user scope's Interface keys.
+struct InterfaceIdentity {
+  const wchar_t* Iid;
+  const wchar_t* Name;
+};
+constexpr InterfaceIdentity INTERFACES[] = {
+    {VEVI_IID, VEVI_INTERFACE},       {RESOLVER_IID, RESOLVER_INTERFACE}, {ANSWER_IID, ANSWER_INTERFACE},
+    {RECORDS_IID, RECORDS_INTERFACE}, {RECORD_IID, RECORD_INTERFACE},
+};
 
 // This module's bitness and the registry view of the other one. On 32-bit
 // Windows there is one view and the flag is ignored.
@@ -58,14 +85,8 @@ constexpr wchar_t OWN_SYSKIND_KEY[] = L"win32";
 constexpr REGSAM OTHER_VIEW = KEY_WOW64_64KEY;
 #endif
 
-std::wstring GuidText(REFGUID guid) {
-  wchar_t text[39] = {};
-  StringFromGUID2(guid, text, 39);
-  return text;
-}
-
-std::wstring ClassKey() { return L"CLSID\\" + GuidText(CLSID_VeviVORIdezaz); }
-std::wstring LibraryKey() { return L"TypeLib\\" + GuidText(LIBID_Vavizav); }
+std::wstring ClassKey(const ClassIdentity& identity) { return std::wstring(L"CLSID\\") + identity.Clsid; }
+std::wstring LibraryKey() { return std::wstring(L"TypeLib\\") + LIBID; }
 std::wstring TypeLibVersionKey() { return LibraryKey() + L"\\" + TYPELIB_VERSION; }
 // The key that names this module's file as the type library: locale 0, own bitness.
 std::wstring OwnTypeLibPathKey() { return TypeLibVersionKey() + L"\\0\\" + OWN_SYSKIND_KEY; }
@@ -85,21 +106,40 @@ HRESULT WriteKey(HKEY classes, const std::wstring& path, const wchar_t* value, c
   return hr;
 }
 
-HRESULT WriteClassEntries(HKEY classes, const std::wstring& modulePath) {
-  const std::wstring clsid = GuidText(CLSID_VeviVORIdezaz);
-  const std::wstring libid = GuidText(LIBID_Vavizav);
-  const std::wstring progIdKey = PROG_ID;
-  const std::wstring classKey = ClassKey();
-
-  HRESULT hr = WriteKey(classes, progIdKey, PROG_ID);
-  if (SUCCEEDED(hr)) hr = WriteKey(classes, progIdKey + L"\\CLSID", clsid.c_str());
-  if (SUCCEEDED(hr)) hr = WriteKey(classes, classKey, PROG_ID);
-  if (SUCCEEDED(hr)) {
-    hr = WriteKey(classes, classKey + L"\\InprocServer32", modulePath.c_str(), L"ThreadingModel", THREADING_MODEL);
+// The class-name keys of one class: the ProgID and, for a versioned one,
+// the version-independent ProgID that names it as its current version. Both
+// read as the class's plain name.
+HRESULT WriteProgIds(HKEY classes, const ClassIdentity& identity) {
+  const wchar_t* plainName = identity.VersionIndependentProgId ? identity.VersionIndependentProgId : identity.ProgId;
+  const std::wstring progIdKey = identity.ProgId;
+  HRESULT hr = WriteKey(classes, progIdKey, plainName);
+  if (SUCCEEDED(hr)) hr = WriteKey(classes, progIdKey + L"\\CLSID", identity.Clsid);
+  if (SUCCEEDED(hr) && identity.VersionIndependentProgId) {
+    const std::wstring independentKey = identity.VersionIndependentProgId;
+    hr = WriteKey(classes, independentKey, plainName);
+    if (SUCCEEDED(hr)) hr = WriteKey(classes, independentKey + L"\\CLSID", identity.Clsid);
+    if (SUCCEEDED(hr)) hr = WriteKey(classes, independentKey + L"\\CurVer", identity.ProgId);
   }
-  if (SUCCEEDED(hr)) hr = WriteKey(classes, classKey + L"\\ProgID", PROG_ID);
-  if (SUCCEEDED(hr)) hr = WriteKey(classes, classKey + L"\\TypeLib", libid.c_str());
-  if (SUCCEEDED(hr)) hr = WriteKey(classes, classKey + L"\\Version", TYPELIB_VERSION);
+  return hr;
+}
+
+HRESULT WriteClassEntries(HKEY classes, const std::wstring& modulePath) {
+  HRESULT hr = S_OK;
+  for (const ClassIdentity& identity : CLASSES) {
+    const std::wstring classKey = ClassKey(identity);
+    const wchar_t* plainName = identity.VersionIndependentProgId ? identity.VersionIndependentProgId : identity.ProgId;
+    if (SUCCEEDED(hr)) hr = WriteProgIds(classes, identity);
+    if (SUCCEEDED(hr)) hr = WriteKey(classes, classKey, plainName);
+    if (SUCCEEDED(hr)) {
+      hr = WriteKey(classes, classKey + L"\\InprocServer32", modulePath.c_str(), L"ThreadingModel", THREADING_MODEL);
+    }
+    if (SUCCEEDED(hr)) hr = WriteKey(classes, classKey + L"\\ProgID", identity.ProgId);
+    if (SUCCEEDED(hr) && identity.VersionIndependentProgId) {
+      hr = WriteKey(classes, classKey + L"\\VersionIndependentProgID", identity.VersionIndependentProgId);
+    }
+    if (SUCCEEDED(hr)) hr = WriteKey(classes, classKey + L"\\TypeLib", LIBID);
+    if (SUCCEEDED(hr)) hr = WriteKey(classes, classKey + L"\\Version", TYPELIB_VERSION);
+  }
   return hr;
 }
 
@@ -110,28 +150,24 @@ HRESULT WriteClassEntries(HKEY classes, const std::wstring& modulePath) {
 // user's classes Wine's oleaut32 writes and deletes the interface's entries in
 // the machine's other view. Writing them directly behaves the same on Windows
 // and Wine and never touches the machine's keys.
-constexpr wchar_t LIBRARY_NAME[] = L"Vavizav";
-constexpr wchar_t INTERFACE_NAME[] = L"_VeviVORIdezaz";
-
-std::wstring InterfaceKey() { return L"Interface\\" + GuidText(IID__VeviVORIdezaz); }
+std::wstring InterfaceKey(const InterfaceIdentity& identity) { return std::wstring(L"Interface\\") + identity.Iid; }
 
 HRESULT WriteUserTypeLibEntries(HKEY classes, const std::wstring& modulePath) {
-  const std::wstring libid = GuidText(LIBID_Vavizav);
-  // The system's automation marshaller, which marshals from the type library.
-  const std::wstring automationMarshaller = L"{00020424-0000-0000-C000-000000000046}";
   // The module's folder, as RegisterTypeLib writes it: no final backslash.
   const size_t separator = modulePath.find_last_of(L'\\');
   const std::wstring folder = separator == std::wstring::npos ? std::wstring() : modulePath.substr(0, separator);
   const std::wstring version = TypeLibVersionKey();
-  const std::wstring interfaceKey = InterfaceKey();
   HRESULT hr = WriteKey(classes, version, LIBRARY_NAME);
   if (SUCCEEDED(hr)) hr = WriteKey(classes, version + L"\\FLAGS", L"0");
   if (SUCCEEDED(hr)) hr = WriteKey(classes, version + L"\\HELPDIR", folder.c_str());
   if (SUCCEEDED(hr)) hr = WriteKey(classes, OwnTypeLibPathKey(), modulePath.c_str());
-  if (SUCCEEDED(hr)) hr = WriteKey(classes, interfaceKey, INTERFACE_NAME);
-  if (SUCCEEDED(hr)) hr = WriteKey(classes, interfaceKey + L"\\ProxyStubClsid", automationMarshaller.c_str());
-  if (SUCCEEDED(hr)) hr = WriteKey(classes, interfaceKey + L"\\ProxyStubClsid32", automationMarshaller.c_str());
-  if (SUCCEEDED(hr)) hr = WriteKey(classes, interfaceKey + L"\\TypeLib", libid.c_str(), L"Version", TYPELIB_VERSION);
+  for (const InterfaceIdentity& identity : INTERFACES) {
+    const std::wstring interfaceKey = InterfaceKey(identity);
+    if (SUCCEEDED(hr)) hr = WriteKey(classes, interfaceKey, identity.Name);
+    if (SUCCEEDED(hr)) hr = WriteKey(classes, interfaceKey + L"\\ProxyStubClsid", AUTOMATION_MARSHALLER);
+    if (SUCCEEDED(hr)) hr = WriteKey(classes, interfaceKey + L"\\ProxyStubClsid32", AUTOMATION_MARSHALLER);
+    if (SUCCEEDED(hr)) hr = WriteKey(classes, interfaceKey + L"\\TypeLib", LIBID, L"Version", TYPELIB_VERSION);
+  }
   return hr;
 }
 
@@ -149,7 +185,7 @@ HRESULT RegisterTypeLibrary(RegistrationScope scope, HKEY classes, const std::ws
 // class key in the other view names an in-process server.
 bool OtherBitnessRegistered(HKEY scopeRoot) noexcept {
   try {
-    const std::wstring key = std::wstring(CLASSES_KEY) + L"\\" + ClassKey() + L"\\InprocServer32";
+    const std::wstring key = std::wstring(CLASSES_KEY) + L"\\" + ClassKey(CLASSES[0]) + L"\\InprocServer32";
     unique_hkey opened;
     return RegOpenKeyExW(scopeRoot, key.c_str(), 0, KEY_READ | OTHER_VIEW, opened.put()) == ERROR_SUCCESS;
   } catch (...) {
@@ -166,7 +202,11 @@ HRESULT UnregisterTypeLibrary(RegistrationScope scope, HKEY classes, bool otherS
   if (!RegistryKeyExists(classes, ownKey.c_str())) return S_OK;
   if (otherStays) return DeleteRegistryTree(classes, ownKey.c_str());
   if (scope == RegistrationScope::User) {
-    const HRESULT interfaceResult = DeleteRegistryTree(classes, InterfaceKey().c_str());
+    HRESULT interfaceResult = S_OK;
+    for (const InterfaceIdentity& identity : INTERFACES) {
+      const HRESULT hr = DeleteRegistryTree(classes, InterfaceKey(identity).c_str());
+      if (SUCCEEDED(interfaceResult)) interfaceResult = hr;
+    }
     const HRESULT versionResult = DeleteRegistryTree(classes, TypeLibVersionKey().c_str());
     // The library's key goes too unless another version of it is registered.
     RegDeleteKeyW(classes, LibraryKey().c_str());  // fails harmlessly while not empty
@@ -180,12 +220,25 @@ HRESULT OpenClasses(RegistrationScope scope, unique_hkey& classes) noexcept {
 }
 
 HRESULT Unregister(RegistrationScope scope, HKEY classes) {
-  // Our class key goes first, so that on 32-bit Windows, where the other
+  // Our class keys go first, so that on 32-bit Windows, where the other
   // view is this one, the other bitness is found not registered.
-  const HRESULT classResult = DeleteRegistryTree(classes, ClassKey().c_str());
+  HRESULT classResult = S_OK;
+  for (const ClassIdentity& identity : CLASSES) {
+    const HRESULT hr = DeleteRegistryTree(classes, ClassKey(identity).c_str());
+    if (SUCCEEDED(classResult)) classResult = hr;
+  }
   const bool otherStays = OtherBitnessRegistered(ScopeRoot(scope));
   const HRESULT typeLibResult = UnregisterTypeLibrary(scope, classes, otherStays);
-  const HRESULT progIdResult = otherStays ? S_OK : DeleteRegistryTree(classes, PROG_ID);
+  HRESULT progIdResult = S_OK;
+  if (!otherStays) {
+    for (const ClassIdentity& identity : CLASSES) {
+      HRESULT hr = DeleteRegistryTree(classes, identity.ProgId);
+      if (SUCCEEDED(hr) && identity.VersionIndependentProgId) {
+        hr = DeleteRegistryTree(classes, identity.VersionIndependentProgId);
+      }
+      if (SUCCEEDED(progIdResult)) progIdResult = hr;
+    }
+  }
   if (FAILED(typeLibResult)) return typeLibResult;
   return FAILED(classResult) ? classResult : progIdResult;
 }

@@ -78,6 +78,17 @@ struct BstrTraits {
   static type Invalid() noexcept { return nullptr; }
   static void Close(type value) noexcept { ::SysFreeString(value); }
 };
+struct SafeArrayTraits {
+  using type = SAFEARRAY*;
+  static type Invalid() noexcept { return nullptr; }
+  static void Close(type value) noexcept { ::SafeArrayDestroy(value); }
+};
+// Undoes one SafeArrayLock.
+struct SafeArrayLockTraits {
+  using type = SAFEARRAY*;
+  static type Invalid() noexcept { return nullptr; }
+  static void Close(type value) noexcept { ::SafeArrayUnlock(value); }
+};
 }  // namespace detail
 
 using unique_handle = unique_any<detail::HandleTraits>;           // null when empty
@@ -85,6 +96,8 @@ using unique_file_handle = unique_any<detail::FileHandleTraits>;  // INVALID_HAN
 using unique_socket = unique_any<detail::SocketTraits>;
 using unique_wsaevent = unique_any<detail::WsaEventTraits>;
 using unique_bstr = unique_any<detail::BstrTraits>;
+using unique_safearray = unique_any<detail::SafeArrayTraits>;
+using safearray_lock = unique_any<detail::SafeArrayLockTraits>;  // holds an array locked
 
 // A BSTR holding `text` (embedded NULs included); empty (null) only when out of
 // memory: an empty text gives an allocated empty BSTR.

@@ -97,6 +97,8 @@ class Component {
   const std::string& Problem() const { return module_.Problem(); }
   // A new object configured for `server` and `timeoutMs`; empty on failure.
   vavizav::com_ptr<_VeviVORIdezaz> NewObject(const std::wstring& server, LONG timeoutMs) const;
+  // A new Vavizav.Resolver configured the same way; empty on failure.
+  vavizav::com_ptr<_Resolver> NewResolver(const std::wstring& server, LONG timeoutMs) const;
 
  private:
   vavizav::testing::LoadedModule module_;
@@ -109,6 +111,9 @@ using Outcome = vavizav::testing::Answer;
 Outcome EarlyForward(_VeviVORIdezaz* object, VARIANT& name);
 Outcome EarlyReverse(_VeviVORIdezaz* object, VARIANT& address);
 Outcome LateForward(IDispatch* object, VARIANT& name);
+// Resolve(name) of type A through the function table, then the Answer's Text
+// (what a script reads, as it reads GetIPFromName's result); Us covers both.
+Outcome EarlyResolve(_Resolver* resolver, VARIANT& name);
 
 // A VT_BSTR variant holding `text`.
 inline vavizav::unique_variant TextVariant(const wchar_t* text) { return vavizav::testing::Text(text); }

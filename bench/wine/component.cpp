@@ -22,6 +22,34 @@ com_ptr<_VeviVORIdezaz> Component::NewObject(const std::wstring& server, LONG ti
   return object;
 }
 
+com_ptr<_Resolver> Component::NewResolver(const std::wstring& server, LONG timeoutMs) const {
+  com_ptr<_Resolver> resolver;
+  com_ptr<IClassFactory> factory;
+  if (FAILED(module_.ClassObject(CLSID_Resolver, factory))) return resolver;
+  if (FAILED(factory->CreateInstance(nullptr, IID__Resolver, resolver.put_void()))) return resolver;
+  vavizav::unique_bstr serverText = vavizav::MakeBstr(server);
+  if (FAILED(resolver->put_DNSServer(serverText.get())) || FAILED(resolver->put_TimeOut(timeoutMs))) resolver.reset();
+  return resolver;
+}
+
+Outcome EarlyResolve(_Resolver* resolver, VARIANT& name) {
+  Outcome outcome;
+  VARIANT missing;
+  V_VT(&missing) = VT_ERROR;
+  V_ERROR(&missing) = DISP_E_PARAMNOTFOUND;
+  const double start = NowUs();
+  com_ptr<_Answer> answer;
+  outcome.Status = resolver->Resolve(name, missing, answer.put());
+  vavizav::unique_bstr text;
+  if (SUCCEEDED(outcome.Status)) outcome.Status = answer->get_Text(text.put());
+  outcome.Us = NowUs() - start;
+  outcome.Result = vavizav::BstrView(text.get());
+  vavizav::unique_bstr lastError;
+  outcome.LastErrorStatus = resolver->get_LastError(lastError.put());
+  outcome.LastError = vavizav::BstrView(lastError.get());
+  return outcome;
+}
+
 Outcome EarlyForward(_VeviVORIdezaz* object, VARIANT& name) { return support::Forward(*object, name); }
 
 Outcome EarlyReverse(_VeviVORIdezaz* object, VARIANT& address) { return support::Reverse(*object, address); }

@@ -167,6 +167,20 @@ void Latency(const Options& options, const Component& component) {
                      {}});
   methods.push_back({"latency.fresh_socket", [&] { return Timed([&] { return bare.FreshSocket(); }); }, {}});
   methods.push_back({"latency.long_lived_socket", [&] { return Timed([&] { return bare.LongLivedSocket(); }); }, {}});
+  // The second class: Resolve and the Answer's Text, early bound as com_early.
+  com_ptr<_Resolver> resolver = component.NewResolver(options.Server, 2000);
+  const bool withResolver = static_cast<bool>(resolver);
+  if (withResolver) {
+    methods.push_back({"latency.resolver_resolve",
+                       [&]() -> std::optional<double> {
+                         const Outcome outcome = EarlyResolve(resolver.get(), *name);
+                         Progress();
+                         if (ForwardOk(outcome)) return outcome.Us;
+                         WrongAnswer("latency.resolver_resolve", outcome);
+                         return std::nullopt;
+                       },
+                       {}});
+  }
   PlatformResolver platform(bare);
   if (platform.Problem().empty()) {
     methods.push_back({"latency.dnsquery_a", [&] { return Timed([&] { return platform.Lookup(); }); }, {}});
@@ -207,8 +221,16 @@ void Latency(const Options& options, const Component& component) {
   Emit("ratio.com_early/fresh_socket", fresh, "x", std::string("target <= 1.2: ") + (fresh <= 1.2 ? "met" : "MISSED"));
   Emit("ratio.com_early/long_lived_socket", MedianRatio(early, methods[3]), "x");
   Emit("ratio.com_dispatch/com_early", MedianRatio(methods[1], early), "x");
-  if (methods.size() > 4) {
-    Emit("ratio.com_early/dnsquery_a", MedianRatio(early, methods[4]), "x");
+  if (withResolver) {
+    const double resolve = MedianRatio(methods[4], early);
+    Emit("ratio.resolver_resolve/com_early", resolve, "x",
+         std::string("one Resolve against one GetIPFromName, target <= 1.1: ") + (resolve <= 1.1 ? "met" : "MISSED"));
+  } else {
+    EmitNa("ratio.resolver_resolve/com_early", "x", "no Resolver object");
+  }
+  const std::size_t platformIndex = withResolver ? 5 : 4;
+  if (methods.size() > platformIndex) {
+    Emit("ratio.com_early/dnsquery_a", MedianRatio(early, methods[platformIndex]), "x");
   } else {
     EmitNa("ratio.com_early/dnsquery_a", "x", platform.Problem());
   }

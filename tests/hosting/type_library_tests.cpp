@@ -68,7 +68,8 @@ TEST_F(TypeLibrary, IsVavizavVersion2LocaleNeutralForItsBitnessWithoutHelp) {
   EXPECT_EQ(BstrView(doc.get()), L"");
   EXPECT_EQ(BstrView(helpFile.get()), L"");
   EXPECT_EQ(helpContext, 0u);
-  EXPECT_EQ(library_->GetTypeInfoCount(), 2u);  // the interface and the class
+  // VeviVORIdezaz and its interface, then Record, Records, Answer, Resolver: an interface and a class each.
+  EXPECT_EQ(library_->GetTypeInfoCount(), 10u);
 }
 
 TEST_F(TypeLibrary, ClassIsCreatableNotAggregatableWithOnlyTheDefaultInterface) {
@@ -187,6 +188,113 @@ TEST_F(TypeLibrary, MethodsNameTheirParameterAndPutsLeaveItUnnamed) {
   };
   EXPECT_TRUE(isName(L"vIPAddr"));
   EXPECT_FALSE(isName(L"vData"));
+}
+
+// ---------------------------------------------------------------------------
+// The second class and the objects it hands out: classes and interfaces of
+// the same kind as the first, and their member tables pinned as the first's is
+// (slot order, dispatch identifiers, kinds), since early-bound clients compile
+// against them.
+
+struct NewMember {
+  const wchar_t* Name;
+  MEMBERID Id;
+  INVOKEKIND Kind;
+};
+
+struct NewInterface {
+  const IID* Iid;
+  const wchar_t* Name;
+  const CLSID* Clsid;
+  const wchar_t* ClassName;
+  bool Creatable;
+  std::vector<NewMember> Members;  // in slot order from slot 7
+};
+
+const std::vector<NewInterface>& NewInterfaces() {
+  static const std::vector<NewInterface> interfaces = {
+      {&IID__Resolver, L"_Resolver", &CLSID_Resolver, L"Resolver", true,
+       {{L"DNSServer", 1, INVOKE_PROPERTYGET}, {L"DNSServer", 1, INVOKE_PROPERTYPUT},
+        {L"TimeOut", 2, INVOKE_PROPERTYGET}, {L"TimeOut", 2, INVOKE_PROPERTYPUT},
+        {L"MaxInFlight", 3, INVOKE_PROPERTYGET}, {L"MaxInFlight", 3, INVOKE_PROPERTYPUT},
+        {L"LastError", 4, INVOKE_PROPERTYGET}, {L"Resolve", 5, INVOKE_FUNC}, {L"ResolveMany", 6, INVOKE_FUNC}}},
+      {&IID__Answer, L"_Answer", &CLSID_Answer, L"Answer", false,
+       {{L"Text", DISPID_VALUE, INVOKE_PROPERTYGET}, {L"Name", 1, INVOKE_PROPERTYGET},
+        {L"Type", 2, INVOKE_PROPERTYGET}, {L"Status", 3, INVOKE_PROPERTYGET}, {L"Records", 4, INVOKE_PROPERTYGET},
+        {L"CanonicalName", 5, INVOKE_PROPERTYGET}, {L"Server", 6, INVOKE_PROPERTYGET}}},
+      {&IID__Records, L"_Records", &CLSID_Records, L"Records", false,
+       {{L"Item", DISPID_VALUE, INVOKE_FUNC}, {L"Count", 1, INVOKE_PROPERTYGET},
+        {L"_NewEnum", DISPID_NEWENUM, INVOKE_PROPERTYGET}}},
+      {&IID__Record, L"_Record", &CLSID_Record, L"Record", false,
+       {{L"Data", DISPID_VALUE, INVOKE_PROPERTYGET}, {L"Name", 1, INVOKE_PROPERTYGET},
+        {L"Type", 2, INVOKE_PROPERTYGET}, {L"TTL", 3, INVOKE_PROPERTYGET}, {L"Address", 4, INVOKE_PROPERTYGET},
+        {L"Target", 5, INVOKE_PROPERTYGET}, {L"Preference", 6, INVOKE_PROPERTYGET},
+        {L"Priority", 7, INVOKE_PROPERTYGET}, {L"Weight", 8, INVOKE_PROPERTYGET}, {L"Port", 9, INVOKE_PROPERTYGET},
+        {L"Text", 10, INVOKE_PROPERTYGET}, {L"Strings", 11, INVOKE_PROPERTYGET},
+        {L"PrimaryServer", 12, INVOKE_PROPERTYGET}, {L"ResponsibleMailbox", 13, INVOKE_PROPERTYGET},
+        {L"Serial", 14, INVOKE_PROPERTYGET}, {L"Refresh", 15, INVOKE_PROPERTYGET},
+        {L"Retry", 16, INVOKE_PROPERTYGET}, {L"Expire", 17, INVOKE_PROPERTYGET},
+        {L"Minimum", 18, INVOKE_PROPERTYGET}, {L"Flags", 19, INVOKE_PROPERTYGET}, {L"Tag", 20, INVOKE_PROPERTYGET},
+        {L"Value", 21, INVOKE_PROPERTYGET}}},
+  };
+  return interfaces;
+}
+
+TEST_F(TypeLibrary, SecondClassInterfacesAreDualHiddenNonextensibleWithPinnedMemberTables) {
+  for (const NewInterface& expected : NewInterfaces()) {
+    SCOPED_TRACE(::testing::Message() << ::testing::PrintToString(std::wstring(expected.Name)));
+    com_ptr<ITypeInfo> dispatchSide = Type(*expected.Iid);
+    ASSERT_TRUE(dispatchSide);
+    EXPECT_EQ(Name(dispatchSide.get()), expected.Name);
+    const WORD both = TYPEFLAG_FDUAL | TYPEFLAG_FHIDDEN | TYPEFLAG_FNONEXTENSIBLE;
+    const TYPEATTR attributes = Attributes(dispatchSide.get());
+    EXPECT_EQ(attributes.typekind, TKIND_DISPATCH);
+    EXPECT_EQ(attributes.wTypeFlags & (both | TYPEFLAG_FDISPATCHABLE), both | TYPEFLAG_FDISPATCHABLE);
+
+    HREFTYPE ref = 0;
+    com_ptr<ITypeInfo> vtableSide;
+    ASSERT_HRESULT_SUCCEEDED(dispatchSide->GetRefTypeOfImplType(static_cast<UINT>(-1), &ref));
+    ASSERT_HRESULT_SUCCEEDED(dispatchSide->GetRefTypeInfo(ref, vtableSide.put()));
+    const TYPEATTR vtable = Attributes(vtableSide.get());
+    EXPECT_EQ(vtable.wTypeFlags & (both | TYPEFLAG_FOLEAUTOMATION), both | TYPEFLAG_FOLEAUTOMATION);
+    ASSERT_EQ(vtable.cFuncs, static_cast<WORD>(expected.Members.size()));
+    EXPECT_EQ(vtable.cbSizeVft, (7 + expected.Members.size()) * sizeof(void*));
+    for (UINT index = 0; index < expected.Members.size(); ++index) {
+      const NewMember& member = expected.Members[index];
+      FUNCDESC* function = nullptr;
+      ASSERT_HRESULT_SUCCEEDED(vtableSide->GetFuncDesc(index, &function));
+      EXPECT_EQ(function->oVft, static_cast<SHORT>((7 + index) * sizeof(void*))) << "slot of " << index;
+      EXPECT_EQ(function->memid, member.Id) << index;
+      EXPECT_EQ(function->invkind, member.Kind) << index;
+      // Record's Value reads "value": the library keeps the first spelling
+      // of a name, and the first class's parameters wrote it first.
+      const std::wstring name = Name(vtableSide.get(), function->memid);
+      EXPECT_EQ(name, std::wstring(member.Name) == L"Value" ? L"value" : member.Name);
+      // Only the enumerator is hidden from scripts' browsers.
+      const bool enumerator = member.Id == DISPID_NEWENUM;
+      EXPECT_EQ((function->wFuncFlags & (FUNCFLAG_FRESTRICTED | FUNCFLAG_FHIDDEN)) != 0, enumerator) << index;
+      vtableSide->ReleaseFuncDesc(function);
+    }
+
+    com_ptr<ITypeInfo> coclass = Type(*expected.Clsid);
+    ASSERT_TRUE(coclass);
+    EXPECT_EQ(Name(coclass.get()), expected.ClassName);
+    EXPECT_EQ((Attributes(coclass.get()).wTypeFlags & TYPEFLAG_FCANCREATE) != 0, expected.Creatable);
+  }
+  // Resolve's Type and ResolveMany's Type may be left out.
+  com_ptr<ITypeInfo> resolver = Type(IID__Resolver);
+  HREFTYPE ref = 0;
+  com_ptr<ITypeInfo> vtableSide;
+  ASSERT_HRESULT_SUCCEEDED(resolver->GetRefTypeOfImplType(static_cast<UINT>(-1), &ref));
+  ASSERT_HRESULT_SUCCEEDED(resolver->GetRefTypeInfo(ref, vtableSide.put()));
+  for (const UINT index : {7u, 8u}) {
+    FUNCDESC* function = nullptr;
+    ASSERT_HRESULT_SUCCEEDED(vtableSide->GetFuncDesc(index, &function));
+    ASSERT_EQ(function->cParams, 3);
+    EXPECT_TRUE(function->lprgelemdescParam[1].paramdesc.wParamFlags & PARAMFLAG_FOPT);
+    EXPECT_FALSE(function->lprgelemdescParam[0].paramdesc.wParamFlags & PARAMFLAG_FOPT);
+    vtableSide->ReleaseFuncDesc(function);
+  }
 }
 
 }  // namespace

@@ -5,6 +5,10 @@ _hosting_root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 . "$_hosting_root/scripts/wine-env"
 . "$_hosting_root/scripts/wine-helpers"
 vavizav_wine_prefix || exit 1
+# The class names, GUIDs and version, as the build wrote them (both trees hold the same).
+for _identity in "$_hosting_root/build/win32/identity.sh" "$_hosting_root/build/win64/identity.sh"; do
+  if [ -f "$_identity" ]; then . "$_identity"; break; fi
+done
 
 # Passes when the output's last line reads "N passed, 0 failed" with N > 0.
 # A script that stopped early (an error, a function Wine's VBScript lacks)

@@ -1,0 +1,71 @@
+// The second class's decisions, free of Windows: which question a name and a
+// type make, and what a reply means to a script (the Answer it reads).
+// hosting/resolver_objects.cpp turns the model into COM objects; tests build
+// replies with the packet builder and judge them here.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "message.h"
+#include "vbdns.h"
+
+namespace vavizav {
+
+// Statuses beside the RCODE mnemonics ("NOERROR", "NXDOMAIN", ...).
+inline constexpr std::string_view TIMEOUT_STATUS = "TIMEOUT";      // no reply came in time
+inline constexpr std::string_view NOSERVER_STATUS = "NOSERVER";    // no server could be used
+inline constexpr std::string_view BADNAME_STATUS = "BADNAME";      // the name or the type cannot be asked
+inline constexpr std::string_view MALFORMED_STATUS = "MALFORMED";  // the reply could not be read
+
+inline constexpr std::uint16_t TYPE_ANY = 255;
+
+// A question type as a script writes it: a mnemonic without regard to case
+// ("mx", "TYPE65534") or a decimal number from 1 to 65535 (no sign, no
+// blanks). nullopt for anything else, 0 included.
+std::optional<std::uint16_t> ParseQuestionType(std::string_view text);
+
+// The question for `asciiName` (after IDNA) and `type`. For PTR an IPv4 or
+// IPv6 address asks its reverse name (in-addr.arpa, ip6.arpa), as dig -x
+// does; any other name is asked as it is. nullopt when the codec refuses the
+// name (empty, an empty label, a label over 63 octets, over 255 in all).
+std::optional<vbDNS::DNSQuery> BuildResolverQuestion(std::string_view asciiName, std::uint16_t type);
+
+// One record of an answer, owning its texts.
+struct RecordModel {
+  std::string Name;  // owner, absolute, final dot
+  std::uint16_t Type = 0;
+  // RFC 2181 section 8: a TTL with the top bit set is read as 0, so it
+  // always fits a Long.
+  std::uint32_t TTL = 0;
+  std::string Data;  // the data column of dig
+  vbDNS::RecordFields Fields;
+};
+
+struct AnswerModel {
+  std::string Status;         // RCODE mnemonic or one of the _STATUS texts
+  std::vector<RecordModel> Records;
+  std::string CanonicalName;  // end of the CNAME/DNAME chain, final dot; "" without a reply
+};
+
+// What a reply says about the question `asked` (type and class). Records
+// are the answer section's records of that type (of every type for ANY) at
+// the end of the chain that CNAME and DNAME records make from the question's
+// name, in reply order. A chain is followed as far as the reply goes and
+// never through a name twice. MALFORMED when the codec cannot read the reply.
+AnswerModel JudgeReply(vbDNS::PacketView reply, const vbDNS::DNSQuery& asked);
+
+// An answer without a reply: TIMEOUT, NOSERVER, BADNAME or MALFORMED.
+AnswerModel AnswerWithoutReply(std::string_view status);
+
+// Every record's Data on a line of its own, CR LF between; "" for none.
+std::string AnswerText(const AnswerModel& answer);
+
+// TXT's character-strings joined without separator or quotes, as an SPF or
+// DMARC check reads them (RFC 7208 section 3.3).
+std::string JoinedStrings(const vbDNS::RecordFields& fields);
+
+}  // namespace vavizav

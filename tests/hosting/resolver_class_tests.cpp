@@ -1,0 +1,522 @@
+// The Resolver class and the objects it hands out, called late-bound as
+// script hosts call them (IDispatch by name), against the local unbound
+// serving tests/e2e/*.zone: settings and their errors, Resolve of several
+// types and each failure's Status and LastError, ResolveMany with every shape
+// of Names the hosts hand over, the records' typed members, For Each, and the
+// objects' lifetimes.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+#include <oleauto.h>
+
+#include <initializer_list>
+#include <string>
+#include <vector>
+
+#include "module_fixture.h"
+
+namespace vavizav::testing {
+namespace {
+
+// What one late-bound call gave.
+struct Result {
+  HRESULT Status = E_FAIL;
+  unique_variant Value;
+  std::wstring Description;  // EXCEPINFO's, when the member raised an error
+};
+
+DISPID IdOf(IDispatch* object, const wchar_t* name) {
+  DISPID id = DISPID_UNKNOWN;
+  LPOLESTR names[] = {const_cast<LPOLESTR>(name)};
+  EXPECT_EQ(object->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id), S_OK) << "no member " << name;
+  return id;
+}
+
+Result CallId(IDispatch* object, DISPID id, WORD flags, std::initializer_list<VARIANT*> arguments) {
+  std::vector<VARIANT> reversed;
+  for (auto argument = std::rbegin(arguments); argument != std::rend(arguments); ++argument) reversed.push_back(**argument);
+  DISPID put = DISPID_PROPERTYPUT;
+  DISPPARAMS params{reversed.data(), nullptr, static_cast<UINT>(reversed.size()), 0};
+  if (flags & DISPATCH_PROPERTYPUT) {
+    params.rgdispidNamedArgs = &put;
+    params.cNamedArgs = 1;
+  }
+  Result result;
+  EXCEPINFO exception{};
+  UINT argumentError = 0;
+  result.Status = object->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, flags, &params,
+                                 flags & DISPATCH_PROPERTYPUT ? nullptr : result.Value.get(), &exception, &argumentError);
+  result.Description = BstrView(exception.bstrDescription);
+  FreeExceptionInfo(exception);
+  return result;
+}
+
+Result Call(IDispatch* object, const wchar_t* name, std::initializer_list<VARIANT*> arguments = {}) {
+  return CallId(object, IdOf(object, name), DISPATCH_METHOD | DISPATCH_PROPERTYGET, arguments);
+}
+Result Put(IDispatch* object, const wchar_t* name, VARIANT* value) {
+  return CallId(object, IdOf(object, name), DISPATCH_PROPERTYPUT, {value});
+}
+
+std::wstring TextOf(IDispatch* object, const wchar_t* name) {
+  Result result = Call(object, name);
+  EXPECT_EQ(result.Status, S_OK) << "reading " << name;
+  unique_variant text;
+  if (FAILED(VariantChangeType(text.get(), result.Value.get(), 0, VT_BSTR))) return L"<no text>";
+  return std::wstring(BstrView(V_BSTR(text.get())));
+}
+
+com_ptr<IDispatch> ObjectOf(Result&& result) {
+  EXPECT_EQ(result.Status, S_OK);
+  EXPECT_EQ(V_VT(result.Value.get()), VT_DISPATCH);
+  com_ptr<IDispatch> object;
+  if (V_VT(result.Value.get()) == VT_DISPATCH) {
+    object.attach(V_DISPATCH(result.Value.get()));
+    V_VT(result.Value.get()) = VT_EMPTY;
+  }
+  return object;
+}
+
+com_ptr<IDispatch> NewResolver() {
+  com_ptr<IClassFactory> factory;
+  EXPECT_EQ(Module().ClassObject(CLSID_Resolver, factory), S_OK);
+  com_ptr<IDispatch> resolver;
+  if (factory) EXPECT_EQ(factory->CreateInstance(nullptr, IID_IDispatch, resolver.put_void()), S_OK);
+  return resolver;
+}
+
+// A Resolver asking the local unbound with a short time-out.
+com_ptr<IDispatch> TestResolver() {
+  com_ptr<IDispatch> resolver = NewResolver();
+  Put(resolver.get(), L"DNSServer", Text(SERVER).get());
+  Put(resolver.get(), L"TimeOut", Long(2000).get());
+  return resolver;
+}
+
+com_ptr<IDispatch> Resolve(IDispatch* resolver, std::wstring_view name, std::wstring_view type = {}) {
+  unique_variant nameArgument = Text(name);
+  if (type.empty()) return ObjectOf(Call(resolver, L"Resolve", {nameArgument.get()}));
+  unique_variant typeArgument = Text(type);
+  return ObjectOf(Call(resolver, L"Resolve", {nameArgument.get(), typeArgument.get()}));
+}
+
+com_ptr<IDispatch> RecordOf(IDispatch* answer, LONG index) {
+  com_ptr<IDispatch> records = ObjectOf(Call(answer, L"Records"));
+  if (!records) return {};
+  return ObjectOf(Call(records.get(), L"Item", {Long(index).get()}));
+}
+
+VARTYPE TypeOf(IDispatch* object, const wchar_t* name) {
+  Result result = Call(object, name);
+  EXPECT_EQ(result.Status, S_OK) << name;
+  return V_VT(result.Value.get());
+}
+
+// ---------------------------------------------------------------------------
+
+TEST(ResolverSettings, DefaultsAndOutOfRangeValuesRefusedWithAnErrorTheScriptSees) {
+  com_ptr<IDispatch> resolver = NewResolver();
+  ASSERT_TRUE(resolver);
+  EXPECT_EQ(TextOf(resolver.get(), L"DNSServer"), L"");
+  EXPECT_EQ(TextOf(resolver.get(), L"TimeOut"), L"10000");
+  EXPECT_EQ(TextOf(resolver.get(), L"MaxInFlight"), L"64");
+  EXPECT_EQ(TextOf(resolver.get(), L"LastError"), L"");
+
+  for (const LONG refused : {0L, -1L, 65535L, 1000000L}) {
+    const Result put = Put(resolver.get(), L"TimeOut", Long(refused).get());
+    EXPECT_EQ(put.Status, DISP_E_EXCEPTION) << refused;
+    EXPECT_EQ(put.Description, L"TimeOut must be from 1 to 65534; " + std::to_wstring(refused) + L" was refused");
+    EXPECT_EQ(TextOf(resolver.get(), L"LastError"), put.Description);
+    EXPECT_EQ(TextOf(resolver.get(), L"TimeOut"), L"10000");
+  }
+  EXPECT_EQ(Put(resolver.get(), L"MaxInFlight", Long(1025).get()).Description,
+            L"MaxInFlight must be from 1 to 1024; 1025 was refused");
+  EXPECT_EQ(Put(resolver.get(), L"MaxInFlight", Long(0).get()).Status, DISP_E_EXCEPTION);
+  EXPECT_EQ(TextOf(resolver.get(), L"MaxInFlight"), L"64");
+
+  // A taken value clears LastError; a text for a number is converted as scripts expect.
+  EXPECT_EQ(Put(resolver.get(), L"MaxInFlight", Text(L"1024").get()).Status, S_OK);
+  EXPECT_EQ(TextOf(resolver.get(), L"MaxInFlight"), L"1024");
+  EXPECT_EQ(TextOf(resolver.get(), L"LastError"), L"");
+  EXPECT_EQ(Put(resolver.get(), L"TimeOut", Long(1).get()).Status, S_OK);
+  EXPECT_EQ(Put(resolver.get(), L"TimeOut", Long(65534).get()).Status, S_OK);
+  EXPECT_EQ(Put(resolver.get(), L"DNSServer", Text(L"127.0.0.70, [::1]:5300").get()).Status, S_OK);
+  EXPECT_EQ(TextOf(resolver.get(), L"DNSServer"), L"127.0.0.70, [::1]:5300");
+  EXPECT_EQ(Put(resolver.get(), L"LastError", Text(L"x").get()).Status, DISP_E_MEMBERNOTFOUND);
+}
+
+TEST(Resolve, AddressesThroughACnameChainAsTheAnswerAndItsRecords) {
+  com_ptr<IDispatch> resolver = TestResolver();
+  com_ptr<IDispatch> answer = Resolve(resolver.get(), L"alias.vavizav.test");
+  ASSERT_TRUE(answer);
+  EXPECT_EQ(TextOf(answer.get(), L"Status"), L"NOERROR");
+  EXPECT_EQ(TextOf(answer.get(), L"Name"), L"alias.vavizav.test");
+  EXPECT_EQ(TextOf(answer.get(), L"Type"), L"A");
+  EXPECT_EQ(TextOf(answer.get(), L"CanonicalName"), L"many.vavizav.test.");
+  EXPECT_EQ(TextOf(answer.get(), L"Server"), SERVER);
+  // The default member is Text.
+  EXPECT_EQ(CallId(answer.get(), DISPID_VALUE, DISPATCH_PROPERTYGET, {}).Status, S_OK);
+  const std::wstring text = TextOf(answer.get(), L"Text");
+  EXPECT_NE(text.find(L"192.0.2.10"), std::wstring::npos);
+  EXPECT_EQ(std::count(text.begin(), text.end(), L'\n'), 2);
+  EXPECT_EQ(TextOf(resolver.get(), L"LastError"), L"");
+
+  com_ptr<IDispatch> records = ObjectOf(Call(answer.get(), L"Records"));
+  EXPECT_EQ(TextOf(records.get(), L"Count"), L"3");
+  com_ptr<IDispatch> record = RecordOf(answer.get(), 0);
+  ASSERT_TRUE(record);
+  EXPECT_EQ(TextOf(record.get(), L"Name"), L"many.vavizav.test.");
+  EXPECT_EQ(TextOf(record.get(), L"Type"), L"A");
+  EXPECT_EQ(TextOf(record.get(), L"TTL"), L"300");
+  EXPECT_EQ(TypeOf(record.get(), L"Address"), VT_BSTR);
+  EXPECT_EQ(TextOf(record.get(), L"Address"), TextOf(record.get(), L"Data"));
+  for (const wchar_t* absent : {L"Target", L"Preference", L"Port", L"Text", L"Strings", L"Serial", L"Flags", L"Tag"}) {
+    EXPECT_EQ(TypeOf(record.get(), absent), VT_EMPTY) << absent;
+  }
+}
+
+TEST(Resolve, TypedMembersOfTxtSoaNsAndPtr) {
+  com_ptr<IDispatch> resolver = TestResolver();
+  com_ptr<IDispatch> txt = RecordOf(Resolve(resolver.get(), L"nodata.vavizav.test", L"txt").get(), 0);
+  ASSERT_TRUE(txt);
+  EXPECT_EQ(TextOf(txt.get(), L"Text"), L"no address here");
+  EXPECT_EQ(TextOf(txt.get(), L"Data"), L"\"no address here\"");
+  EXPECT_EQ(TypeOf(txt.get(), L"Strings"), VT_ARRAY | VT_VARIANT);
+
+  com_ptr<IDispatch> soa = RecordOf(Resolve(resolver.get(), L"vavizav.test", L"SOA").get(), 0);
+  ASSERT_TRUE(soa);
+  EXPECT_EQ(TextOf(soa.get(), L"PrimaryServer"), L"ns.vavizav.test.");
+  EXPECT_EQ(TextOf(soa.get(), L"ResponsibleMailbox"), L"hostmaster.vavizav.test.");
+  EXPECT_EQ(TypeOf(soa.get(), L"Serial"), VT_R8);
+  EXPECT_EQ(TextOf(soa.get(), L"Serial"), L"1");
+  EXPECT_EQ(TextOf(soa.get(), L"Refresh"), L"3600");
+  EXPECT_EQ(TextOf(soa.get(), L"Minimum"), L"300");
+
+  com_ptr<IDispatch> ns = RecordOf(Resolve(resolver.get(), L"vavizav.test", L"2").get(), 0);
+  ASSERT_TRUE(ns);
+  EXPECT_EQ(TextOf(ns.get(), L"Target"), L"ns.vavizav.test.");
+
+  // An address under PTR asks its reverse name.
+  com_ptr<IDispatch> ptr = Resolve(resolver.get(), L"192.0.2.1", L"PTR");
+  EXPECT_EQ(TextOf(ptr.get(), L"Text"), L"one.vavizav.test.");
+  EXPECT_EQ(TextOf(ptr.get(), L"Name"), L"192.0.2.1");
+  EXPECT_EQ(TextOf(ptr.get(), L"CanonicalName"), L"1.2.0.192.in-addr.arpa.");
+}
+
+TEST(Resolve, EachFailureIsAStatusNeverAnError) {
+  com_ptr<IDispatch> resolver = TestResolver();
+  com_ptr<IDispatch> missing = Resolve(resolver.get(), L"absent.vavizav.test", L"MX");
+  EXPECT_EQ(TextOf(missing.get(), L"Status"), L"NXDOMAIN");
+  EXPECT_EQ(TextOf(missing.get(), L"Text"), L"");
+  EXPECT_EQ(TextOf(ObjectOf(Call(missing.get(), L"Records")).get(), L"Count"), L"0");
+  EXPECT_EQ(TextOf(resolver.get(), L"LastError"), L"");
+
+  com_ptr<IDispatch> badType = Resolve(resolver.get(), L"one.vavizav.test", L"BOGUS");
+  EXPECT_EQ(TextOf(badType.get(), L"Status"), L"BADNAME");
+  EXPECT_EQ(TextOf(badType.get(), L"Type"), L"BOGUS");
+  EXPECT_EQ(TextOf(resolver.get(), L"LastError"),
+            L"Type \"BOGUS\" is not a DNS type: give a mnemonic such as \"MX\" or a number from 1 to 65535");
+  EXPECT_EQ(TextOf(Resolve(resolver.get(), L"one.vavizav.test", L"65536").get(), L"Status"), L"BADNAME");
+
+  com_ptr<IDispatch> badName = Resolve(resolver.get(), L"a..b");
+  EXPECT_EQ(TextOf(badName.get(), L"Status"), L"BADNAME");
+  EXPECT_NE(TextOf(resolver.get(), L"LastError").find(L"Name \"a..b\" cannot be asked"), std::wstring::npos);
+
+  unique_variant null;
+  V_VT(null.get()) = VT_NULL;
+  com_ptr<IDispatch> nullName = ObjectOf(Call(resolver.get(), L"Resolve", {null.get()}));
+  EXPECT_EQ(TextOf(nullName.get(), L"Status"), L"BADNAME");
+  EXPECT_EQ(TextOf(resolver.get(), L"LastError"), L"Name: Invalid use of Null");
+
+  // A number as Type, and the next good call clears LastError.
+  unique_variant name = Text(L"one.vavizav.test");
+  com_ptr<IDispatch> numbered = ObjectOf(Call(resolver.get(), L"Resolve", {name.get(), Long(1).get()}));
+  EXPECT_EQ(TextOf(numbered.get(), L"Text"), L"192.0.2.1");
+  EXPECT_EQ(TextOf(numbered.get(), L"Type"), L"A");
+  EXPECT_EQ(TextOf(resolver.get(), L"LastError"), L"");
+
+  // Numbers outside 1..65535 or with a fraction are no type either.
+  for (const double number : {0.0, 1.5, 65536.0, 1e300, -1e300}) {
+    unique_variant type;
+    V_VT(type.get()) = VT_R8;
+    V_R8(type.get()) = number;
+    com_ptr<IDispatch> refused = ObjectOf(Call(resolver.get(), L"Resolve", {name.get(), type.get()}));
+    EXPECT_EQ(TextOf(refused.get(), L"Status"), L"BADNAME") << number;
+    EXPECT_NE(TextOf(resolver.get(), L"LastError"), L"") << number;
+  }
+
+  Put(resolver.get(), L"DNSServer", Text(SILENT_SERVER).get());
+  Put(resolver.get(), L"TimeOut", Long(200).get());
+  com_ptr<IDispatch> silent = Resolve(resolver.get(), L"one.vavizav.test");
+  EXPECT_EQ(TextOf(silent.get(), L"Status"), L"TIMEOUT");
+  EXPECT_EQ(TextOf(silent.get(), L"Server"), L"");
+
+  Put(resolver.get(), L"DNSServer", Text(L"127.0.0.70:99999").get());
+  EXPECT_EQ(TextOf(Resolve(resolver.get(), L"one.vavizav.test").get(), L"Status"), L"NOSERVER");
+}
+
+// ---------------------------------------------------------------------------
+// ResolveMany: the result has the dimensions and bounds of Names.
+
+unique_variant VariantArray(std::vector<SAFEARRAYBOUND> bounds, std::initializer_list<const wchar_t*> names) {
+  unique_variant array;
+  V_VT(array.get()) = VT_ARRAY | VT_VARIANT;
+  V_ARRAY(array.get()) = SafeArrayCreate(VT_VARIANT, static_cast<UINT>(bounds.size()), bounds.data());
+  VARIANT* data = nullptr;
+  SafeArrayAccessData(V_ARRAY(array.get()), reinterpret_cast<void**>(&data));
+  std::size_t i = 0;
+  for (const wchar_t* name : names) {
+    if (name != nullptr) {
+      V_VT(&data[i]) = VT_BSTR;
+      V_BSTR(&data[i]) = SysAllocString(name);
+    }
+    ++i;
+  }
+  SafeArrayUnaccessData(V_ARRAY(array.get()));
+  return array;
+}
+
+// The answers of a result array in memory order, as Name / Status pairs.
+std::vector<std::wstring> Answers(const VARIANT& result) {
+  std::vector<std::wstring> seen;
+  if (V_VT(&result) != (VT_ARRAY | VT_VARIANT)) return {L"<not a VARIANT array>"};
+  SAFEARRAY* array = V_ARRAY(&result);
+  ULONG count = 1;
+  for (UINT d = 1; d <= SafeArrayGetDim(array); ++d) {
+    LONG low = 0, high = 0;
+    SafeArrayGetLBound(array, d, &low);
+    SafeArrayGetUBound(array, d, &high);
+    count *= static_cast<ULONG>(high - low + 1);
+  }
+  VARIANT* data = nullptr;
+  SafeArrayAccessData(array, reinterpret_cast<void**>(&data));
+  for (ULONG i = 0; i < count; ++i) {
+    if (V_VT(&data[i]) != VT_DISPATCH) {
+      seen.push_back(L"<element not an object>");
+      continue;
+    }
+    seen.push_back(TextOf(V_DISPATCH(&data[i]), L"Name") + L"/" + TextOf(V_DISPATCH(&data[i]), L"Status"));
+  }
+  SafeArrayUnaccessData(array);
+  return seen;
+}
+
+std::vector<std::pair<LONG, LONG>> BoundsOf(const VARIANT& result) {
+  std::vector<std::pair<LONG, LONG>> bounds;
+  if (!(V_VT(&result) & VT_ARRAY)) return bounds;
+  for (UINT d = 1; d <= SafeArrayGetDim(V_ARRAY(&result)); ++d) {
+    LONG low = 0, high = 0;
+    SafeArrayGetLBound(V_ARRAY(&result), d, &low);
+    SafeArrayGetUBound(V_ARRAY(&result), d, &high);
+    bounds.emplace_back(low, high);
+  }
+  return bounds;
+}
+
+TEST(ResolveMany, OneDimensionAnyLowerBoundEmptyElementsBadname) {
+  com_ptr<IDispatch> resolver = TestResolver();
+  unique_variant names = VariantArray({{4, 3}}, {L"one.vavizav.test", nullptr, L"many.vavizav.test", L"one.vavizav.test"});
+  Result result = Call(resolver.get(), L"ResolveMany", {names.get()});
+  ASSERT_EQ(result.Status, S_OK);
+  EXPECT_EQ(BoundsOf(*result.Value), (std::vector<std::pair<LONG, LONG>>{{3, 6}}));
+  EXPECT_EQ(Answers(*result.Value), (std::vector<std::wstring>{L"one.vavizav.test/NOERROR", L"/BADNAME",
+                                                                L"many.vavizav.test/NOERROR", L"one.vavizav.test/NOERROR"}));
+  EXPECT_EQ(TextOf(resolver.get(), L"LastError"), L"");
+}
+
+TEST(ResolveMany, TwoDimensionsAsExcelsRangeValueKeepTheirPlaces) {
+  com_ptr<IDispatch> resolver = TestResolver();
+  // Rows 1..2 by columns 1..3; memory order runs down the first dimension first.
+  unique_variant names = VariantArray({{2, 1}, {3, 1}}, {L"one.vavizav.test", L"absent.vavizav.test", L"many.vavizav.test",
+                                                         nullptr, L"a..b", L"one.vavizav.test"});
+  unique_variant type = Text(L"A");
+  Result result = Call(resolver.get(), L"ResolveMany", {names.get(), type.get()});
+  ASSERT_EQ(result.Status, S_OK);
+  EXPECT_EQ(BoundsOf(*result.Value), (std::vector<std::pair<LONG, LONG>>{{1, 2}, {1, 3}}));
+  EXPECT_EQ(Answers(*result.Value),
+            (std::vector<std::wstring>{L"one.vavizav.test/NOERROR", L"absent.vavizav.test/NXDOMAIN",
+                                       L"many.vavizav.test/NOERROR", L"/BADNAME", L"a..b/BADNAME",
+                                       L"one.vavizav.test/NOERROR"}));
+  // Element (2, 1) is the second in memory: the caller finds it where it put the name.
+  LONG at[] = {2, 1};
+  unique_variant element;
+  ASSERT_EQ(SafeArrayGetElement(V_ARRAY(result.Value.get()), at, element.get()), S_OK);
+  EXPECT_EQ(TextOf(V_DISPATCH(element.get()), L"Name"), L"absent.vavizav.test");
+}
+
+TEST(ResolveMany, TypedStringArraysAndEmptyArrays) {
+  com_ptr<IDispatch> resolver = TestResolver();
+  SAFEARRAYBOUND bound{2, 0};
+  unique_variant names;
+  V_VT(names.get()) = VT_ARRAY | VT_BSTR;
+  V_ARRAY(names.get()) = SafeArrayCreate(VT_BSTR, 1, &bound);
+  LONG index = 0;
+  unique_bstr first = MakeBstr(L"one.vavizav.test");
+  SafeArrayPutElement(V_ARRAY(names.get()), &index, first.get());
+  Result result = Call(resolver.get(), L"ResolveMany", {names.get()});
+  ASSERT_EQ(result.Status, S_OK);
+  EXPECT_EQ(Answers(*result.Value), (std::vector<std::wstring>{L"one.vavizav.test/NOERROR", L"/BADNAME"}));
+
+  // VBScript's Array(): one dimension, no element.
+  unique_variant none = VariantArray({{0, 0}}, {});
+  Result empty = Call(resolver.get(), L"ResolveMany", {none.get()});
+  ASSERT_EQ(empty.Status, S_OK);
+  EXPECT_EQ(BoundsOf(*empty.Value), (std::vector<std::pair<LONG, LONG>>{{0, -1}}));
+}
+
+TEST(ResolveMany, NamesThatAreNoArrayRaiseAnErrorAndSetLastError) {
+  com_ptr<IDispatch> resolver = TestResolver();
+  unique_variant scalar = Text(L"one.vavizav.test");
+  Result result = Call(resolver.get(), L"ResolveMany", {scalar.get()});
+  EXPECT_EQ(result.Status, DISP_E_EXCEPTION);
+  EXPECT_EQ(result.Description, L"ResolveMany: Names is not an array");
+  EXPECT_EQ(TextOf(resolver.get(), L"LastError"), L"ResolveMany: Names is not an array");
+
+  unique_variant nullArray;
+  V_VT(nullArray.get()) = VT_ARRAY | VT_VARIANT;
+  V_ARRAY(nullArray.get()) = nullptr;
+  EXPECT_EQ(Call(resolver.get(), L"ResolveMany", {nullArray.get()}).Description,
+            L"ResolveMany: Names is an array without elements (not dimensioned)");
+  unique_variant null;
+  V_VT(null.get()) = VT_NULL;
+  EXPECT_EQ(Call(resolver.get(), L"ResolveMany", {null.get()}).Description, L"ResolveMany: Names is Null, not an array");
+
+  // A bad Type answers every element BADNAME, no error raised.
+  unique_variant names = VariantArray({{1, 0}}, {L"one.vavizav.test"});
+  unique_variant type = Text(L"NOPE");
+  Result badType = Call(resolver.get(), L"ResolveMany", {names.get(), type.get()});
+  ASSERT_EQ(badType.Status, S_OK);
+  EXPECT_EQ(Answers(*badType.Value), std::vector<std::wstring>{L"one.vavizav.test/BADNAME"});
+  EXPECT_NE(TextOf(resolver.get(), L"LastError"), L"");
+}
+
+// A JScript array as the engine sees it: an object with "length" and the
+// properties "0", "1", ...; index 1 is a hole.
+class ScriptArray final : public IDispatch {
+ public:
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
+    if (out == nullptr) return E_POINTER;
+    *out = nullptr;
+    if (!IsEqualIID(iid, IID_IUnknown) && !IsEqualIID(iid, IID_IDispatch)) return E_NOINTERFACE;
+    *out = this;
+    AddRef();
+    return S_OK;
+  }
+  ULONG STDMETHODCALLTYPE AddRef() override { return ++refs; }
+  ULONG STDMETHODCALLTYPE Release() override { return --refs; }
+  HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override { return *count = 0, S_OK; }
+  HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR* names, UINT, LCID, DISPID* ids) override {
+    const std::wstring name = names[0];
+    if (name == L"length") return *ids = 100, S_OK;
+    if (name == L"0" || name == L"2") return *ids = 200 + std::stoi(name), S_OK;
+    return DISP_E_UNKNOWNNAME;
+  }
+  HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS*, VARIANT* result, EXCEPINFO*,
+                                   UINT*) override {
+    if (id == 100) {
+      V_VT(result) = VT_I4;
+      V_I4(result) = 3;
+    } else {
+      V_VT(result) = VT_BSTR;
+      V_BSTR(result) = SysAllocString(id == 200 ? L"one.vavizav.test" : L"many.vavizav.test");
+    }
+    return S_OK;
+  }
+  ULONG refs = 1;
+};
+
+TEST(ResolveMany, ScriptArraysReadThroughLengthAndIndexedProperties) {
+  com_ptr<IDispatch> resolver = TestResolver();
+  ScriptArray array;
+  unique_variant names;
+  V_VT(names.get()) = VT_DISPATCH;
+  V_DISPATCH(names.get()) = &array;
+  array.AddRef();
+  Result result = Call(resolver.get(), L"ResolveMany", {names.get()});
+  ASSERT_EQ(result.Status, S_OK);
+  EXPECT_EQ(BoundsOf(*result.Value), (std::vector<std::pair<LONG, LONG>>{{0, 2}}));
+  EXPECT_EQ(Answers(*result.Value), (std::vector<std::wstring>{L"one.vavizav.test/NOERROR", L"/BADNAME",
+                                                                L"many.vavizav.test/NOERROR"}));
+  names.reset();
+  EXPECT_EQ(array.refs, 1u);
+}
+
+// ---------------------------------------------------------------------------
+
+TEST(AnswerObjects, ARecordOutlivesItsAnswerAndAnAnswerItsResolver) {
+  com_ptr<IDispatch> record;
+  com_ptr<IDispatch> answer;
+  {
+    com_ptr<IDispatch> resolver = TestResolver();
+    answer = Resolve(resolver.get(), L"one.vavizav.test");
+    record = RecordOf(answer.get(), 0);
+  }
+  EXPECT_EQ(TextOf(answer.get(), L"Text"), L"192.0.2.1");
+  answer.reset();
+  EXPECT_EQ(TextOf(record.get(), L"Data"), L"192.0.2.1");
+  EXPECT_EQ(CanUnloadNow(), S_FALSE);
+  record.reset();
+}
+
+TEST(AnswerObjects, ItemOutOfRangeRaisesAndForEachEnumeratesEveryRecord) {
+  com_ptr<IDispatch> resolver = TestResolver();
+  com_ptr<IDispatch> answer = Resolve(resolver.get(), L"many.vavizav.test");
+  com_ptr<IDispatch> records = ObjectOf(Call(answer.get(), L"Records"));
+  ASSERT_TRUE(records);
+  for (const LONG index : {-1L, 3L}) {
+    const Result item = Call(records.get(), L"Item", {Long(index).get()});
+    EXPECT_EQ(item.Status, DISP_E_EXCEPTION);
+    EXPECT_EQ(item.Description, L"Records.Item: the index runs from 0 to 2");
+  }
+  // records(1) as VBScript writes it: the default member with an argument.
+  Result second = CallId(records.get(), DISPID_VALUE, DISPATCH_METHOD | DISPATCH_PROPERTYGET, {Long(1).get()});
+  ASSERT_EQ(second.Status, S_OK);
+
+  Result enumerator = CallId(records.get(), DISPID_NEWENUM, DISPATCH_PROPERTYGET, {});
+  ASSERT_EQ(enumerator.Status, S_OK);
+  ASSERT_EQ(V_VT(enumerator.Value.get()), VT_UNKNOWN);
+  com_ptr<IEnumVARIANT> each;
+  ASSERT_EQ(V_UNKNOWN(enumerator.Value.get())->QueryInterface(IID_IEnumVARIANT, each.put_void()), S_OK);
+  VARIANT got[4];
+  ULONG fetched = 9;
+  EXPECT_EQ(each->Next(2, got, nullptr), E_POINTER);
+  EXPECT_EQ(each->Next(4, got, &fetched), S_FALSE);
+  EXPECT_EQ(fetched, 3u);
+  std::vector<std::wstring> datas;
+  for (ULONG i = 0; i < fetched; ++i) {
+    datas.push_back(TextOf(V_DISPATCH(&got[i]), L"Data"));
+    VariantClear(&got[i]);
+  }
+  EXPECT_EQ(datas, (std::vector<std::wstring>{L"192.0.2.10", L"192.0.2.11", L"192.0.2.12"}));
+  EXPECT_EQ(each->Reset(), S_OK);
+  EXPECT_EQ(each->Skip(2), S_OK);
+  com_ptr<IEnumVARIANT> copy;
+  ASSERT_EQ(each->Clone(copy.put()), S_OK);
+  EXPECT_EQ(copy->Next(1, got, nullptr), S_OK);
+  EXPECT_EQ(TextOf(V_DISPATCH(&got[0]), L"Data"), L"192.0.2.12");
+  VariantClear(&got[0]);
+  EXPECT_EQ(each->Skip(5), S_FALSE);
+}
+
+TEST(AnswerObjects, DispatchIdentifiersAsTheTypeLibraryPinsThem) {
+  com_ptr<IDispatch> resolver = TestResolver();
+  EXPECT_EQ(IdOf(resolver.get(), L"DNSServer"), 1);
+  EXPECT_EQ(IdOf(resolver.get(), L"TimeOut"), 2);
+  EXPECT_EQ(IdOf(resolver.get(), L"MaxInFlight"), 3);
+  EXPECT_EQ(IdOf(resolver.get(), L"LastError"), 4);
+  EXPECT_EQ(IdOf(resolver.get(), L"resolve"), 5);
+  EXPECT_EQ(IdOf(resolver.get(), L"ResolveMany"), 6);
+  com_ptr<IDispatch> answer = Resolve(resolver.get(), L"one.vavizav.test");
+  EXPECT_EQ(IdOf(answer.get(), L"Text"), DISPID_VALUE);
+  EXPECT_EQ(IdOf(answer.get(), L"Server"), 6);
+  com_ptr<IDispatch> record = RecordOf(answer.get(), 0);
+  EXPECT_EQ(IdOf(record.get(), L"Data"), DISPID_VALUE);
+  EXPECT_EQ(IdOf(record.get(), L"Value"), 21);
+  com_ptr<ISupportErrorInfo> errors;
+  ASSERT_EQ(resolver->QueryInterface(IID_ISupportErrorInfo, errors.put_void()), S_OK);
+  EXPECT_EQ(errors->InterfaceSupportsErrorInfo(IID__Resolver), S_OK);
+}
+
+}  // namespace
+}  // namespace vavizav::testing
