@@ -176,15 +176,6 @@ std::optional<Message> ReadMessage(vbDNS::Packet&& packet) = delete;
 // 0x21..0x7E is written \DDD.
 // (Named apart from the NameText record string of vbdns.h.)
 std::string NameTextOf(const Message& message, NameRef name);
-// old name, removed once all callers use NameTextOf
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wshadow"  // it hides struct NameText, as it always did
-#endif
-inline std::string NameText(const Message& message, NameRef name) { return NameTextOf(message, name); }
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic pop
-#endif
 // A name's uncompressed wire form.
 WireName NameWire(const Message& message, NameRef name);
 // A record's data column. Character-strings quoted, '"' and '\' escaped with a

@@ -63,7 +63,7 @@ void ReadName(WireReader& in, WireName& wire);
 
 // The same checks, writing the name's presentation text (RFC 1035 section 5.1)
 // instead of its wire form; on failure `text` is left empty.
-void ReadNameText(WireReader& in, struct NameText& text);
+void ReadNameText(WireReader& in, NameText& text);
 void ReadNameText(WireReader& in, AnswerData& text);
 
 // The checks of ReadName alone, leaving the reader after the name.

@@ -172,12 +172,12 @@ AnswerModel JudgeReply(vbDNS::PacketView reply, const vbDNS::DNSQuery& asked) {
     current = std::move(*next);
   }
 
-  answer.CanonicalName = current.InReply ? vbDNS::NameText(message, *current.InReply) : WireNameText(current.Wire);
+  answer.CanonicalName = current.InReply ? vbDNS::NameTextOf(message, *current.InReply) : WireNameText(current.Wire);
   answer.Records.reserve(matched.size());
   for (const std::size_t i : matched) {
     const vbDNS::ResourceRecord& record = records[i];
     RecordModel model;
-    model.Name = vbDNS::NameText(message, record.Owner);
+    model.Name = vbDNS::NameTextOf(message, record.Owner);
     model.Type = record.Type;
     model.TTL = (record.TTL & 0x80000000u) != 0 ? 0 : record.TTL;
     model.Data = vbDNS::DataText(message, record);
