@@ -7,7 +7,7 @@
 
 #include "exchange.h"
 #include "name_case.h"
-#include "scripted_server_test.h"
+#include "scripted_server_fixture.h"
 #include "vbdns.h"
 
 namespace vavizav::testing {

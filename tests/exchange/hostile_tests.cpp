@@ -21,7 +21,7 @@
 #include <vector>
 
 #include "fake_dns_server.h"
-#include "scripted_server_test.h"
+#include "scripted_server_fixture.h"
 #include "lookup.h"
 #include "name_case.h"
 #include "packets.h"

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "fake_dns_server.h"
-#include "scripted_server_test.h"
+#include "scripted_server_fixture.h"
 #include "test_support.h"
 
 namespace vavizav::testing {

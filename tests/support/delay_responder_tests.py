@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """The delaying responder's behaviour on the wire, over UDP and TCP.
 
-    delay_responder_test.py PROGRAM ADDRESS
+    delay_responder_tests.py PROGRAM ADDRESS
 
 Starts PROGRAM (delay_responder) on the loopback ADDRESS, ports 5391 to 5396,
 one configuration per port, and checks its replies octet by octet. Untimed
