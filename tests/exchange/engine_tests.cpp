@@ -16,6 +16,7 @@
 #include "engine.h"
 #include "exchange_fixture.h"
 #include "fake_dns_server.h"
+#include "packets.h"
 #include "scripted_server_fixture.h"
 #include "test_support.h"
 
@@ -235,8 +236,9 @@ TEST_F(EngineTest, WrongCaseReplyIsNeverTakenAndTheQuestionGoesToTcp) {
 TEST_F(EngineTest, QuestionlessReplyCountsOnlyWithoutAnswers) {
   const auto questionless = [](std::uint8_t answers) {
     return [answers](const Query& query) {
-      // Header only: ID, QR, RCODE 2, no question, `answers` in ANCount.
-      vbDNS::Packet reply = {query.Bytes[0], query.Bytes[1], 0x81, 0x82, 0, 0, 0, answers, 0, 0, 0, 0};
+      // Header only: ID, QR RD, RA SERVFAIL, no question, `answers` in ANCount.
+      vbDNS::Packet reply = {query.Bytes[0], query.Bytes[1], packets::REPLY_FLAGS1,
+                             packets::ReplyFlags2(packets::RCODE_SERVFAIL), 0, 0, 0, answers, 0, 0, 0, 0};
       return std::vector<Send>{{reply}};
     };
   };

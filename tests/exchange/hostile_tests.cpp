@@ -20,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "environment.h"
 #include "fake_dns_server.h"
 #include "scripted_server_fixture.h"
 #include "lookup.h"
@@ -37,11 +38,6 @@ constexpr wchar_t REVERSE_ADDRESS[] = L"192.0.2.77";
 constexpr char16_t REVERSE_ADDRESS16[] = u"192.0.2.77";
 // Long enough that a reply the exchange wrongly drops shows as a time-out.
 constexpr LONG TIMEOUT_MS = 3000;
-
-unsigned long Setting(const char* name, unsigned long fallback) {
-  const char* text = std::getenv(name);
-  return text && *text ? std::strtoul(text, nullptr, 10) : fallback;
-}
 
 // Builds hostile replies from one seeded generator; remembers what it sent.
 class Hostile {
@@ -180,8 +176,8 @@ class HostileServer : public ScriptedServerTest {
 
 // Both lookups, round after round, against replies from one seeded generator.
 TEST_F(HostileServer, EveryLookupEndsAsTheDecisionsSayForTheBytesSent) {
-  const std::uint64_t seed = Setting("VAVIZAV_HOSTILE_SEED", 20240611);
-  const unsigned long rounds = Setting("VAVIZAV_HOSTILE_ROUNDS", 1000);
+  const std::uint64_t seed = EnvironmentNumber("VAVIZAV_HOSTILE_SEED", 20240611);
+  const unsigned long rounds = EnvironmentNumber("VAVIZAV_HOSTILE_ROUNDS", 1000);
   // The server's thread makes the replies; the test reads the last one.
   struct Shared {
     explicit Shared(std::uint64_t seed) : Generator(seed) {}

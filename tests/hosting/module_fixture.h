@@ -46,6 +46,16 @@ inline com_ptr<_VeviVORIdezaz> NewObject() {
   return object;
 }
 
+// A new object of the Resolver class, asked for `iid` (of `Interface`).
+template <typename Interface>
+com_ptr<Interface> NewResolverAs(REFIID iid) {
+  com_ptr<IClassFactory> factory;
+  EXPECT_EQ(Module().ClassObject(CLSID_Resolver, factory), S_OK);
+  com_ptr<Interface> resolver;
+  if (factory) EXPECT_EQ(factory->CreateInstance(nullptr, iid, resolver.put_void()), S_OK);
+  return resolver;
+}
+
 inline HRESULT CanUnloadNow() { return Module().CanUnloadNow(); }
 
 // What a lookup through the function table or IDispatch gives: result and LastError.

@@ -13,104 +13,11 @@
 #include <string>
 #include <vector>
 
+#include "late_bound.h"
 #include "module_fixture.h"
 
 namespace vavizav::testing {
 namespace {
-
-// What one late-bound call gave.
-struct Result {
-  HRESULT Status = E_FAIL;
-  unique_variant Value;
-  std::wstring Description;  // EXCEPINFO's, when the member raised an error
-};
-
-DISPID IdOf(IDispatch* object, const wchar_t* name) {
-  DISPID id = DISPID_UNKNOWN;
-  LPOLESTR names[] = {const_cast<LPOLESTR>(name)};
-  EXPECT_EQ(object->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id), S_OK) << "no member " << name;
-  return id;
-}
-
-Result CallId(IDispatch* object, DISPID id, WORD flags, std::initializer_list<VARIANT*> arguments) {
-  std::vector<VARIANT> reversed;
-  for (auto argument = std::rbegin(arguments); argument != std::rend(arguments); ++argument) reversed.push_back(**argument);
-  DISPID put = DISPID_PROPERTYPUT;
-  DISPPARAMS params{reversed.data(), nullptr, static_cast<UINT>(reversed.size()), 0};
-  if (flags & DISPATCH_PROPERTYPUT) {
-    params.rgdispidNamedArgs = &put;
-    params.cNamedArgs = 1;
-  }
-  Result result;
-  EXCEPINFO exception{};
-  UINT argumentError = 0;
-  result.Status = object->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, flags, &params,
-                                 flags & DISPATCH_PROPERTYPUT ? nullptr : result.Value.get(), &exception, &argumentError);
-  result.Description = BstrView(exception.bstrDescription);
-  FreeExceptionInfo(exception);
-  return result;
-}
-
-Result Call(IDispatch* object, const wchar_t* name, std::initializer_list<VARIANT*> arguments = {}) {
-  return CallId(object, IdOf(object, name), DISPATCH_METHOD | DISPATCH_PROPERTYGET, arguments);
-}
-Result Put(IDispatch* object, const wchar_t* name, VARIANT* value) {
-  return CallId(object, IdOf(object, name), DISPATCH_PROPERTYPUT, {value});
-}
-
-std::wstring TextOf(IDispatch* object, const wchar_t* name) {
-  Result result = Call(object, name);
-  EXPECT_EQ(result.Status, S_OK) << "reading " << name;
-  unique_variant text;
-  if (FAILED(VariantChangeType(text.get(), result.Value.get(), 0, VT_BSTR))) return L"<no text>";
-  return std::wstring(BstrView(V_BSTR(text.get())));
-}
-
-com_ptr<IDispatch> ObjectOf(Result&& result) {
-  EXPECT_EQ(result.Status, S_OK);
-  EXPECT_EQ(V_VT(result.Value.get()), VT_DISPATCH);
-  com_ptr<IDispatch> object;
-  if (V_VT(result.Value.get()) == VT_DISPATCH) {
-    object.attach(V_DISPATCH(result.Value.get()));
-    V_VT(result.Value.get()) = VT_EMPTY;
-  }
-  return object;
-}
-
-com_ptr<IDispatch> NewResolver() {
-  com_ptr<IClassFactory> factory;
-  EXPECT_EQ(Module().ClassObject(CLSID_Resolver, factory), S_OK);
-  com_ptr<IDispatch> resolver;
-  if (factory) EXPECT_EQ(factory->CreateInstance(nullptr, IID_IDispatch, resolver.put_void()), S_OK);
-  return resolver;
-}
-
-// A Resolver asking the local unbound with a short time-out.
-com_ptr<IDispatch> TestResolver() {
-  com_ptr<IDispatch> resolver = NewResolver();
-  Put(resolver.get(), L"DNSServer", Text(SERVER).get());
-  Put(resolver.get(), L"TimeOut", Long(2000).get());
-  return resolver;
-}
-
-com_ptr<IDispatch> Resolve(IDispatch* resolver, std::wstring_view name, std::wstring_view type = {}) {
-  unique_variant nameArgument = Text(name);
-  if (type.empty()) return ObjectOf(Call(resolver, L"Resolve", {nameArgument.get()}));
-  unique_variant typeArgument = Text(type);
-  return ObjectOf(Call(resolver, L"Resolve", {nameArgument.get(), typeArgument.get()}));
-}
-
-com_ptr<IDispatch> RecordOf(IDispatch* answer, LONG index) {
-  com_ptr<IDispatch> records = ObjectOf(Call(answer, L"Records"));
-  if (!records) return {};
-  return ObjectOf(Call(records.get(), L"Item", {Long(index).get()}));
-}
-
-VARTYPE TypeOf(IDispatch* object, const wchar_t* name) {
-  Result result = Call(object, name);
-  EXPECT_EQ(result.Status, S_OK) << name;
-  return V_VT(result.Value.get());
-}
 
 // ---------------------------------------------------------------------------
 

@@ -32,7 +32,7 @@ vbDNS::DNSQuery Ask(std::string_view name, std::uint16_t type) {
 }
 
 // A reply to `name`/`type` with the given answer records.
-Packet Reply(std::string_view name, std::uint16_t type, std::vector<Packet> answers, std::uint8_t flags2 = 0x80) {
+Packet Reply(std::string_view name, std::uint16_t type, std::vector<Packet> answers, std::uint8_t flags2 = ReplyFlags2()) {
   Packet reply = Join({Header(static_cast<std::uint8_t>(answers.size()), flags2),  // ID, QR RD, RA + RCODE, counts
                        Question(DottedName(name), type)});                        // the question at offset 12
   for (const Packet& answer : answers) reply = Join({reply, answer});
@@ -159,7 +159,7 @@ TEST(Judge, ChainsThatLoopOrLeadNowhereEndWithoutRecords) {
 
   // NXDOMAIN at the end of a chain: the status is the server's, the name the chain's.
   const Packet nx = Reply("www.test", vbDNS::TYPE_A, {Record(kQuestionName, vbDNS::TYPE_CNAME, DottedName("gone.test"))},
-                          0x83);  // RA, RCODE 3
+                          ReplyFlags2(RCODE_NXDOMAIN));
   const AnswerModel missing = JudgeReply(nx, Ask("www.test", vbDNS::TYPE_A));
   EXPECT_EQ(missing.Status, "NXDOMAIN");
   EXPECT_TRUE(missing.Records.empty());
@@ -167,10 +167,10 @@ TEST(Judge, ChainsThatLoopOrLeadNowhereEndWithoutRecords) {
 }
 
 TEST(Judge, StatusIsTheRcodeMnemonicOrMalformed) {
-  EXPECT_EQ(JudgeReply(Reply("x.test", MX, {}, 0x82), Ask("x.test", MX)).Status, "SERVFAIL");
-  EXPECT_EQ(JudgeReply(Reply("x.test", MX, {}, 0x85), Ask("x.test", MX)).Status, "REFUSED");
-  EXPECT_EQ(JudgeReply(Reply("x.test", MX, {}, 0x8B), Ask("x.test", MX)).Status, "DSOTYPENI");
-  EXPECT_EQ(JudgeReply(Reply("x.test", MX, {}, 0x8C), Ask("x.test", MX)).Status, "RCODE12");
+  EXPECT_EQ(JudgeReply(Reply("x.test", MX, {}, ReplyFlags2(RCODE_SERVFAIL)), Ask("x.test", MX)).Status, "SERVFAIL");
+  EXPECT_EQ(JudgeReply(Reply("x.test", MX, {}, ReplyFlags2(RCODE_REFUSED)), Ask("x.test", MX)).Status, "REFUSED");
+  EXPECT_EQ(JudgeReply(Reply("x.test", MX, {}, ReplyFlags2(11)), Ask("x.test", MX)).Status, "DSOTYPENI");
+  EXPECT_EQ(JudgeReply(Reply("x.test", MX, {}, ReplyFlags2(12)), Ask("x.test", MX)).Status, "RCODE12");
 
   // ANCount 1 but the record is cut short inside its data.
   Packet cut = Reply("x.test", MX, {Record(kQuestionName, MX, Join({U16(10), DottedName("mx.x.test")}))});
@@ -195,7 +195,7 @@ TEST(Judge, OnlyTheQuestionsClassAndTtlsWithTheTopBitReadAsZero) {
 }
 
 TEST(Judge, NoQuestionInTheReplyChainsFromTheAskedName) {
-  Packet reply = {0x30, 0x39, 0x81, 0x80,   // ID, QR RD, RA NOERROR
+  Packet reply = {0x30, 0x39, REPLY_FLAGS1, ReplyFlags2(),  // ID, QR RD, RA NOERROR
                   0x00, 0x00, 0x00, 0x01,   // QDCount 0, ANCount 1
                   0x00, 0x00, 0x00, 0x00};  // NSCount, ARCount
   reply = Join({reply, Record(DottedName("n.test"), vbDNS::TYPE_A, {192, 0, 2, 1})});

@@ -46,7 +46,7 @@ const LookupOutcome kTimedOut{"", "DNS Request Timed Out"};
 }  // namespace
 
 TEST(ForwardLookup, AddressesInReplyOrderJoinedByCrLf) {
-  StandInExchange exchange(ForwardReply(0x80, 2, {AAnswer(192, 0, 2, 1), AAnswer(198, 51, 100, 7)}));
+  StandInExchange exchange(ForwardReply(ReplyFlags2(), 2, {AAnswer(192, 0, 2, 1), AAnswer(198, 51, 100, 7)}));
   const LookupOutcome outcome = Forward(u"ab.cd", exchange);
   EXPECT_EQ(outcome, (LookupOutcome{"192.0.2.1\r\n198.51.100.7", ""}));
   EXPECT_EQ(outcome.Result.size(), 23u);
@@ -57,30 +57,30 @@ TEST(ForwardLookup, AddressesInReplyOrderJoinedByCrLf) {
 }
 
 TEST(ForwardLookup, OneAddressHasNoSeparator) {
-  StandInExchange exchange(ForwardReply(0x80, 1, {AAnswer(10, 0, 0, 1)}));
+  StandInExchange exchange(ForwardReply(ReplyFlags2(), 1, {AAnswer(10, 0, 0, 1)}));
   EXPECT_EQ(Forward(u"ab.cd", exchange), (LookupOutcome{"10.0.0.1", ""}));
 }
 
 TEST(ForwardLookup, CnameChainsAroundAddressesStillSucceed) {
   // A CNAME first, and (the case a last-answer rule got wrong) a CNAME last.
-  StandInExchange cnameFirst(ForwardReply(0x80, 3, {kCnameAnswer, AAnswer(192, 0, 2, 1), AAnswer(192, 0, 2, 2)}));
+  StandInExchange cnameFirst(ForwardReply(ReplyFlags2(), 3, {kCnameAnswer, AAnswer(192, 0, 2, 1), AAnswer(192, 0, 2, 2)}));
   EXPECT_EQ(Forward(u"ab.cd", cnameFirst), (LookupOutcome{"192.0.2.1\r\n192.0.2.2", ""}));
-  StandInExchange cnameLast(ForwardReply(0x80, 2, {AAnswer(192, 0, 2, 1), kCnameAnswer}));
+  StandInExchange cnameLast(ForwardReply(ReplyFlags2(), 2, {AAnswer(192, 0, 2, 1), kCnameAnswer}));
   EXPECT_EQ(Forward(u"ab.cd", cnameLast), (LookupOutcome{"192.0.2.1", ""}));
 }
 
 TEST(ForwardLookup, NoAddressIsUnresolved) {
-  StandInExchange noAnswers(ForwardReply(0x80, 0, {}));
+  StandInExchange noAnswers(ForwardReply(ReplyFlags2(), 0, {}));
   EXPECT_EQ(Forward(u"ab.cd", noAnswers), kUnresolvedName);
-  StandInExchange onlyCname(ForwardReply(0x80, 1, {kCnameAnswer}));
+  StandInExchange onlyCname(ForwardReply(ReplyFlags2(), 1, {kCnameAnswer}));
   EXPECT_EQ(Forward(u"ab.cd", onlyCname), kUnresolvedName);
 }
 
 TEST(ForwardLookup, EveryRcodeBitCounts) {
-  StandInExchange nameError(ForwardReply(0x83, 0, {}));
+  StandInExchange nameError(ForwardReply(ReplyFlags2(RCODE_NXDOMAIN), 0, {}));
   EXPECT_EQ(Forward(u"ab.cd", nameError), kUnresolvedName);
   // RCODE 8 (NOTZONE) has only the fourth bit set; its addresses are not an answer.
-  StandInExchange rcode8(ForwardReply(0x88, 1, {AAnswer(10, 0, 0, 1)}));
+  StandInExchange rcode8(ForwardReply(ReplyFlags2(RCODE_NXRRSET), 1, {AAnswer(10, 0, 0, 1)}));
   EXPECT_EQ(Forward(u"ab.cd", rcode8), kUnresolvedName);
 }
 
@@ -92,7 +92,7 @@ TEST(ForwardLookup, SilenceIsATimeOut) {
 }
 
 TEST(ForwardLookup, UnreadableReplyIsUnresolved) {
-  Packet reply = ForwardReply(0x80, 1, {AAnswer(10, 0, 0, 1)});
+  Packet reply = ForwardReply(ReplyFlags2(), 1, {AAnswer(10, 0, 0, 1)});
   StandInExchange elevenOctets(Packet(reply.begin(), reply.begin() + 11));
   EXPECT_EQ(Forward(u"ab.cd", elevenOctets), kUnresolvedName);
   reply.resize(reply.size() - 2);  // the address cut short
@@ -105,7 +105,7 @@ TEST(ForwardLookup, NamesThatCannotBeQueriedSendNothing) {
   for (std::u16string_view name : {std::u16string_view(u""), std::u16string_view(u".ab"),
                                    std::u16string_view(u"a..b"), std::u16string_view(label64),
                                    std::u16string_view(u"caf\u00e9\u0100.example")}) {
-    StandInExchange exchange(ForwardReply(0x80, 1, {AAnswer(10, 0, 0, 1)}));
+    StandInExchange exchange(ForwardReply(ReplyFlags2(), 1, {AAnswer(10, 0, 0, 1)}));
     EXPECT_EQ(Forward(name, exchange), kUnresolvedName);
     EXPECT_TRUE(exchange.sent.empty());
   }
@@ -133,7 +133,7 @@ LookupOutcome Reverse(std::u16string_view text, StandInExchange& exchange) {
 }  // namespace
 
 TEST(ReverseLookup, NameOfTheAddress) {
-  StandInExchange exchange(ReverseReply(0x80, 1, {PtrAnswer(DottedName("host.test"))}));
+  StandInExchange exchange(ReverseReply(ReplyFlags2(), 1, {PtrAnswer(DottedName("host.test"))}));
   EXPECT_EQ(Reverse(u"192.0.2.1", exchange), (LookupOutcome{"host.test", ""}));
   ASSERT_EQ(exchange.sent.size(), 1u);
   EXPECT_EQ(exchange.sent[0].Question.QType, vbDNS::TYPE_PTR);
@@ -141,32 +141,32 @@ TEST(ReverseLookup, NameOfTheAddress) {
 }
 
 TEST(ReverseLookup, LastPtrAnswerWins) {
-  StandInExchange exchange(ReverseReply(0x80, 2, {PtrAnswer(Name({"a"})), PtrAnswer(Name({"b"}))}));
+  StandInExchange exchange(ReverseReply(ReplyFlags2(), 2, {PtrAnswer(Name({"a"})), PtrAnswer(Name({"b"}))}));
   EXPECT_EQ(Reverse(u"192.0.2.1", exchange), (LookupOutcome{"b", ""}));
 }
 
 TEST(ReverseLookup, OnlyInternetClassPtrAnswersCount) {
-  StandInExchange chaosOnly(ReverseReply(0x80, 1, {PtrAnswer(Name({"a"}), CLASS_CH)}));
+  StandInExchange chaosOnly(ReverseReply(ReplyFlags2(), 1, {PtrAnswer(Name({"a"}), CLASS_CH)}));
   EXPECT_EQ(Reverse(u"192.0.2.1", chaosOnly), kUnresolvedAddress);
   // A later answer of another class does not override the Internet one.
   StandInExchange internetThenChaos(
-      ReverseReply(0x80, 2, {PtrAnswer(Name({"in"})), PtrAnswer(Name({"a"}), CLASS_CH)}));
+      ReverseReply(ReplyFlags2(), 2, {PtrAnswer(Name({"in"})), PtrAnswer(Name({"a"}), CLASS_CH)}));
   EXPECT_EQ(Reverse(u"192.0.2.1", internetThenChaos), (LookupOutcome{"in", ""}));
 }
 
 TEST(ReverseLookup, ControlCharactersArriveEscaped) {
-  StandInExchange exchange(ReverseReply(0x80, 1, {PtrAnswer(Name({"a\r\n."}))}));
+  StandInExchange exchange(ReverseReply(ReplyFlags2(), 1, {PtrAnswer(Name({"a\r\n."}))}));
   EXPECT_EQ(Reverse(u"192.0.2.1", exchange), (LookupOutcome{"a\\013\\010\\.", ""}));
 }
 
 TEST(ReverseLookup, NoHostNameIsUnresolved) {
-  StandInExchange rootName(ReverseReply(0x80, 1, {PtrAnswer(Name({}))}));
+  StandInExchange rootName(ReverseReply(ReplyFlags2(), 1, {PtrAnswer(Name({}))}));
   EXPECT_EQ(Reverse(u"192.0.2.1", rootName), kUnresolvedAddress);
-  StandInExchange noAnswers(ReverseReply(0x80, 0, {}));
+  StandInExchange noAnswers(ReverseReply(ReplyFlags2(), 0, {}));
   EXPECT_EQ(Reverse(u"192.0.2.1", noAnswers), kUnresolvedAddress);
-  StandInExchange nameError(ReverseReply(0x83, 0, {}));
+  StandInExchange nameError(ReverseReply(ReplyFlags2(RCODE_NXDOMAIN), 0, {}));
   EXPECT_EQ(Reverse(u"192.0.2.1", nameError), kUnresolvedAddress);
-  StandInExchange rcode8(ReverseReply(0x88, 1, {PtrAnswer(Name({"a"}))}));
+  StandInExchange rcode8(ReverseReply(ReplyFlags2(RCODE_NXRRSET), 1, {PtrAnswer(Name({"a"}))}));
   EXPECT_EQ(Reverse(u"192.0.2.1", rcode8), kUnresolvedAddress);
   StandInExchange tooShort(Packet(11, 0));
   EXPECT_EQ(Reverse(u"192.0.2.1", tooShort), kUnresolvedAddress);
@@ -179,7 +179,7 @@ TEST(ReverseLookup, SilenceIsATimeOut) {
 
 TEST(ReverseLookup, TextThatIsNoAddressSendsNothing) {
   for (std::u16string_view text : {u"", u"1.2.3", u"1.2.3.", u"256.1.1.1", u"1.2.3.5.5", u" 1.2.3.4", u"1.2.3.\u0664"}) {
-    StandInExchange exchange(ReverseReply(0x80, 0, {}));
+    StandInExchange exchange(ReverseReply(ReplyFlags2(), 0, {}));
     EXPECT_EQ(Reverse(text, exchange), (LookupOutcome{"", "IP Address not recognized"}));
     EXPECT_TRUE(exchange.sent.empty());
   }

@@ -6,40 +6,11 @@
 #include "com_client.h"
 #include "handles.h"
 #include "idna.h"
+#include "value_object.h"
 #include "variant_text.h"
 
 namespace vavizav::testing {
 namespace {
-
-// An automation object whose value property (DISPID_VALUE) is `value_`, or
-// that has none when `value_` is null.
-class ValueObject final : public IDispatch {
- public:
-  explicit ValueObject(const wchar_t* value) : value_(value) {}
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
-    if (iid != IID_IUnknown && iid != IID_IDispatch) return *out = nullptr, E_NOINTERFACE;
-    AddRef();
-    return *out = this, S_OK;
-  }
-  ULONG STDMETHODCALLTYPE AddRef() override { return ++references_; }
-  ULONG STDMETHODCALLTYPE Release() override { return --references_; }  // lives on the stack
-  HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override { return *count = 0, S_OK; }
-  HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override {
-    return DISP_E_UNKNOWNNAME;
-  }
-  HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS*, VARIANT* result, EXCEPINFO*,
-                                   UINT*) override {
-    if (id != DISPID_VALUE || !value_ || !result) return DISP_E_MEMBERNOTFOUND;
-    V_VT(result) = VT_BSTR;
-    V_BSTR(result) = ::SysAllocString(value_);
-    return S_OK;
-  }
-  ULONG references_ = 1;
-
- private:
-  const wchar_t* value_;
-};
 
 std::wstring Converted(const VARIANT& value) {
   const TextConversion text = VariantToText(value);
@@ -72,21 +43,23 @@ TEST(VariantToText, StringsPassUnchangedOthersAsTheirText) {
   V_VARIANTREF(&second) = &first;
   EXPECT_EQ(Converted(second), L"inner");
 
-  ValueObject withValue(L"from the object");
+  auto* withValue = new ValueObject(Behaviour::Text, nullptr, nullptr, L"from the object");
   VARIANT object;
   V_VT(&object) = VT_DISPATCH;
-  V_DISPATCH(&object) = &withValue;
+  V_DISPATCH(&object) = withValue;
   EXPECT_EQ(Converted(object), L"from the object");
-  EXPECT_EQ(withValue.references_, 1u);
+  EXPECT_EQ(withValue->References(), 1u);
+  withValue->Release();
 }
 
 TEST(VariantToText, ObjectWithoutValueIsATypeMismatch) {
-  ValueObject withoutValue(nullptr);
+  auto* withoutValue = new ValueObject(Behaviour::NoValue);
   VARIANT object;
   V_VT(&object) = VT_DISPATCH;
-  V_DISPATCH(&object) = &withoutValue;
+  V_DISPATCH(&object) = withoutValue;
   EXPECT_EQ(Converted(object), L"failed: Type mismatch");
-  EXPECT_EQ(withoutValue.references_, 1u);
+  EXPECT_EQ(withoutValue->References(), 1u);
+  withoutValue->Release();
 }
 
 TEST(HostNameToAscii, AsciiUnchangedOthersThroughIdna) {
