@@ -8,12 +8,13 @@
 #include <string>
 #include <vector>
 
+#include "test_addresses.h"
 #include "test_support.h"
 
 namespace vavizav::testing {
 namespace {
 
-constexpr wchar_t UNBOUND[] = L"127.0.0.70";
+constexpr wchar_t UNBOUND[] = VAVIZAV_UNBOUND_ADDRESS;
 
 std::set<std::wstring> Lines(const std::wstring& text) {
   std::set<std::wstring> lines;

@@ -1,8 +1,9 @@
 // Batches through the engine against the delaying responder (a native
 // program, tests/support/delay_responder.c), started by CTest fixtures:
-//   127.0.0.75  every reply 5 ms after its query
-//   127.0.0.76  the same, the question lower-cased (a server that folds case)
-//   127.0.0.77  5 ms, and 5 % of the UDP queries dropped
+//   RESPONDER          every reply 5 ms after its query
+//   FOLDING_RESPONDER  the same, the question lower-cased (a server that folds case)
+//   LOSSY_RESPONDER    5 ms, and 5 % of the UDP queries dropped
+// (their addresses from tests/CMakeLists.txt).
 // Names "hN.<anything>" are answered with 10.(N>>16).(N>>8&255).(N&255).
 #include <gtest/gtest.h>
 
@@ -13,13 +14,14 @@
 #include "clock.h"
 #include "engine.h"
 #include "message_window.h"
+#include "test_addresses.h"
 
 namespace vavizav::testing {
 namespace {
 
-constexpr wchar_t RESPONDER[] = L"127.0.0.75";
-constexpr wchar_t FOLDING_RESPONDER[] = L"127.0.0.76";
-constexpr wchar_t LOSSY_RESPONDER[] = L"127.0.0.77";
+constexpr wchar_t RESPONDER[] = VAVIZAV_RESPONDER_ADDRESS;
+constexpr wchar_t FOLDING_RESPONDER[] = VAVIZAV_FOLDING_RESPONDER_ADDRESS;
+constexpr wchar_t LOSSY_RESPONDER[] = VAVIZAV_LOSSY_RESPONDER_ADDRESS;
 
 // "hN.<suffix>" for N = 1..count, in the letters' case given.
 std::vector<vbDNS::DNSQuery> Numbered(int count, std::string_view suffix) {
@@ -69,7 +71,7 @@ TEST(Batch, TwoThousandQuestionsThroughAWindowOf64) {
   const std::vector<ExchangeOutcome> outcomes = ExchangeMany(queries, {RESPONDER, 2000, 64});
   std::printf("[ measure  ] 2000 questions, 5 ms each, window 64: %.0f ms\n", clock.ElapsedMs());
   ExpectEveryAnswer(queries, outcomes);
-  EXPECT_EQ(outcomes.front().Server, L"127.0.0.75");
+  EXPECT_EQ(outcomes.front().Server, RESPONDER);
 }
 
 TEST(Batch, EveryQuestionAnsweredDespiteFivePercentLoss) {

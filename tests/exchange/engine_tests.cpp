@@ -81,7 +81,7 @@ TEST_F(EngineTest, OutcomesInInputOrderAndIdenticalQuestionsAskedOnce) {
   for (std::size_t i = 0; i < queries.size(); ++i) {
     ASSERT_EQ(outcomes[i].Failure, ExchangeFailure::None) << i;
     ASSERT_TRUE(outcomes[i].Reply) << i;
-    EXPECT_EQ(outcomes[i].Server, L"127.0.0.71") << i;
+    EXPECT_EQ(outcomes[i].Server, SERVER_ADDRESS) << i;
     const std::string_view asked = queries[i].Question.QName.view();
     EXPECT_EQ(ReplyName(*outcomes[i].Reply, asked.size()), asked) << "spelt as asked: " << i;
     const std::uint16_t type = static_cast<std::uint16_t>((*outcomes[i].Reply)[12 + asked.size()] << 8 |

@@ -11,6 +11,7 @@
 #include "exchange_fixture.h"
 #include "fake_dns_server.h"
 #include "scripted_server_fixture.h"
+#include "test_addresses.h"
 #include "test_support.h"
 
 namespace vavizav::testing {
@@ -167,7 +168,7 @@ TEST_F(ExchangeTest, ServerWithPort) {
 TEST_F(ExchangeTest, UnusableServerEndsAtOnceWithoutSending) {
   Server().Reset(Answer(GENUINE));
   const std::wstring unresolvable = std::wstring(64, L'x') + L".invalid";
-  for (const std::wstring server : {L"", L"127.0.0.71:0", L"[127.0.0.71]", unresolvable.c_str()}) {
+  for (const std::wstring server : {L"", VAVIZAV_SCRIPTED_ADDRESS L":0", L"[" VAVIZAV_SCRIPTED_ADDRESS L"]", unresolvable.c_str()}) {
     const Stopwatch clock;
     EXPECT_FALSE(Exchange(server, 60000));
     EXPECT_LT(clock.ElapsedMs(), 10000.0) << server.size();
@@ -180,11 +181,11 @@ TEST_F(ExchangeTest, PortUnreachableDoesNotEndTheWait) {
   unique_socket probe(::socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP));
   sockaddr_in where{};
   where.sin_family = AF_INET;
-  ::InetPtonW(AF_INET, L"127.0.0.73", &where.sin_addr);
+  ::InetPtonW(AF_INET, VAVIZAV_CLOSED_PORT_ADDRESS, &where.sin_addr);
   int length = sizeof where;
   ASSERT_EQ(::bind(probe.get(), reinterpret_cast<sockaddr*>(&where), length), 0);
   ::getsockname(probe.get(), reinterpret_cast<sockaddr*>(&where), &length);
-  const std::wstring closed = L"127.0.0.73:" + std::to_wstring(::ntohs(where.sin_port));
+  const std::wstring closed = std::wstring(VAVIZAV_CLOSED_PORT_ADDRESS) + L":" + std::to_wstring(::ntohs(where.sin_port));
   probe.reset();
 
   const Stopwatch clock;

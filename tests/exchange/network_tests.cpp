@@ -1,4 +1,4 @@
-// Lookups against the native peer on 127.0.0.74 (net_peer.c): a flood of
+// Lookups against the native peer (net_peer.c, on VAVIZAV_NET_PEER_ADDRESS): a flood of
 // wrong-ID datagrams that must not stretch the wait or stop the thread's
 // messages, and the TCP query after a truncated reply, with every way a TCP
 // answer can go wrong.
@@ -10,13 +10,14 @@
 #include <vector>
 
 #include "engine.h"
+#include "test_addresses.h"
 #include "test_support.h"
 
 namespace vavizav::testing {
 namespace {
 
-constexpr wchar_t PEER[] = L"127.0.0.74";            // UDP and TCP on port 53
-constexpr wchar_t PEER_UDP_ONLY[] = L"127.0.0.74:5301";  // TCP refused here
+constexpr wchar_t PEER[] = VAVIZAV_NET_PEER_ADDRESS;            // UDP and TCP on port 53
+constexpr wchar_t PEER_UDP_ONLY[] = VAVIZAV_NET_PEER_ADDRESS L":5301";  // TCP refused here
 // What the truncated UDP reply holds, and the whole answers over TCP.
 constexpr wchar_t TRUNCATED_ANSWER[] = L"192.0.2.1";
 

@@ -12,13 +12,14 @@
 #include "exchange_fixture.h"
 #include "fake_dns_server.h"
 #include "scripted_server_fixture.h"
+#include "test_addresses.h"
 #include "test_support.h"
 
 namespace vavizav::testing {
 namespace {
 
-// 127.0.0.71 port 5301: nobody listens (and Wine reports no port unreachable).
-constexpr wchar_t NO_LISTENER[] = L"127.0.0.71:5301";
+// The scripted server's address, port 5301: nobody listens (and Wine reports no port unreachable).
+constexpr wchar_t NO_LISTENER[] = VAVIZAV_SCRIPTED_ADDRESS L":5301";
 
 // Answers at once, but only after dropping the first `drops` queries.
 Script AnswerAfterDropping(int drops) {
@@ -171,12 +172,13 @@ TEST_F(RetransmitTest, ReplyCountsOnlyFromTheServerItsIdWasSentTo) {
 TEST_F(RetransmitTest, ListsWithIpv6EntriesAndUnusableOnes) {
   Server().Reset(AnswerOnlyOn(Server().HasIpv6() ? Listener::Main6 : Listener::Main));
   // The unusable entries drop out; the first usable one is asked first.
-  const std::wstring list = Server().HasIpv6() ? L"127.0.0.71:0 ; [::1]:53, 127.0.0.71" : L"127.0.0.71:0 ; 127.0.0.71";
+  const std::wstring list = Server().HasIpv6() ? VAVIZAV_SCRIPTED_ADDRESS L":0 ; [::1]:53, " VAVIZAV_SCRIPTED_ADDRESS
+                                                   : VAVIZAV_SCRIPTED_ADDRESS L":0 ; " VAVIZAV_SCRIPTED_ADDRESS;
   ASSERT_TRUE(Exchange(list, 2000));
   ASSERT_EQ(Server().Queries().size(), 1u);
   // No usable entry: at once, nothing sent.
   const Stopwatch clock;
-  EXPECT_FALSE(Exchange(L" ,127.0.0.71:0; [::1 ", 60000));
+  EXPECT_FALSE(Exchange(L" ," VAVIZAV_SCRIPTED_ADDRESS L":0; [::1 ", 60000));
   EXPECT_LT(clock.ElapsedMs(), 10000.0);
   EXPECT_EQ(Server().Queries().size(), 1u);
 }

@@ -16,6 +16,7 @@
 #include "handles.h"
 #include "loaded_module.h"
 #include "paths.h"
+#include "test_addresses.h"
 #include "vavizav.h"
 
 namespace vavizav::testing {
@@ -23,7 +24,7 @@ namespace vavizav::testing {
 // The local unbound serving tests/e2e/*.zone, and a loopback address where
 // nothing answers.
 inline const wchar_t* const SERVER = VAVIZAV_TEST_DNS_SERVER;
-inline const wchar_t* const SILENT_SERVER = L"127.0.0.99";
+inline const wchar_t* const SILENT_SERVER = VAVIZAV_SILENT_ADDRESS;
 
 inline const LoadedModule& Module() {
   static const LoadedModule module(VAVIZAV_DLL_PATH);

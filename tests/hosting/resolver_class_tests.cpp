@@ -47,8 +47,9 @@ TEST(ResolverSettings, DefaultsAndOutOfRangeValuesRefusedWithAnErrorTheScriptSee
   EXPECT_EQ(TextOf(resolver.get(), L"LastError"), L"");
   EXPECT_EQ(Put(resolver.get(), L"TimeOut", Long(1).get()).Status, S_OK);
   EXPECT_EQ(Put(resolver.get(), L"TimeOut", Long(65534).get()).Status, S_OK);
-  EXPECT_EQ(Put(resolver.get(), L"DNSServer", Text(L"127.0.0.70, [::1]:5300").get()).Status, S_OK);
-  EXPECT_EQ(TextOf(resolver.get(), L"DNSServer"), L"127.0.0.70, [::1]:5300");
+  const std::wstring list = std::wstring(SERVER) + L", [::1]:5300";
+  EXPECT_EQ(Put(resolver.get(), L"DNSServer", Text(list).get()).Status, S_OK);
+  EXPECT_EQ(TextOf(resolver.get(), L"DNSServer"), list);
   EXPECT_EQ(Put(resolver.get(), L"LastError", Text(L"x").get()).Status, DISP_E_MEMBERNOTFOUND);
 }
 
@@ -158,7 +159,7 @@ TEST(Resolve, EachFailureIsAStatusNeverAnError) {
   EXPECT_EQ(TextOf(silent.get(), L"Status"), L"TIMEOUT");
   EXPECT_EQ(TextOf(silent.get(), L"Server"), L"");
 
-  Put(resolver.get(), L"DNSServer", Text(L"127.0.0.70:99999").get());
+  Put(resolver.get(), L"DNSServer", Text(std::wstring(SERVER) + L":99999").get());
   EXPECT_EQ(TextOf(Resolve(resolver.get(), L"one.vavizav.test").get(), L"Status"), L"NOSERVER");
 }
 

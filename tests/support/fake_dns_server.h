@@ -4,8 +4,8 @@
 // Wine binds a UDP socket meant for 127.0.0.x (x other than 1) to 0.0.0.0, so
 // its datagrams would leave from 127.0.0.1 and hold the port on every address.
 // The IPv4 listeners are therefore played by one raw socket (IP_HDRINCL): it
-// sees every UDP datagram to 127.0.0.71:53, 127.0.0.71:5300 and 127.0.0.72:53,
-// and sends from exactly those addresses and ports. That takes CAP_NET_RAW
+// sees every UDP datagram to SERVER_ADDRESS ports 53 and ALT_PORT and to
+// FORGER_ADDRESS port 53, and sends from exactly those addresses and ports. That takes CAP_NET_RAW
 // (root), as the tests run here. IPv6 uses ordinary sockets on [::1].
 #pragma once
 
@@ -20,12 +20,13 @@
 #include <string_view>
 #include <vector>
 
+#include "test_addresses.h"
 #include "vbdns.h"
 
 namespace vavizav::testing {
 
-inline constexpr wchar_t SERVER_ADDRESS[] = L"127.0.0.71";  // ports 53 and ALT_PORT
-inline constexpr wchar_t FORGER_ADDRESS[] = L"127.0.0.72";  // port 53
+inline constexpr wchar_t SERVER_ADDRESS[] = VAVIZAV_SCRIPTED_ADDRESS;  // ports 53 and ALT_PORT
+inline constexpr wchar_t FORGER_ADDRESS[] = VAVIZAV_FORGER_ADDRESS;  // port 53
 inline constexpr std::uint16_t ALT_PORT = 5300;
 
 // Main6 is [::1]:53, AltPort6 [::1] on a port of the system's choice.
