@@ -43,7 +43,7 @@ class ValueObject final : public IDispatch {
 
 std::wstring Converted(const VARIANT& value) {
   const TextConversion text = VariantToText(value);
-  return text.ok() ? text.Text : L"failed: " + std::wstring(text.Description());
+  return text.Ok() ? text.Text : L"failed: " + std::wstring(text.Description());
 }
 
 TEST(VariantToText, StringsPassUnchangedOthersAsTheirText) {
