@@ -246,7 +246,7 @@ class Engine {
     if (!tcpReady_) return TcpFailed(slot);
     slot.Tcp = std::make_unique<TcpAsk>(tcpReady_.get(), queries_[firsts_[slot.Question]], *id, servers_[server]);
     ++tcpActive_;
-    if (slot.Tcp->state() == TcpAsk::State::Failed) TcpFailed(slot);
+    if (slot.Tcp->CurrentState() == TcpAsk::State::Failed) TcpFailed(slot);
   }
 
   void TcpFailed(Slot& slot) {

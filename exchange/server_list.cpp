@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
-#include <memory>
 
+#include "handles.h"
 #include "winsock_startup.h"
 
 namespace vavizav {
@@ -46,10 +46,6 @@ std::optional<ServerEndpoint> NumericEndpoint(const std::wstring& host, std::uin
   return std::nullopt;
 }
 
-struct AddrInfoDeleter {
-  void operator()(ADDRINFOW* list) const noexcept { ::FreeAddrInfoW(list); }
-};
-
 // Through the system: host names, and numeric forms InetPtonW does not take
 // (an IPv6 scope such as "fe80::1%2").
 std::optional<ServerEndpoint> SystemEndpoint(const std::wstring& host, std::uint16_t port, bool ipv6Only) {
@@ -58,9 +54,8 @@ std::optional<ServerEndpoint> SystemEndpoint(const std::wstring& host, std::uint
   hints.ai_socktype = SOCK_DGRAM;
   hints.ai_protocol = IPPROTO_UDP;
   if (ipv6Only) hints.ai_flags = AI_NUMERICHOST;
-  ADDRINFOW* raw = nullptr;
-  if (::GetAddrInfoW(host.c_str(), nullptr, &hints, &raw) != 0) return std::nullopt;
-  const std::unique_ptr<ADDRINFOW, AddrInfoDeleter> list(raw);
+  unique_addrinfo list;
+  if (::GetAddrInfoW(host.c_str(), nullptr, &hints, list.put()) != 0) return std::nullopt;
   for (const ADDRINFOW* entry = list.get(); entry; entry = entry->ai_next) {
     ServerEndpoint endpoint;
     if (entry->ai_family == AF_INET && entry->ai_addrlen >= sizeof(sockaddr_in)) {

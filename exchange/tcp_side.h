@@ -29,7 +29,7 @@ class TcpAsk {
   TcpAsk(const TcpAsk&) = delete;
   TcpAsk& operator=(const TcpAsk&) = delete;
 
-  State state() const { return state_; }
+  State CurrentState() const { return state_; }
 
   // Writes and reads what the connection allows now. Answered once the reply
   // is whole and passes the checks of a datagram (ID, QR, the question without

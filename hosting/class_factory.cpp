@@ -2,7 +2,7 @@
 
 #include "module.h"
 #include "resolver_object.h"
-#include "resolver_objects.h"
+#include "vevivoridezaz_object.h"
 #include "vavizav.h"
 
 namespace vavizav::hosting {
@@ -46,15 +46,13 @@ class ClassFactory final : public IClassFactory {
   CreateFunction create_;
 };
 
-ClassFactory g_factory(&CreateResolverObject);
-ClassFactory g_resolverFactory(&CreateResolverClassObject);
+ClassFactory g_vevivoridezazFactory(&CreateVeviVORIdezazObject);
+ClassFactory g_resolverFactory(&CreateResolverObject);
 
 }  // namespace
 
-IClassFactory* ClassFactoryInstance() noexcept { return &g_factory; }
-
 IClassFactory* ClassFactoryFor(REFCLSID clsid) noexcept {
-  if (IsEqualCLSID(clsid, CLSID_VeviVORIdezaz)) return &g_factory;
+  if (IsEqualCLSID(clsid, CLSID_VeviVORIdezaz)) return &g_vevivoridezazFactory;
   if (IsEqualCLSID(clsid, CLSID_Resolver)) return &g_resolverFactory;
   return nullptr;
 }

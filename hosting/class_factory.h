@@ -6,11 +6,9 @@
 
 namespace vavizav::hosting {
 
-// The factory of VeviVORIdezaz. Factories are not reference counted: clients
-// keep the module loaded through IClassFactory::LockServer, as the contract says.
-IClassFactory* ClassFactoryInstance() noexcept;
-
-// The factory of the class `clsid`; nullptr for a class the module does not serve.
+// The factory of the class `clsid`; nullptr for a class the module does not
+// serve. Factories are not reference counted: clients keep the module loaded
+// through IClassFactory::LockServer, as the contract says.
 IClassFactory* ClassFactoryFor(REFCLSID clsid) noexcept;
 
 }  // namespace vavizav::hosting

@@ -66,7 +66,7 @@ class DualObject : public Interface, public ISupportErrorInfo {
     const HRESULT hr = GetInterfaceTypeInfo(iid_, &info);
     if (FAILED(hr)) return hr;
     info->dispatchView->AddRef();
-    *typeInfo = info->dispatchView;
+    *typeInfo = info->dispatchView.get();
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID iid, LPOLESTR* names, UINT count, LCID,

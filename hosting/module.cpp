@@ -12,6 +12,7 @@
 
 #include <atomic>
 #include <new>
+#include <utility>
 
 #include "class_factory.h"
 #include "handles.h"
@@ -35,13 +36,6 @@ CachedTypeInfo g_typeInfos[] = {
     {&IID__VeviVORIdezaz, nullptr}, {&IID__Resolver, nullptr}, {&IID__Answer, nullptr},
     {&IID__Records, nullptr},       {&IID__Record, nullptr},
 };
-
-void ReleaseTypeInfo(InterfaceTypeInfo* info) noexcept {
-  if (info == nullptr) return;
-  if (info->dispatchView != nullptr) info->dispatchView->Release();
-  if (info->vtableView != nullptr) info->vtableView->Release();
-  delete info;
-}
 
 // For a dual interface the library holds the dispatch side under the IID; its
 // function-table side is the type the dispatch side refers to as implemented
@@ -74,15 +68,13 @@ HRESULT LoadInterfaceTypeInfo(REFIID iid, InterfaceTypeInfo** loaded) noexcept {
   }
 
   // A failed allocation leaves the initialisers unevaluated: the com_ptrs still own.
-  auto* info = new (std::nothrow) InterfaceTypeInfo{dispatchView.detach(), vtableView.detach()};
+  auto* info = new (std::nothrow) InterfaceTypeInfo{std::move(dispatchView), std::move(vtableView)};
   if (info == nullptr) return E_OUTOFMEMORY;
   *loaded = info;
   return S_OK;
 }
 
 }  // namespace
-
-HMODULE ModuleHandle() noexcept { return g_module; }
 
 HRESULT GetModulePath(std::wstring& path) noexcept {
   try {
@@ -131,7 +123,7 @@ HRESULT GetInterfaceTypeInfo(REFIID iid, const InterfaceTypeInfo** info) noexcep
   if (cached->info.compare_exchange_strong(expected, loaded, std::memory_order_acq_rel)) {
     *info = loaded;
   } else {
-    ReleaseTypeInfo(loaded);
+    delete loaded;
     *info = expected;
   }
   return S_OK;
@@ -150,7 +142,7 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved
       // At process exit (reserved != null) other modules may already be gone:
       // leave the references to the process's end.
       if (reserved == nullptr) {
-        for (CachedTypeInfo& entry : g_typeInfos) ReleaseTypeInfo(entry.info.exchange(nullptr));
+        for (CachedTypeInfo& entry : g_typeInfos) delete entry.info.exchange(nullptr);
       }
       break;
     default:

@@ -1,6 +1,6 @@
-// Module-wide state of Vavizav.dll: its own handle and path, the counts that
-// decide DllCanUnloadNow, and the type information of _VeviVORIdezaz read from
-// the type library embedded in the module.
+// Module-wide state of Vavizav.dll: its own path, the counts that decide
+// DllCanUnloadNow, and the type information of the library's dual interfaces
+// read from the type library embedded in the module.
 #pragma once
 
 #include <windows.h>
@@ -8,10 +8,9 @@
 
 #include <string>
 
-namespace vavizav::hosting {
+#include "handles.h"
 
-// The module handle DllMain received.
-HMODULE ModuleHandle() noexcept;
+namespace vavizav::hosting {
 
 // Full path of this module as the loader knows it (not of the host process).
 HRESULT GetModulePath(std::wstring& path) noexcept;
@@ -25,13 +24,13 @@ void UnlockModule() noexcept;
 bool ModuleInUse() noexcept;
 
 // _VeviVORIdezaz as the embedded type library describes it, loaded on first use
-// and kept until the module is unloaded; the pointers are not AddRef'ed for the
-// caller. `dispatchView` is the type information handed to clients (the
+// and kept until the module is unloaded; the caller borrows the pointers
+// (no reference is added for it). `dispatchView` is the type information handed to clients (the
 // dispatch side of the dual interface); `vtableView` is its function-table side,
 // through which ITypeInfo::Invoke calls the members directly.
 struct InterfaceTypeInfo {
-  ITypeInfo* dispatchView;
-  ITypeInfo* vtableView;
+  com_ptr<ITypeInfo> dispatchView;
+  com_ptr<ITypeInfo> vtableView;
 };
 HRESULT GetInterfaceTypeInfo(const InterfaceTypeInfo** info) noexcept;
 // The same for any dual interface of the library (_VeviVORIdezaz, _Resolver,

@@ -15,7 +15,7 @@ std::optional<std::wstring> ElementText(const VARIANT& element) {
   if (FAILED(CheckArgument(element))) return std::nullopt;
   TextConversion text = VariantToText(element);
   if (text.Status == TextConversionStatus::OutOfMemory) throw std::bad_alloc();
-  if (!text.ok()) return std::nullopt;
+  if (!text.Ok()) return std::nullopt;
   return std::move(text.Text);
 }
 

@@ -1,6 +1,5 @@
-// An owned registry key (on the runtime's unique_any), and the few registry
-// operations that registration needs, each reporting its Win32 failure as an
-// HRESULT.
+// The few registry operations that registration needs, each reporting its
+// Win32 failure as an HRESULT; keys are owned by unique_hkey (handles.h).
 #pragma once
 
 #include <windows.h>
@@ -8,16 +7,6 @@
 #include "handles.h"
 
 namespace vavizav::hosting {
-
-namespace detail {
-struct RegistryKeyTraits {
-  using type = HKEY;
-  static type Invalid() noexcept { return nullptr; }
-  static void Close(type value) noexcept { ::RegCloseKey(value); }
-};
-}  // namespace detail
-
-using unique_hkey = unique_any<detail::RegistryKeyTraits>;
 
 // Opens `subKey` below `parent`, creating it and its missing ancestors.
 inline HRESULT CreateRegistryKey(HKEY parent, const wchar_t* subKey, REGSAM access, unique_hkey& key) noexcept {

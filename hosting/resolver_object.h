@@ -1,15 +1,13 @@
-// The COM object of class VeviVORIdezaz (VeviVORIdezazComObject): identity,
-// reference count and the dual interface _VeviVORIdezaz, in front of a
-// vavizav::VeviVORIdezaz that holds the members' settings and lookups.
+// The COM object of class Resolver (Vavizav.Resolver): its settings and the
+// two ways of asking, Resolve and ResolveMany, over the engine.
 #pragma once
 
 #include <unknwn.h>
 
 namespace vavizav::hosting {
 
-// Creates a new object with its initial settings and returns interface `iid`
-// of it in `*object` (nullptr and E_NOINTERFACE for any interface but
-// IUnknown, IDispatch and _VeviVORIdezaz).
+// Creates a new Resolver with its default settings and returns interface
+// `iid` of it in `*object` (IUnknown, IDispatch, _Resolver, ISupportErrorInfo).
 HRESULT CreateResolverObject(REFIID iid, void** object) noexcept;
 
 }  // namespace vavizav::hosting

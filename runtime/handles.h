@@ -4,6 +4,7 @@
 #pragma once
 
 #include <winsock2.h>
+#include <ws2tcpip.h>
 #include <windows.h>
 #include <oleauto.h>
 #include <unknwn.h>
@@ -46,7 +47,6 @@ class unique_any {
     reset();
     return &value_;
   }
-  void swap(unique_any& other) noexcept { std::swap(value_, other.value_); }
 
  private:
   type value_ = Traits::Invalid();
@@ -78,6 +78,17 @@ struct BstrTraits {
   static type Invalid() noexcept { return nullptr; }
   static void Close(type value) noexcept { ::SysFreeString(value); }
 };
+struct RegistryKeyTraits {
+  using type = HKEY;
+  static type Invalid() noexcept { return nullptr; }
+  static void Close(type value) noexcept { ::RegCloseKey(value); }
+};
+// A list GetAddrInfoW made.
+struct AddrInfoTraits {
+  using type = ADDRINFOW*;
+  static type Invalid() noexcept { return nullptr; }
+  static void Close(type value) noexcept { ::FreeAddrInfoW(value); }
+};
 struct SafeArrayTraits {
   using type = SAFEARRAY*;
   static type Invalid() noexcept { return nullptr; }
@@ -95,6 +106,8 @@ using unique_handle = unique_any<detail::HandleTraits>;           // null when e
 using unique_file_handle = unique_any<detail::FileHandleTraits>;  // INVALID_HANDLE_VALUE when empty
 using unique_socket = unique_any<detail::SocketTraits>;
 using unique_wsaevent = unique_any<detail::WsaEventTraits>;
+using unique_hkey = unique_any<detail::RegistryKeyTraits>;
+using unique_addrinfo = unique_any<detail::AddrInfoTraits>;
 using unique_bstr = unique_any<detail::BstrTraits>;
 using unique_safearray = unique_any<detail::SafeArrayTraits>;
 using safearray_lock = unique_any<detail::SafeArrayLockTraits>;  // holds an array locked

@@ -20,7 +20,7 @@ struct TextConversion {
   TextConversionStatus Status = TextConversionStatus::Ok;
   std::wstring Text;  // the text when Status is Ok
 
-  bool ok() const noexcept { return Status == TextConversionStatus::Ok; }
+  bool Ok() const noexcept { return Status == TextConversionStatus::Ok; }
   // The failure's description as automation callers know it; empty after success.
   std::wstring_view Description() const noexcept;
 };

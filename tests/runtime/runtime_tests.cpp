@@ -14,7 +14,7 @@ namespace {
 
 std::wstring Converted(const VARIANT& value) {
   const TextConversion text = VariantToText(value);
-  return text.ok() ? text.Text : L"failed: " + std::wstring(text.Description());
+  return text.Ok() ? text.Text : L"failed: " + std::wstring(text.Description());
 }
 
 TEST(VariantToText, StringsPassUnchangedOthersAsTheirText) {

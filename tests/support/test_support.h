@@ -7,4 +7,4 @@
 #include "com_client.h"
 #include "message_window.h"
 #include "text.h"
-#include "vevivoridezaz.h"
+#include "vevivoridezaz_members.h"

@@ -1,6 +1,6 @@
 // The members of the automation class Vavizav.VeviVORIdezaz: its three settings
 // and the two lookups, in the shape of the dual interface's function table.
-// VeviVORIdezazComObject (resolver_object.cpp) gives it its COM identity
+// VeviVORIdezazComObject (vevivoridezaz_object.cpp) gives it its COM identity
 // (IUnknown, IDispatch, lifetime) and forwards each member to it; tests drive
 // it directly.
 #pragma once
@@ -29,12 +29,12 @@ class VeviVORIdezaz {
   HRESULT put_DNSServer(VARIANT* vData) noexcept;        // unconvertible values are ignored
   HRESULT get_TimeOut(LONG* value) const noexcept;
   HRESULT put_TimeOut(LONG* vData) noexcept;             // outside 1..65534 ignored
-  HRESULT GetIPFromName(VARIANT* vIPAddr, BSTR* result) noexcept;
-  HRESULT GetNameFromIP(VARIANT* vIPAddr, BSTR* result) noexcept;
+  HRESULT GetIPFromName(VARIANT* hostName, BSTR* result) noexcept;
+  HRESULT GetNameFromIP(VARIANT* address, BSTR* result) noexcept;
 
  private:
   enum class Direction { Forward, Reverse };
-  HRESULT Lookup(Direction direction, const VARIANT* vIPAddr, BSTR* result) noexcept;
+  HRESULT Lookup(Direction direction, const VARIANT* nameOrAddress, BSTR* result) noexcept;
 
   std::wstring dnsServer_ = DEFAULT_DNS_SERVER;
   std::wstring lastError_;

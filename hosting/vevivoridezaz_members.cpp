@@ -1,4 +1,4 @@
-#include "vevivoridezaz.h"
+#include "vevivoridezaz_members.h"
 
 #include <new>
 #include <optional>
@@ -42,11 +42,11 @@ std::wstring Widen(std::string_view ascii) {
 
 std::u16string ToUtf16(std::wstring_view text) { return std::u16string(text.begin(), text.end()); }
 
-// Where the lookups meet the network: their QueryExchange over the UDP
-// exchange, bound to one lookup's copy of the settings.
-class UdpQueryExchange final : public QueryExchange {
+// Where the lookups meet the network: their QueryExchange over the
+// exchange (UDP, and TCP after a truncated reply), bound to one lookup's copy of the settings.
+class NetworkQueryExchange final : public QueryExchange {
  public:
-  UdpQueryExchange(std::wstring server, DWORD timeoutMs) : server_(std::move(server)), timeoutMs_(timeoutMs) {}
+  NetworkQueryExchange(std::wstring server, DWORD timeoutMs) : server_(std::move(server)), timeoutMs_(timeoutMs) {}
   std::optional<vbDNS::Packet> Exchange(const vbDNS::DNSQuery& query) override {
     return ExchangeQuery(query, server_, timeoutMs_);
   }
@@ -81,7 +81,7 @@ HRESULT VeviVORIdezaz::put_DNSServer(VARIANT* vData) noexcept {
     TextConversion text = VariantToText(*vData);
     if (text.Status == TextConversionStatus::OutOfMemory) return E_OUTOFMEMORY;
     // Unchecked: a text no exchange can use shows only when a lookup runs.
-    if (text.ok()) dnsServer_ = std::move(text.Text);
+    if (text.Ok()) dnsServer_ = std::move(text.Text);
     return S_OK;
   });
 }
@@ -98,31 +98,31 @@ HRESULT VeviVORIdezaz::put_TimeOut(LONG* vData) noexcept {
   return S_OK;
 }
 
-HRESULT VeviVORIdezaz::GetIPFromName(VARIANT* vIPAddr, BSTR* result) noexcept {
-  return Lookup(Direction::Forward, vIPAddr, result);
+HRESULT VeviVORIdezaz::GetIPFromName(VARIANT* hostName, BSTR* result) noexcept {
+  return Lookup(Direction::Forward, hostName, result);
 }
 
-HRESULT VeviVORIdezaz::GetNameFromIP(VARIANT* vIPAddr, BSTR* result) noexcept {
-  return Lookup(Direction::Reverse, vIPAddr, result);
+HRESULT VeviVORIdezaz::GetNameFromIP(VARIANT* address, BSTR* result) noexcept {
+  return Lookup(Direction::Reverse, address, result);
 }
 
 // The exchange pumps the thread's messages, so this object may be read,
 // written or used for another lookup before it returns: the settings are copied
 // first, and nothing of the object is held across the exchange.
-HRESULT VeviVORIdezaz::Lookup(Direction direction, const VARIANT* vIPAddr, BSTR* result) noexcept {
+HRESULT VeviVORIdezaz::Lookup(Direction direction, const VARIANT* nameOrAddress, BSTR* result) noexcept {
   if (!result) return E_POINTER;
   *result = nullptr;
-  if (!vIPAddr) return E_POINTER;
+  if (!nameOrAddress) return E_POINTER;
   return Guarded([&]() -> HRESULT {
     lastError_.clear();
-    const TextConversion argument = VariantToText(*vIPAddr);
+    const TextConversion argument = VariantToText(*nameOrAddress);
     if (argument.Status == TextConversionStatus::OutOfMemory) return E_OUTOFMEMORY;
-    if (!argument.ok()) {
+    if (!argument.Ok()) {
       lastError_ = argument.Description();
       return CopyOut({}, result);
     }
 
-    UdpQueryExchange exchange(dnsServer_, static_cast<DWORD>(timeOut_));
+    NetworkQueryExchange exchange(dnsServer_, static_cast<DWORD>(timeOut_));
     LookupOutcome outcome;
     if (direction == Direction::Forward) {
       const std::optional<std::wstring> asciiName = HostNameToAscii(argument.Text);
