@@ -2,7 +2,8 @@
 // file named in its section: the clock, medians, report lines and stall guard
 // (report.cpp), the process footprint (footprint.cpp), the module under test
 // (component.cpp) and the baselines it is compared with (bare_exchange.cpp).
-// The sections that measure, and main, are in wine_bench.cpp.
+// The sections that measure are in wine_bench_speed.cpp and
+// wine_bench_endurance.cpp, the options and main in wine_bench.cpp.
 #pragma once
 
 // clang-format off

@@ -172,7 +172,7 @@ int wmain(int argc, wchar_t** argv) {
       {"peek_message", "PeekMessageW with no message (one pass of the pump)", 10,
        [&] {
          MSG message;
-         sink = ::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE);
+         sink = static_cast<std::size_t>(::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE));
        }},
   };
 

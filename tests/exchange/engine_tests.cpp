@@ -56,7 +56,7 @@ Script AnswerByName(DWORD delayMs = 0) {
 
 // The question name of a reply, in wire form.
 std::string ReplyName(const vbDNS::Packet& reply, std::size_t length) {
-  return std::string(reply.begin() + vbDNS::HEADER_SIZE, reply.begin() + vbDNS::HEADER_SIZE + length);
+  return std::string(reinterpret_cast<const char*>(reply.data()) + vbDNS::HEADER_SIZE, length);
 }
 
 // The address of the first answer (the scripted replies hold one A record last).

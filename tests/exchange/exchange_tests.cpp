@@ -81,7 +81,7 @@ const Impostor IMPOSTORS[] = {
     {"WrongId", [](const Query& q) { return Altered(q, [](vbDNS::Packet& p) { p[1] ^= 0x01; }); }},
     {"WrongName", [](const Query& q) { return Altered(q, [](vbDNS::Packet& p) { p[13] ^= 0x01; }); }},
     {"WrongType", [](const Query& q) { return Altered(q, [&](vbDNS::Packet& p) { p[q.Bytes.size() - 3] = 28; }); }},
-    {"QrClear", [](const Query& q) { return Altered(q, [](vbDNS::Packet& p) { p[2] &= ~vbDNS::FLAG_QR; }); }},
+    {"QrClear", [](const Query& q) { return Altered(q, [](vbDNS::Packet& p) { p[2] &= static_cast<std::uint8_t>(~vbDNS::FLAG_QR); }); }},
     {"Empty", [](const Query&) { return Send{}; }},
     {"Short", [](const Query& q) { return Altered(q, [](vbDNS::Packet& p) { p.resize(11); }); }},
 };
@@ -100,7 +100,7 @@ TEST_P(ImpostorTest, IsDroppedAndTheGenuineReplyWins) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Exchange, ImpostorTest, ::testing::ValuesIn(IMPOSTORS),
-                         [](const auto& info) { return std::string(info.param.Name); });
+                         [](const auto& test) { return std::string(test.param.Name); });
 
 TEST_F(ExchangeTest, FirstOfTwoRepliesWinsAndTheNextExchangeSeesNeitherAgain) {
   Server().Reset([](const Query& query) {

@@ -101,7 +101,7 @@ class Hostile {
         for (std::size_t labels = Below(4); labels > 0; --labels) {
           const std::size_t length = Below(12) == 0 ? Below(256) : Below(20);
           reply.push_back(static_cast<std::uint8_t>(length));
-          for (std::size_t i = 0; i < length; ++i) reply.push_back(Below(3) == 0 ? Byte() : 'a' + Below(26));
+          for (std::size_t i = 0; i < length; ++i) reply.push_back(static_cast<std::uint8_t>(Below(3) == 0 ? Byte() : 'a' + Below(26)));
         }
         if (Below(2) == 0) reply.insert(reply.end(), {0xC0, 0x0C});
         else if (Below(8) != 0) reply.push_back(0);
@@ -135,7 +135,7 @@ class Hostile {
   void Mutate(vbDNS::Packet& reply) {
     const std::size_t tail = reply.size() - questionEnd_;
     if (Below(2) == 0) {
-      for (std::size_t n = 1 + Below(4); n > 0 && tail > 0; --n) reply[questionEnd_ + Below(tail)] ^= 1u << Below(8);
+      for (std::size_t n = 1 + Below(4); n > 0 && tail > 0; --n) reply[questionEnd_ + Below(tail)] ^= static_cast<std::uint8_t>(1u << Below(8));
     } else {
       reply.resize(questionEnd_ + Below(tail + 1));
     }

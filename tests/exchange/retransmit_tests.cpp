@@ -87,7 +87,7 @@ TEST_F(RetransmitTest, LostQueriesAreSentAgainWithinTheTimeOut) {
 
 // Sends at 0, 100 and 300 ms, or at 0, 200 and 600 ms; never after the time-out.
 TEST_F(RetransmitTest, SilentServerGetsExactlyTheScheduledSendsAndTimesOut) {
-  for (const DWORD timeoutMs : {400, 800}) {
+  for (const DWORD timeoutMs : {400u, 800u}) {
     Server().Reset();
     const Stopwatch clock;
     EXPECT_FALSE(Exchange(SERVER_ADDRESS, timeoutMs));

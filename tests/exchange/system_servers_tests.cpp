@@ -32,7 +32,7 @@ class Addresses {
     return *this;
   }
   Addresses& Family(ADDRESS_FAMILY family) {
-    storage_.emplace_back().v6.sin6_family = family;
+    storage_.emplace_back().v6.sin6_family = static_cast<decltype(sockaddr_in6::sin6_family)>(family);
     return *this;
   }
   std::vector<SOCKET_ADDRESS> List() {
