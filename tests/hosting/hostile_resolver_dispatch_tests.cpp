@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "com_client.h"
+#include "dispatch_double.h"
 #include "environment.h"
 #include "handles.h"
 #include "hostile_calls.h"
@@ -32,32 +33,10 @@ com_ptr<_Resolver> NewResolverObject() { return NewResolverAs<_Resolver>(IID__Re
 
 // A script array whose "length" and elements answer as chosen: a length that
 // is no count, elements that fail, an element that drops the Resolver.
-class LengthObject final : public IDispatch {
+class LengthObject final : public DispatchDouble {
  public:
   LengthObject(VARIANT length, IUnknown* doomed) : length_(length), doomed_(doomed) {}
 
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) noexcept override {
-    if (object == nullptr) return E_POINTER;
-    *object = nullptr;
-    if (!IsEqualIID(iid, IID_IUnknown) && !IsEqualIID(iid, IID_IDispatch)) return E_NOINTERFACE;
-    *object = static_cast<IDispatch*>(this);
-    AddRef();
-    return S_OK;
-  }
-  ULONG STDMETHODCALLTYPE AddRef() noexcept override { return ++refs_; }
-  ULONG STDMETHODCALLTYPE Release() noexcept override {
-    const ULONG left = --refs_;
-    if (left == 0) delete this;
-    return left;
-  }
-  HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) noexcept override {
-    if (count) *count = 0;
-    return S_OK;
-  }
-  HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo** info) noexcept override {
-    if (info) *info = nullptr;
-    return E_NOTIMPL;
-  }
   HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID, DISPID* ids) noexcept override {
     if (names == nullptr || ids == nullptr || count != 1 || names[0] == nullptr) return E_INVALIDARG;
     if (std::wcscmp(names[0], L"length") == 0) return *ids = 1, S_OK;
@@ -77,8 +56,7 @@ class LengthObject final : public IDispatch {
   }
 
  private:
-  ~LengthObject() { VariantClear(&length_); }
-  ULONG refs_ = 1;
+  ~LengthObject() override { VariantClear(&length_); }
   VARIANT length_;
   IUnknown* doomed_;
 };

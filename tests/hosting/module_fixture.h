@@ -53,7 +53,9 @@ com_ptr<Interface> NewResolverAs(REFIID iid) {
   com_ptr<IClassFactory> factory;
   EXPECT_EQ(Module().ClassObject(CLSID_Resolver, factory), S_OK);
   com_ptr<Interface> resolver;
-  if (factory) EXPECT_EQ(factory->CreateInstance(nullptr, iid, resolver.put_void()), S_OK);
+  if (factory) {
+    EXPECT_EQ(factory->CreateInstance(nullptr, iid, resolver.put_void()), S_OK);
+  }
   return resolver;
 }
 

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "dispatch_double.h"
 #include "late_bound.h"
 #include "module_fixture.h"
 
@@ -300,28 +301,16 @@ TEST(ResolveMany, NamesThatAreNoArrayRaiseAnErrorAndSetLastError) {
 
 // A JScript array as the engine sees it: an object with "length" and the
 // properties "0", "1", ...; index 1 is a hole.
-class ScriptArray final : public IDispatch {
+class ScriptArray final : public DispatchDouble {
  public:
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
-    if (out == nullptr) return E_POINTER;
-    *out = nullptr;
-    if (!IsEqualIID(iid, IID_IUnknown) && !IsEqualIID(iid, IID_IDispatch)) return E_NOINTERFACE;
-    *out = this;
-    AddRef();
-    return S_OK;
-  }
-  ULONG STDMETHODCALLTYPE AddRef() override { return ++refs; }
-  ULONG STDMETHODCALLTYPE Release() override { return --refs; }
-  HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override { return *count = 0, S_OK; }
-  HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR* names, UINT, LCID, DISPID* ids) override {
+  HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR* names, UINT, LCID, DISPID* ids) noexcept override {
     const std::wstring name = names[0];
     if (name == L"length") return *ids = 100, S_OK;
     if (name == L"0" || name == L"2") return *ids = 200 + std::stoi(name), S_OK;
     return DISP_E_UNKNOWNNAME;
   }
   HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS*, VARIANT* result, EXCEPINFO*,
-                                   UINT*) override {
+                                   UINT*) noexcept override {
     if (id == 100) {
       V_VT(result) = VT_I4;
       V_I4(result) = 3;
@@ -331,23 +320,23 @@ class ScriptArray final : public IDispatch {
     }
     return S_OK;
   }
-  ULONG refs = 1;
 };
 
 TEST(ResolveMany, ScriptArraysReadThroughLengthAndIndexedProperties) {
   com_ptr<IDispatch> resolver = TestResolver();
-  ScriptArray array;
+  auto* array = new ScriptArray;
   unique_variant names;
   V_VT(names.get()) = VT_DISPATCH;
-  V_DISPATCH(names.get()) = &array;
-  array.AddRef();
+  V_DISPATCH(names.get()) = array;
+  array->AddRef();
   Result result = Call(resolver.get(), L"ResolveMany", {names.get()});
   ASSERT_EQ(result.Status, S_OK);
   EXPECT_EQ(BoundsOf(*result.Value), (std::vector<std::pair<LONG, LONG>>{{0, 2}}));
   EXPECT_EQ(Answers(*result.Value), (std::vector<std::wstring>{L"one.vavizav.test/NOERROR", L"/BADNAME",
                                                                 L"many.vavizav.test/NOERROR"}));
   names.reset();
-  EXPECT_EQ(array.refs, 1u);
+  EXPECT_EQ(array->References(), 1u);
+  array->Release();
 }
 
 // ---------------------------------------------------------------------------

@@ -1,6 +1,6 @@
 // An argument object for the variant conversions: its default property
 // (DISPID_VALUE, which they ask for) answers as its behaviour says. Made with
-// new and one reference; the last Release deletes it.
+// new and one reference; the last Release deletes it (DispatchDouble).
 #pragma once
 
 #include <windows.h>
@@ -8,11 +8,13 @@
 
 #include <utility>
 
+#include "dispatch_double.h"
+
 namespace vavizav::testing {
 
 enum class Behaviour { Text, Number, NoValue, Fail, ReenterLookup, ReleaseTarget };
 
-class ValueObject final : public IDispatch {
+class ValueObject final : public DispatchDouble {
  public:
   // What ReenterLookup does with `target` inside the call (a lookup on the
   // component object that is converting this one).
@@ -24,31 +26,6 @@ class ValueObject final : public IDispatch {
                        const wchar_t* text = L"b.example")
       : behaviour_(behaviour), target_(target), reenter_(reenter), text_(text) {}
 
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) noexcept override {
-    if (object == nullptr) return E_POINTER;
-    *object = nullptr;
-    if (!IsEqualIID(iid, IID_IUnknown) && !IsEqualIID(iid, IID_IDispatch)) return E_NOINTERFACE;
-    *object = static_cast<IDispatch*>(this);
-    AddRef();
-    return S_OK;
-  }
-  ULONG STDMETHODCALLTYPE AddRef() noexcept override { return ++refs_; }
-  ULONG STDMETHODCALLTYPE Release() noexcept override {
-    const ULONG left = --refs_;
-    if (left == 0) delete this;
-    return left;
-  }
-  HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) noexcept override {
-    if (count) *count = 0;
-    return S_OK;
-  }
-  HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo** info) noexcept override {
-    if (info) *info = nullptr;
-    return E_NOTIMPL;
-  }
-  HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) noexcept override {
-    return DISP_E_UNKNOWNNAME;
-  }
   HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS*, VARIANT* result, EXCEPINFO*,
                                    UINT*) noexcept override {
     if (id != DISPID_VALUE || behaviour_ == Behaviour::NoValue) return DISP_E_MEMBERNOTFOUND;
@@ -81,11 +58,9 @@ class ValueObject final : public IDispatch {
   }
 
   int Calls() const { return calls_; }
-  ULONG References() const { return refs_; }
 
  private:
-  ~ValueObject() = default;
-  ULONG refs_ = 1;
+  ~ValueObject() override = default;
   int calls_ = 0;
   Behaviour behaviour_;
   IUnknown* target_;
