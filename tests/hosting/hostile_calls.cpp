@@ -139,14 +139,6 @@ VARIANT RandomReference(std::mt19937& random, Arena& arena, IUnknown* target) {
   return reference;
 }
 
-  bool NullParams = false;
-
-  // Points Params at the arguments and names.
-  void Lay() {
-    Params = {Arguments.empty() ? nullptr : Arguments.data(), Names.empty() ? nullptr : Names.data(),
-              static_cast<UINT>(Arguments.size()), static_cast<UINT>(Names.size())};
-  }
-};
 
 bool IsSetting(DISPID member) { return member == DISPID_DNS_SERVER || member == DISPID_TIMEOUT; }
 

@@ -64,12 +64,22 @@ VARIANT RandomReference(std::mt19937& random, Arena& arena, IUnknown* target);
 // A one-dimensional array of `type` (strings, variants or octets), 0 to 2 long.
 SAFEARRAY* MakeArray(std::mt19937& random, VARTYPE type);
 
+// One Invoke call: member, flags, arguments and named arguments, and the
+// DISPPARAMS over them (which a hostile call may then bend).
 struct Call {
   DISPID Member = DISPID_TIMEOUT;
   WORD Flags = DISPATCH_PROPERTYGET;
   std::vector<VARIANT> Arguments;  // rgvarg order: the last argument first
   std::vector<DISPID> Names;
   DISPPARAMS Params{};
+  bool NullParams = false;
+
+  // Points Params at the arguments and names.
+  void Lay() {
+    Params = {Arguments.empty() ? nullptr : Arguments.data(), Names.empty() ? nullptr : Names.data(),
+              static_cast<UINT>(Arguments.size()), static_cast<UINT>(Names.size())};
+  }
+};
 
 // The call a script host makes with one value: a property put for the two
 // settings, a method call for the lookups.
