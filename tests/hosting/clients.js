@@ -8,7 +8,7 @@
 
 var passed = 0, failed = 0;
 var server = WScript.Arguments(0);
-var silentServer = "127.0.0.99";  // loopback, nothing listens on port 53
+var silentServer = WScript.Arguments(1);  // loopback, nothing listens on port 53
 var CRLF = "\r\n";
 
 function show(value) {

@@ -12,7 +12,7 @@ Dim passed, failed, server, silentServer
 passed = 0
 failed = 0
 server = WScript.Arguments(0)
-silentServer = "127.0.0.99"   ' loopback, nothing listens on port 53
+silentServer = WScript.Arguments(1)   ' loopback, nothing listens on port 53
 
 Function Show(value)
     If IsNull(value) Then
