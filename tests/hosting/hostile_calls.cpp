@@ -11,7 +11,7 @@
 
 namespace vavizav::testing {
 
-void UseTestServer(_VeviVORIdezaz* object) { Configure(*object, VAVIZAV_TEST_DNS_SERVER, 2000); }
+void UseTestServer(_VeviVORIdezaz* object) { Configure(*object, SERVER, 2000); }
 
 bool NormalCallWorks(IDispatch* object) {
   DISPPARAMS none{};
@@ -24,7 +24,7 @@ bool NormalCallWorks(IDispatch* object) {
 }
 
 void UseTestServer(_Resolver* resolver) {
-  unique_bstr server = MakeBstr(VAVIZAV_TEST_DNS_SERVER);
+  unique_bstr server = MakeBstr(SERVER);
   resolver->put_DNSServer(server.get());
   resolver->put_TimeOut(2000);
 }

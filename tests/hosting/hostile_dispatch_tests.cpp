@@ -272,7 +272,7 @@ void ByReferenceRound(IDispatch* object, int i) {
   unique_variant result;
   InvokeWith(object, i % 3 ? DISPID_GET_IP_FROM_NAME : DISPID_GET_NAME_FROM_IP, DISPATCH_METHOD, &byString, result.get());
 
-  unique_variant server = Text(VAVIZAV_TEST_DNS_SERVER);
+  unique_variant server = Text(SERVER);
   VARIANT byVariant;
   V_VT(&byVariant) = VT_BYREF | VT_VARIANT;
   V_VARIANTREF(&byVariant) = server.get();

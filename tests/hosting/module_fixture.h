@@ -23,7 +23,7 @@ namespace vavizav::testing {
 
 // The local unbound serving tests/e2e/*.zone, and a loopback address where
 // nothing answers.
-inline const wchar_t* const SERVER = VAVIZAV_TEST_DNS_SERVER;
+inline const wchar_t* const SERVER = VAVIZAV_UNBOUND_ADDRESS;
 inline const wchar_t* const SILENT_SERVER = VAVIZAV_SILENT_ADDRESS;
 
 inline const LoadedModule& Module() {
