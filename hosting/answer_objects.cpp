@@ -4,6 +4,7 @@
 #include <utility>
 #include <vector>
 
+#include "com_boundary.h"
 #include "dual_object.h"
 #include "handles.h"
 
@@ -11,17 +12,6 @@ namespace vavizav::hosting {
 namespace {
 
 constexpr wchar_t SOURCE[] = L"Vavizav.Resolver";
-
-template <typename Body>
-HRESULT Guarded(Body&& body) noexcept {
-  try {
-    return body();
-  } catch (const std::bad_alloc&) {
-    return E_OUTOFMEMORY;
-  } catch (...) {
-    return E_UNEXPECTED;
-  }
-}
 
 HRESULT CopyOut(std::string_view octets, BSTR* out) {
   unique_bstr copy = MakeBstr(OctetsToText(octets));

@@ -4,6 +4,8 @@
 
 #include <windows.h>
 
+#include <cstddef>
+
 #include "handles.h"
 
 namespace vavizav::hosting {
@@ -16,7 +18,8 @@ inline HRESULT CreateRegistryKey(HKEY parent, const wchar_t* subKey, REGSAM acce
 
 // Sets a string value; a null `name` sets the key's default value.
 inline HRESULT SetRegistryString(HKEY key, const wchar_t* name, const wchar_t* value) noexcept {
-  const DWORD bytes = static_cast<DWORD>((lstrlenW(value) + 1) * sizeof(wchar_t));
+  // lstrlenW is never negative (0 for a null pointer).
+  const DWORD bytes = static_cast<DWORD>((static_cast<std::size_t>(lstrlenW(value)) + 1) * sizeof(wchar_t));
   return HRESULT_FROM_WIN32(RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value), bytes));
 }
 

@@ -13,6 +13,7 @@
 
 #include "answer.h"
 #include "answer_objects.h"
+#include "com_boundary.h"
 #include "dual_object.h"
 #include "engine.h"
 #include "handles.h"
@@ -30,17 +31,6 @@ constexpr LONG DEFAULT_TIMEOUT_MS = 10000, MIN_TIMEOUT_MS = 1, MAX_TIMEOUT_MS = 
 constexpr LONG DEFAULT_MAX_IN_FLIGHT = 64, MIN_MAX_IN_FLIGHT = 1, MAX_MAX_IN_FLIGHT = 1024;
 // The most queries the engine takes in one call; larger batches go in turns.
 constexpr std::size_t ENGINE_BATCH = MAX_QUESTIONS_PER_CALL;
-
-template <typename Body>
-HRESULT Guarded(Body&& body) noexcept {
-  try {
-    return body();
-  } catch (const std::bad_alloc&) {
-    return E_OUTOFMEMORY;
-  } catch (...) {
-    return E_UNEXPECTED;
-  }
-}
 
 std::wstring Widen(std::string_view ascii) {
   std::wstring wide(ascii.size(), L'\0');

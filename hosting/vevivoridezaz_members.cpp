@@ -5,6 +5,7 @@
 #include <string_view>
 #include <utility>
 
+#include "com_boundary.h"
 #include "exchange.h"
 #include "handles.h"
 #include "idna.h"
@@ -13,18 +14,6 @@
 
 namespace vavizav {
 namespace {
-
-// Runs a member's body; an exception never leaves the object.
-template <typename Body>
-HRESULT Guarded(Body&& body) noexcept {
-  try {
-    return body();
-  } catch (const std::bad_alloc&) {
-    return E_OUTOFMEMORY;
-  } catch (...) {
-    return E_UNEXPECTED;
-  }
-}
 
 HRESULT CopyOut(std::wstring_view text, BSTR* out) noexcept {
   unique_bstr copy = MakeBstr(text);

@@ -32,7 +32,7 @@ std::string LowerName(std::string_view wire) {
 std::optional<std::string> RewriteBelowDname(std::string_view name, std::string_view owner, std::string_view target) {
   std::size_t at = 0;
   while (at < name.size() && name[at] != 0) {
-    at += 1 + static_cast<unsigned char>(name[at]);
+    at += std::size_t{1} + static_cast<unsigned char>(name[at]);
     if (at >= name.size()) return std::nullopt;
     if (SameName(name.substr(at), owner)) {
       std::string rewritten(name.substr(0, at));

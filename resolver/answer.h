@@ -1,7 +1,8 @@
 // The second class's decisions, free of Windows: which question a name and a
 // type make, and what a reply means to a script (the Answer it reads).
-// hosting/resolver_objects.cpp turns the model into COM objects; tests build
-// replies with the packet builder and judge them here.
+// hosting/resolver_object.cpp and hosting/answer_objects.cpp turn the model
+// into COM objects; tests build replies with the packet builder and judge them
+// here.
 #pragma once
 
 #include <cstdint>

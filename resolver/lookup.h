@@ -1,6 +1,6 @@
 // The two lookups' decisions, free of Windows: which query goes out, how the
 // reply is judged, what the caller gets back and which text LastError shows.
-// The object (hosting/vevivoridezaz.h) supplies the text and the exchange;
+// The first class's members (hosting/vevivoridezaz_members.h) supply the text and the exchange;
 // tests supply a stand-in exchange.
 #pragma once
 
