@@ -29,10 +29,6 @@
 
 namespace wine_bench {
 
-using vavizav::com_ptr;
-using vavizav::unique_variant;
-using vavizav::testing::Narrow;
-
 namespace {
 
 // Counts wrong answers; the exit status reports them.

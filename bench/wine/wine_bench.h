@@ -8,6 +8,13 @@
 
 namespace wine_bench {
 
+// The names every section uses.
+using vavizav::com_ptr;
+using vavizav::unique_variant;
+using vavizav::testing::Narrow;
+using vavizav::testing::ProcessCpuMs;
+using vavizav::testing::ThreadCpuMs;
+
 struct Options {
   std::wstring Server;
   std::wstring Dll;

@@ -16,12 +16,6 @@
 
 namespace wine_bench {
 
-using vavizav::com_ptr;
-using vavizav::unique_variant;
-using vavizav::testing::Narrow;
-using vavizav::testing::ProcessCpuMs;
-using vavizav::testing::ThreadCpuMs;
-
 // --- latency ------------------------------------------------------------------
 
 namespace {

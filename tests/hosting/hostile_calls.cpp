@@ -13,14 +13,20 @@ namespace vavizav::testing {
 
 void UseTestServer(_VeviVORIdezaz* object) { Configure(*object, SERVER, 2000); }
 
-bool NormalCallWorks(IDispatch* object) {
+bool NormalReadWorks(IDispatch* object, DISPID member, VARTYPE type, unique_variant& result) {
   DISPPARAMS none{};
-  unique_variant result;
   EXCEPINFO exception{};
   UINT argumentError = 0;
-  const HRESULT hr = object->Invoke(DISPID_TIMEOUT, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_PROPERTYGET, &none,
+  const HRESULT hr = object->Invoke(member, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_PROPERTYGET, &none,
                                     result.get(), &exception, &argumentError);
-  return hr == S_OK && V_VT(result.get()) == VT_I4 && V_I4(result.get()) >= 1 && V_I4(result.get()) <= 65534;
+  FreeExceptionInfo(exception);
+  return hr == S_OK && V_VT(result.get()) == type;
+}
+
+bool NormalCallWorks(IDispatch* object) {
+  unique_variant result;
+  return NormalReadWorks(object, DISPID_TIMEOUT, VT_I4, result) && V_I4(result.get()) >= 1 &&
+         V_I4(result.get()) <= 65534;
 }
 
 void UseTestServer(_Resolver* resolver) {

@@ -112,14 +112,8 @@ VARIANT& HostileNames(std::mt19937& random, Arena& arena, IUnknown* target) {
 
 // A normal late-bound read of each object still gives what it gave before.
 bool NormalReadWorks(IDispatch* object, DISPID member, VARTYPE type) {
-  DISPPARAMS none{};
   unique_variant result;
-  EXCEPINFO exception{};
-  UINT argumentError = 0;
-  const HRESULT hr = object->Invoke(member, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_PROPERTYGET, &none,
-                                    result.get(), &exception, &argumentError);
-  FreeExceptionInfo(exception);
-  return hr == S_OK && V_VT(result.get()) == type;
+  return NormalReadWorks(object, member, type, result);
 }
 
 TEST(DispatchMix, EveryInterfaceOfTheResolverClassUnderHostileCalls) {
