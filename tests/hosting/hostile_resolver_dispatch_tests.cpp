@@ -218,8 +218,8 @@ TEST(DispatchMix, EveryInterfaceOfTheResolverClassUnderHostileCalls) {
     }
     for (const Target& target : targets) {
       // A normal late-bound read of each object still gives what it gave before.
-      unique_variant read;
-      if (!NormalReadWorks(target.Object, target.Read, target.Type, read)) {
+      unique_variant current;
+      if (!NormalReadWorks(target.Object, target.Read, target.Type, current)) {
         ++broken;
         ADD_FAILURE() << "a normal read (member " << target.Read << ") failed after call " << n;
       }
