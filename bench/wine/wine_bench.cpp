@@ -84,7 +84,7 @@ void WrongAnswer(const char* where, const Outcome& outcome) {
   }
 }
 
-int WrongAnswers() { return wrongAnswers; }
+int& WrongAnswers() { return wrongAnswers; }
 
 }  // namespace wine_bench
 

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "bench.h"
+#include "text.h"
 
 namespace wine_bench {
 
@@ -36,7 +37,9 @@ struct Options {
 bool ForwardOk(const Outcome& outcome);
 // Counts and reports (the first five of) the wrong answers.
 void WrongAnswer(const char* where, const Outcome& outcome);
-int WrongAnswers();
+// The count of wrong answers (the exit status reports them), which sections
+// that check answers without reporting each add to.
+int& WrongAnswers();
 
 // The sections, each printing its figures (wine_bench_speed.cpp,
 // wine_bench_endurance.cpp).

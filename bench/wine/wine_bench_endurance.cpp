@@ -176,7 +176,7 @@ void Trace(const Options& options, const Component& component) {
   }
   Marker(L"wine_bench.trace.com_early.begin");
   for (int i = 0; i < options.Trace; ++i, Progress()) {
-    if (!ForwardOk(EarlyForward(object.get(), *name))) ++wrongAnswers;
+    if (!ForwardOk(EarlyForward(object.get(), *name))) ++WrongAnswers();
   }
   Marker(L"wine_bench.trace.com_early.end");
   Marker(L"wine_bench.trace.fresh_socket.begin");

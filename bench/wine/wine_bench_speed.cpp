@@ -185,7 +185,7 @@ std::optional<double> LookupsPerSecond(const Options& options, const Component& 
   ::SetEvent(start.get());
   for (std::thread& worker : workers) worker.join();
   if (failed.load() > 0) {
-    wrongAnswers += failed.load();
+    WrongAnswers() += failed.load();
     Comment("throughput: " + std::to_string(failed.load()) + " lookups failed with " + std::to_string(threads) +
             " apartments");
     return std::nullopt;

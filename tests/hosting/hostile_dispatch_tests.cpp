@@ -55,7 +55,7 @@ TEST(DispatchMix, SeededHostileCallsLeaveCallersArgumentsAndTheProcessIntact) {
       V_DISPATCH(&value) = new ValueObject(Behaviour::ReleaseTarget, doomed);
       const DISPID members[] = {DISPID_DNS_SERVER, DISPID_TIMEOUT, DISPID_GET_IP_FROM_NAME, DISPID_GET_NAME_FROM_IP};
       const DISPID member = members[random() % 4];
-      Call call{member, IsSetting(member) ? WORD(DISPATCH_PROPERTYPUT) : WORD(DISPATCH_METHOD), {value}};
+      Call call{member, IsSetting(member) ? WORD(DISPATCH_PROPERTYPUT) : WORD(DISPATCH_METHOD), {value}, {}};
       if (IsSetting(member)) call.Names.push_back(DISPID_PROPERTYPUT);
       call.Lay();
       bool unchanged = false;
