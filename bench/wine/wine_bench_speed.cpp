@@ -56,25 +56,18 @@ void Latency(const Options& options, const Component& component) {
   }
   unique_variant name = TextVariant(FORWARD_NAME);
 
+  // A lookup's own time when it gave the right answer; a wrong one is counted.
+  const auto checked = [](const char* key, const Outcome& outcome) -> std::optional<double> {
+    Progress();
+    if (ForwardOk(outcome)) return outcome.Us;
+    WrongAnswer(key, outcome);
+    return std::nullopt;
+  };
   std::vector<Method> methods;
-  methods.push_back({"latency.com_early",
-                     [&]() -> std::optional<double> {
-                       const Outcome outcome = EarlyForward(object.get(), *name);
-                       Progress();
-                       if (ForwardOk(outcome)) return outcome.Us;
-                       WrongAnswer("latency.com_early", outcome);
-                       return std::nullopt;
-                     },
-                     {}});
-  methods.push_back({"latency.com_dispatch",
-                     [&]() -> std::optional<double> {
-                       const Outcome outcome = LateForward(dispatch.get(), *name);
-                       Progress();
-                       if (ForwardOk(outcome)) return outcome.Us;
-                       WrongAnswer("latency.com_dispatch", outcome);
-                       return std::nullopt;
-                     },
-                     {}});
+  methods.push_back(
+      {"latency.com_early", [&] { return checked("latency.com_early", EarlyForward(object.get(), *name)); }, {}});
+  methods.push_back(
+      {"latency.com_dispatch", [&] { return checked("latency.com_dispatch", LateForward(dispatch.get(), *name)); }, {}});
   methods.push_back({"latency.fresh_socket", [&] { return Timed([&] { return bare.FreshSocket(); }); }, {}});
   methods.push_back({"latency.long_lived_socket", [&] { return Timed([&] { return bare.LongLivedSocket(); }); }, {}});
   // The second class: Resolve and the Answer's Text, early bound as com_early.
@@ -82,14 +75,7 @@ void Latency(const Options& options, const Component& component) {
   const bool withResolver = static_cast<bool>(resolver);
   if (withResolver) {
     methods.push_back({"latency.resolver_resolve",
-                       [&]() -> std::optional<double> {
-                         const Outcome outcome = EarlyResolve(resolver.get(), *name);
-                         Progress();
-                         if (ForwardOk(outcome)) return outcome.Us;
-                         WrongAnswer("latency.resolver_resolve", outcome);
-                         return std::nullopt;
-                       },
-                       {}});
+                       [&] { return checked("latency.resolver_resolve", EarlyResolve(resolver.get(), *name)); }, {}});
   }
   PlatformResolver platform(bare);
   if (platform.Problem().empty()) {
