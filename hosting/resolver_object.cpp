@@ -133,9 +133,11 @@ void Judge(const ExchangeOutcome& outcome, const vbDNS::DNSQuery& query, AnswerC
   content.Server = outcome.Server;
   switch (outcome.Failure) {
     case ExchangeFailure::None:
-    case ExchangeFailure::TruncatedTcpFailed:
-      // A reply cut short whose TCP retry failed is read as it came.
       content.Model = outcome.Reply ? JudgeReply(*outcome.Reply, query) : AnswerWithoutReply(TIMEOUT_STATUS);
+      break;
+    case ExchangeFailure::TruncatedTcpFailed:
+      // Only what fitted the datagram: a NOERROR in it is no verdict.
+      content.Model = outcome.Reply ? JudgeTruncatedReply(*outcome.Reply, query) : AnswerWithoutReply(TIMEOUT_STATUS);
       break;
     case ExchangeFailure::Malformed:
       content.Model = AnswerWithoutReply(MALFORMED_STATUS);

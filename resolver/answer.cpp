@@ -111,6 +111,12 @@ AnswerModel AnswerWithoutReply(std::string_view status) {
   return answer;
 }
 
+AnswerModel JudgeTruncatedReply(vbDNS::PacketView reply, const vbDNS::DNSQuery& asked) {
+  AnswerModel answer = JudgeReply(reply, asked);
+  if (answer.Status == "NOERROR") answer.Status = TRUNCATED_STATUS;
+  return answer;
+}
+
 AnswerModel JudgeReply(vbDNS::PacketView reply, const vbDNS::DNSQuery& asked) {
   const std::optional<vbDNS::Message> read = vbDNS::ReadMessage(reply);
   if (!read) return AnswerWithoutReply(MALFORMED_STATUS);

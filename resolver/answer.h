@@ -21,6 +21,7 @@ inline constexpr std::string_view TIMEOUT_STATUS = "TIMEOUT";      // no reply c
 inline constexpr std::string_view NOSERVER_STATUS = "NOSERVER";    // no server could be used
 inline constexpr std::string_view BADNAME_STATUS = "BADNAME";      // the name or the type cannot be asked
 inline constexpr std::string_view MALFORMED_STATUS = "MALFORMED";  // the reply could not be read
+inline constexpr std::string_view TRUNCATED_STATUS = "TRUNCATED";  // cut short (TC) and TCP failed
 
 inline constexpr std::uint16_t TYPE_ANY = 255;
 
@@ -58,6 +59,12 @@ struct AnswerModel {
 // name, in reply order. A chain is followed as far as the reply goes and
 // never through a name twice. MALFORMED when the codec cannot read the reply.
 AnswerModel JudgeReply(vbDNS::PacketView reply, const vbDNS::DNSQuery& asked);
+
+// A reply cut short (TC set) that could not be asked again over TCP. Its
+// records are whatever fitted, so a NOERROR in it is no verdict: the status is
+// TRUNCATED, and Records hold what the cut reply carried. Any other RCODE is
+// the server's whole verdict and stands, as does MALFORMED.
+AnswerModel JudgeTruncatedReply(vbDNS::PacketView reply, const vbDNS::DNSQuery& asked);
 
 // An answer without a reply: TIMEOUT, NOSERVER, BADNAME or MALFORMED.
 AnswerModel AnswerWithoutReply(std::string_view status);

@@ -181,6 +181,26 @@ TEST(Judge, StatusIsTheRcodeMnemonicOrMalformed) {
   EXPECT_EQ(JudgeReply(Packet{0x30, 0x39}, Ask("x.test", MX)).Status, "MALFORMED");
 }
 
+TEST(Judge, ATruncatedReplyWhoseTcpRetryFailedIsNoVerdictUnlessItIsAnError) {
+  // TC with the one record that fitted: the records stay, NOERROR becomes TRUNCATED.
+  Packet cut = Reply("many.test", vbDNS::TYPE_A, {Record(kQuestionName, vbDNS::TYPE_A, {192, 0, 2, 1})});
+  cut[2] |= vbDNS::FLAG_TC;  // Flags1: QR RD TC
+  const AnswerModel partial = vavizav::JudgeTruncatedReply(cut, Ask("many.test", vbDNS::TYPE_A));
+  EXPECT_EQ(partial.Status, "TRUNCATED");
+  EXPECT_EQ(Datas(partial), std::vector<std::string>{"192.0.2.1"});
+
+  // TC without answers, as unbound sends when the answer would not fit.
+  Packet empty = Reply("many.test", vbDNS::TYPE_A, {});
+  empty[2] |= vbDNS::FLAG_TC;
+  EXPECT_EQ(vavizav::JudgeTruncatedReply(empty, Ask("many.test", vbDNS::TYPE_A)).Status, "TRUNCATED");
+
+  // An error code is the server's whole verdict, cut or not.
+  Packet refused = Reply("many.test", vbDNS::TYPE_A, {}, 0x85);  // RA, RCODE 5
+  refused[2] |= vbDNS::FLAG_TC;
+  EXPECT_EQ(vavizav::JudgeTruncatedReply(refused, Ask("many.test", vbDNS::TYPE_A)).Status, "REFUSED");
+  EXPECT_EQ(vavizav::JudgeTruncatedReply(Packet{0x30, 0x39}, Ask("many.test", vbDNS::TYPE_A)).Status, "MALFORMED");
+}
+
 TEST(Judge, OnlyTheQuestionsClassAndTtlsWithTheTopBitReadAsZero) {
   const Packet reply = Reply("t.test", TXT, {
       Record(kQuestionName, TXT, {2, 'c', 'h'}, 60, 3),                // class CH: not the question's
