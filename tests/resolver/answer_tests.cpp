@@ -195,7 +195,7 @@ TEST(Judge, ATruncatedReplyWhoseTcpRetryFailedIsNoVerdictUnlessItIsAnError) {
   EXPECT_EQ(vavizav::JudgeTruncatedReply(empty, Ask("many.test", vbDNS::TYPE_A)).Status, "TRUNCATED");
 
   // An error code is the server's whole verdict, cut or not.
-  Packet refused = Reply("many.test", vbDNS::TYPE_A, {}, 0x85);  // RA, RCODE 5
+  Packet refused = Reply("many.test", vbDNS::TYPE_A, {}, ReplyFlags2(RCODE_REFUSED));
   refused[2] |= vbDNS::FLAG_TC;
   EXPECT_EQ(vavizav::JudgeTruncatedReply(refused, Ask("many.test", vbDNS::TYPE_A)).Status, "REFUSED");
   EXPECT_EQ(vavizav::JudgeTruncatedReply(Packet{0x30, 0x39}, Ask("many.test", vbDNS::TYPE_A)).Status, "MALFORMED");
