@@ -13,8 +13,8 @@
 #include <new>
 #include <string_view>
 
-#include "dispatch_arguments.h"
 #include "module.h"
+#include "type_info_dispatch.h"
 
 namespace vavizav::hosting {
 
@@ -59,46 +59,16 @@ class DualObject : public Interface, public ISupportErrorInfo {
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT index, LCID, ITypeInfo** typeInfo) noexcept override {
-    if (typeInfo == nullptr) return E_POINTER;
-    *typeInfo = nullptr;
-    if (index != 0) return DISP_E_BADINDEX;
-    const InterfaceTypeInfo* info = nullptr;
-    const HRESULT hr = GetInterfaceTypeInfo(iid_, &info);
-    if (FAILED(hr)) return hr;
-    info->dispatchView->AddRef();
-    *typeInfo = info->dispatchView.get();
-    return S_OK;
+    return TypeInfoOfInterface(iid_, index, typeInfo);
   }
   HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID iid, LPOLESTR* names, UINT count, LCID,
                                           DISPID* ids) noexcept override {
-    if (!IsEqualIID(iid, IID_NULL)) return DISP_E_UNKNOWNINTERFACE;
-    if (ids == nullptr) return E_POINTER;
-    if (names == nullptr || count == 0) return E_INVALIDARG;
-    for (UINT i = 0; i < count; ++i) {
-      if (names[i] == nullptr) return E_INVALIDARG;
-    }
-    const InterfaceTypeInfo* info = nullptr;
-    const HRESULT hr = GetInterfaceTypeInfo(iid_, &info);
-    if (FAILED(hr)) return hr;
-    return info->vtableView->GetIDsOfNames(names, count, ids);
+    return IdsOfInterfaceNames(iid_, iid, names, count, ids);
   }
-  // The caller's DISPPARAMS and what they point to are only read.
   HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID iid, LCID, WORD flags, DISPPARAMS* params, VARIANT* result,
                                    EXCEPINFO* exception, UINT* argumentError) noexcept override {
-    if (!IsEqualIID(iid, IID_NULL)) return DISP_E_UNKNOWNINTERFACE;
-    const InterfaceTypeInfo* info = nullptr;
-    HRESULT hr = GetInterfaceTypeInfo(iid_, &info);
-    if (FAILED(hr)) return hr;
-    CallGuard guard(static_cast<Interface*>(this));
-    try {
-      DispatchArguments arguments;
-      hr = arguments.CopyFrom(params, argumentError);
-      if (FAILED(hr)) return hr;
-      return info->vtableView->Invoke(static_cast<Interface*>(this), id, flags, arguments.get(), result, exception,
-                                      argumentError);
-    } catch (const std::bad_alloc&) {
-      return E_OUTOFMEMORY;
-    }
+    return InvokeThroughTypeInfo(iid_, static_cast<Interface*>(this), id, iid, flags, params, result, exception,
+                                 argumentError);
   }
 
  protected:

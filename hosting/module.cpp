@@ -103,10 +103,6 @@ bool ModuleInUse() noexcept {
   return g_objects.load(std::memory_order_acquire) != 0 || g_locks.load(std::memory_order_acquire) != 0;
 }
 
-HRESULT GetInterfaceTypeInfo(const InterfaceTypeInfo** info) noexcept {
-  return GetInterfaceTypeInfo(IID__VeviVORIdezaz, info);
-}
-
 HRESULT GetInterfaceTypeInfo(REFIID iid, const InterfaceTypeInfo** info) noexcept {
   *info = nullptr;
   CachedTypeInfo* cached = nullptr;

@@ -23,7 +23,7 @@ void LockModule() noexcept;
 void UnlockModule() noexcept;
 bool ModuleInUse() noexcept;
 
-// _VeviVORIdezaz as the embedded type library describes it, loaded on first use
+// A dual interface as the embedded type library describes it, loaded on first use
 // and kept until the module is unloaded; the caller borrows the pointers
 // (no reference is added for it). `dispatchView` is the type information handed to clients (the
 // dispatch side of the dual interface); `vtableView` is its function-table side,
@@ -32,8 +32,7 @@ struct InterfaceTypeInfo {
   com_ptr<ITypeInfo> dispatchView;
   com_ptr<ITypeInfo> vtableView;
 };
-HRESULT GetInterfaceTypeInfo(const InterfaceTypeInfo** info) noexcept;
-// The same for any dual interface of the library (_VeviVORIdezaz, _Resolver,
+// `iid` is any dual interface of the library (_VeviVORIdezaz, _Resolver,
 // _Answer, _Records, _Record); TYPE_E_ELEMENTNOTFOUND for any other IID.
 HRESULT GetInterfaceTypeInfo(REFIID iid, const InterfaceTypeInfo** info) noexcept;
 

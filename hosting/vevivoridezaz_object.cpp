@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "dispatch_arguments.h"
+#include "type_info_dispatch.h"
 #include "handles.h"
 #include "module.h"
 #include "vavizav.h"
@@ -56,52 +57,18 @@ class VeviVORIdezazComObject final : public _VeviVORIdezaz {
   }
 
   HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT index, LCID, ITypeInfo** typeInfo) noexcept override {
-    if (typeInfo == nullptr) return E_POINTER;
-    *typeInfo = nullptr;
-    if (index != 0) return DISP_E_BADINDEX;
-    const InterfaceTypeInfo* info = nullptr;
-    const HRESULT hr = GetInterfaceTypeInfo(&info);
-    if (FAILED(hr)) return hr;
-    info->dispatchView->AddRef();
-    *typeInfo = info->dispatchView.get();
-    return S_OK;
+    return TypeInfoOfInterface(IID__VeviVORIdezaz, index, typeInfo);
   }
 
   HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID iid, LPOLESTR* names, UINT count, LCID,
                                           DISPID* ids) noexcept override {
-    if (!IsEqualIID(iid, IID_NULL)) return DISP_E_UNKNOWNINTERFACE;
-    // oleaut32 reads both arrays without looking at them.
-    if (ids == nullptr) return E_POINTER;
-    if (names == nullptr || count == 0) return E_INVALIDARG;
-    for (UINT i = 0; i < count; ++i) {
-      if (names[i] == nullptr) return E_INVALIDARG;
-    }
-    const InterfaceTypeInfo* info = nullptr;
-    const HRESULT hr = GetInterfaceTypeInfo(&info);
-    if (FAILED(hr)) return hr;
-    return info->vtableView->GetIDsOfNames(names, count, ids);
+    return IdsOfInterfaceNames(IID__VeviVORIdezaz, iid, names, count, ids);
   }
 
-  // The caller's DISPPARAMS and the variables they refer to are only read:
-  // the type information works on copies (DispatchArguments).
   HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID iid, LCID, WORD flags, DISPPARAMS* params, VARIANT* result,
                                    EXCEPINFO* exception, UINT* argumentError) noexcept override {
-    if (!IsEqualIID(iid, IID_NULL)) return DISP_E_UNKNOWNINTERFACE;
-    const InterfaceTypeInfo* info = nullptr;
-    HRESULT hr = GetInterfaceTypeInfo(&info);
-    if (FAILED(hr)) return hr;
-    // Converting an argument may run a client's code (an object's default
-    // property), which may drop the caller's last reference to this object.
-    CallGuard guard(this);
-    try {
-      DispatchArguments arguments;
-      hr = arguments.CopyFrom(params, argumentError);
-      if (FAILED(hr)) return hr;
-      return info->vtableView->Invoke(static_cast<_VeviVORIdezaz*>(this), id, flags, arguments.get(), result,
-                                      exception, argumentError);
-    } catch (const std::bad_alloc&) {
-      return E_OUTOFMEMORY;
-    }
+    return InvokeThroughTypeInfo(IID__VeviVORIdezaz, static_cast<_VeviVORIdezaz*>(this), id, iid, flags, params,
+                                 result, exception, argumentError);
   }
 
   // _VeviVORIdezaz: the members check and clears the pointers itself.
