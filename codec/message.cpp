@@ -34,21 +34,9 @@ Message& Message::operator=(const Message& other) {
   return *this;
 }
 
-Message::Message(Message&& other) noexcept
-    : packet_(other.packet_),
-      header_(other.header_),
-      questionName_(other.questionName_),
-      questionType_(other.questionType_),
-      questionClass_(other.questionClass_),
-      edns_(other.edns_),
-      count_(other.count_),
-      heap_(std::move(other.heap_)) {
-  std::copy(std::begin(other.sectionEnd_), std::end(other.sectionEnd_), sectionEnd_);
-  if (heap_.empty() && count_ != 0) std::memcpy(slots_.records, other.slots_.records, count_ * sizeof(ResourceRecord));
-  other.heap_.clear();
-  other.count_ = 0;
-  std::fill(std::begin(other.sectionEnd_), std::end(other.sectionEnd_), 0u);
-}
+// A move is the move assignment onto an empty Message: one place copies the
+// in-place records and leaves the source empty.
+Message::Message(Message&& other) noexcept : Message() { *this = std::move(other); }
 
 Message& Message::operator=(Message&& other) noexcept {
   if (this != &other) {
