@@ -25,15 +25,33 @@ class CallGuard {
   IUnknown* object_;
 };
 
+// An array of records keeps its IRecordInfo in front of its descriptor, and
+// oleaut32 copies and frees every element through it: without one, a copy
+// follows a null pointer. An array that is not marked as one of records is
+// copied by what it holds.
+inline bool RecordsDescribed(const SAFEARRAY* array) noexcept {
+  if (array == nullptr || !(array->fFeatures & FADF_RECORD)) return true;
+  IRecordInfo* info = nullptr;
+  if (FAILED(::SafeArrayGetRecordInfo(const_cast<SAFEARRAY*>(array), &info)) || info == nullptr) return false;
+  info->Release();
+  return true;
+}
+
 // Checks that a caller's argument can be copied without following a null
-// pointer: VariantCopyInd dereferences every by-reference pointer it meets, and
-// a record needs its IRecordInfo.
+// pointer: VariantCopyInd dereferences every by-reference pointer it meets,
+// and a record needs its IRecordInfo: a record in the variant's second
+// pointer, an array of records in the array. For an array that second pointer
+// is undefined and never read.
 inline HRESULT CheckArgument(const VARIANT& argument) noexcept {
   const VARTYPE type = V_VT(&argument);
+  const bool records = (type & VT_TYPEMASK) == VT_RECORD;
+  const bool record = records && !(type & VT_ARRAY);
   if (!(type & VT_BYREF)) {
-    return (type & VT_TYPEMASK) == VT_RECORD && V_RECORDINFO(&argument) == nullptr ? E_POINTER : S_OK;
+    if (records && (type & VT_ARRAY)) return RecordsDescribed(V_ARRAY(&argument)) ? S_OK : E_POINTER;
+    return record && V_RECORDINFO(&argument) == nullptr ? E_POINTER : S_OK;
   }
   if (V_BYREF(&argument) == nullptr) return E_POINTER;
+  if (records && (type & VT_ARRAY)) return RecordsDescribed(*V_ARRAYREF(&argument)) ? S_OK : E_POINTER;
   if ((type & VT_TYPEMASK) == VT_VARIANT && !(type & VT_ARRAY)) {
     // One level of indirection is all VariantCopyInd follows; a variant that
     // refers to another reference is not an automation value.
@@ -41,7 +59,7 @@ inline HRESULT CheckArgument(const VARIANT& argument) noexcept {
     if (V_VT(&inner) & VT_BYREF) return DISP_E_BADVARTYPE;
     return CheckArgument(inner);
   }
-  if ((type & VT_TYPEMASK) == VT_RECORD && V_RECORDINFO(&argument) == nullptr) return E_POINTER;
+  if (record && V_RECORDINFO(&argument) == nullptr) return E_POINTER;
   return S_OK;
 }
 

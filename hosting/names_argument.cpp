@@ -56,18 +56,21 @@ HRESULT ReadArray(SAFEARRAY* array, NamesArgument& read, std::wstring& error) {
     return E_INVALIDARG;
   }
 
+  // The descriptor's own counts, not SafeArrayGetUBound: an upper bound past
+  // 0x7FFFFFFF wraps to a negative Long there, and the dimension would read as
+  // empty. Every element of the answer must have an index a caller can write,
+  // so a dimension whose last index does not fit a Long is refused, as a count
+  // over MAX_NAMES is. rgsabound holds the last dimension first.
   read.Bounds.resize(dimensions);
   unsigned long long count = 1;
-  for (UINT d = 1; d <= dimensions; ++d) {
-    LONG lower = 0, upper = 0;
-    if (FAILED(SafeArrayGetLBound(array, d, &lower)) || FAILED(SafeArrayGetUBound(array, d, &upper))) {
-      error = L"ResolveMany: Names is an array whose bounds cannot be read";
+  for (UINT d = 0; d < dimensions; ++d) {
+    const SAFEARRAYBOUND& bound = array->rgsabound[dimensions - 1 - d];
+    if (static_cast<long long>(bound.lLbound) + bound.cElements - 1 > MAXLONG) {
+      error = L"ResolveMany: Names has bounds that do not fit a Long";
       return E_INVALIDARG;
     }
-    const long long elements = static_cast<long long>(upper) - lower + 1;
-    const ULONG held = elements < 0 ? 0 : static_cast<ULONG>(elements);
-    read.Bounds[d - 1] = SAFEARRAYBOUND{held, lower};
-    count *= held;
+    read.Bounds[d] = bound;
+    count *= bound.cElements;
     if (count > MAX_NAMES) {
       error = L"ResolveMany: Names has more than " + std::to_wstring(MAX_NAMES) + L" elements";
       return E_INVALIDARG;

@@ -272,5 +272,142 @@ TEST(DispatchArguments, ResolverObjectsRefuseMissingPointersAndReferences) {
   EXPECT_FALSE(none);
 }
 
+// ResolveMany with `names` through the function table: its HRESULT, whether
+// the result stayed Empty, and LastError after it.
+struct ManyOutcome {
+  HRESULT Result = S_OK;
+  VARTYPE Answers = VT_EMPTY;
+  std::wstring LastError;
+};
+ManyOutcome ResolveManyOf(_Resolver* resolver, const VARIANT& names) {
+  VARIANT missing;
+  V_VT(&missing) = VT_ERROR;
+  V_ERROR(&missing) = DISP_E_PARAMNOTFOUND;
+  unique_variant answers;
+  ManyOutcome outcome;
+  outcome.Result = resolver->ResolveMany(names, missing, answers.get());
+  outcome.Answers = V_VT(answers.get());
+  unique_bstr error;
+  EXPECT_EQ(resolver->get_LastError(error.put()), S_OK);
+  outcome.LastError = BstrView(error.get());
+  return outcome;
+}
+
+VARIANT ArrayVariant(SAFEARRAY* array, VARTYPE type) {
+  VARIANT v;
+  VariantInit(&v);
+  V_VT(&v) = VT_ARRAY | type;
+  V_ARRAY(&v) = array;
+  return v;
+}
+
+// A dimension whose last index is past 0x7FFFFFFF has elements no caller can
+// index, and SafeArrayGetUBound wraps it to a negative Long: refused as other
+// Names that are no array of names are, never an empty answer for a full array.
+TEST(HostileNames, BoundsPastTheLargestLongAreRefusedNotReadAsEmpty) {
+  com_ptr<_Resolver> resolver = NewResolverObject();
+  ASSERT_TRUE(resolver);
+  UseTestServer(resolver.get());
+  const std::wstring refused = L"ResolveMany: Names has bounds that do not fit a Long";
+
+  unique_safearray wrapped(SafeArrayCreateVector(VT_BSTR, 0x7FFFFFFF, 2));
+  unique_safearray nearTop(SafeArrayCreateVector(VT_BSTR, 0x7FFFFFF0, 0x11));
+  unique_safearray oneOver(SafeArrayCreateVector(VT_BSTR, 0x7FFFFFFE, 3));
+  SAFEARRAYBOUND planes[] = {{4, 0}, {2, 0x7FFFFFFF}};  // the second dimension wraps
+  unique_safearray twoD(SafeArrayCreate(VT_VARIANT, 2, planes));
+  ASSERT_TRUE(wrapped && nearTop && oneOver && twoD);
+  for (SAFEARRAY* array : {wrapped.get(), nearTop.get(), oneOver.get()}) {
+    const ManyOutcome outcome = ResolveManyOf(resolver.get(), ArrayVariant(array, VT_BSTR));
+    EXPECT_EQ(outcome.Result, E_INVALIDARG);
+    EXPECT_EQ(outcome.Answers, VT_EMPTY);
+    EXPECT_EQ(outcome.LastError, refused);
+  }
+  const ManyOutcome planesOutcome = ResolveManyOf(resolver.get(), ArrayVariant(twoD.get(), VT_VARIANT));
+  EXPECT_EQ(planesOutcome.Result, E_INVALIDARG);
+  EXPECT_EQ(planesOutcome.LastError, refused);
+
+  // A descriptor that claims 4,294,967,295 elements and holds none: from 0 its
+  // bounds do not fit, from the lowest Long they do but the count is too large.
+  SAFEARRAY* claims = nullptr;
+  ASSERT_EQ(SafeArrayAllocDescriptorEx(VT_BSTR, 1, &claims), S_OK);
+  unique_safearray claimed(claims);
+  claims->rgsabound[0] = {0xFFFFFFFFu, 0};
+  EXPECT_EQ(ResolveManyOf(resolver.get(), ArrayVariant(claims, VT_BSTR)).LastError, refused);
+  claims->rgsabound[0] = {0xFFFFFFFFu, -0x7FFFFFFF - 1};
+  const ManyOutcome huge = ResolveManyOf(resolver.get(), ArrayVariant(claims, VT_BSTR));
+  EXPECT_EQ(huge.Result, E_INVALIDARG);
+  EXPECT_EQ(huge.LastError, L"ResolveMany: Names has more than 1000000 elements");
+  claims->rgsabound[0] = {0, 0};
+
+  // The last index exactly 0x7FFFFFFF fits: answered whole, at those bounds.
+  // (Wine's element functions cannot index such an array: its data is read
+  // and written directly.)
+  unique_safearray top(SafeArrayCreateVector(VT_BSTR, 0x7FFFFFFE, 2));
+  ASSERT_TRUE(top);
+  BSTR* texts = nullptr;
+  ASSERT_EQ(SafeArrayAccessData(top.get(), reinterpret_cast<void**>(&texts)), S_OK);
+  texts[0] = SysAllocString(L"one.vavizav.test");  // the second stays a null string: BADNAME
+  SafeArrayUnaccessData(top.get());
+  VARIANT missing;
+  V_VT(&missing) = VT_ERROR;
+  V_ERROR(&missing) = DISP_E_PARAMNOTFOUND;
+  unique_variant answers;
+  ASSERT_EQ(resolver->ResolveMany(ArrayVariant(top.get(), VT_BSTR), missing, answers.get()), S_OK);
+  ASSERT_EQ(V_VT(answers.get()), VT_ARRAY | VT_VARIANT);
+  SAFEARRAY* result = V_ARRAY(answers.get());
+  LONG lower = 0, upper = 0;
+  SafeArrayGetLBound(result, 1, &lower);
+  SafeArrayGetUBound(result, 1, &upper);
+  EXPECT_EQ(lower, 0x7FFFFFFE);
+  EXPECT_EQ(upper, 0x7FFFFFFF);
+  VARIANT* elements = nullptr;
+  ASSERT_EQ(SafeArrayAccessData(result, reinterpret_cast<void**>(&elements)), S_OK);
+  const std::wstring statuses[] = {L"NOERROR", L"BADNAME"};
+  for (std::size_t i = 0; i < 2; ++i) {
+    ASSERT_EQ(V_VT(&elements[i]), VT_DISPATCH);
+    com_ptr<_Answer> answer;
+    ASSERT_EQ(V_DISPATCH(&elements[i])->QueryInterface(IID__Answer, answer.put_void()), S_OK);
+    unique_bstr status;
+    ASSERT_EQ(answer->get_Status(status.put()), S_OK);
+    EXPECT_EQ(BstrView(status.get()), statuses[i]) << i;
+  }
+  SafeArrayUnaccessData(result);
+}
+
+// An array of records keeps its IRecordInfo in the array; the variant's
+// second pointer is undefined for it and must not change the result. Without
+// that IRecordInfo no copy of the array can be made: E_POINTER, as for a
+// record without one, by value or by reference, through the function table
+// or IDispatch (where oleaut32 itself would follow the null pointer).
+TEST(HostileNames, ArraysOfRecordsGetOneResultWhateverTheUnusedPointerHolds) {
+  com_ptr<_Resolver> resolver = NewResolverObject();
+  ASSERT_TRUE(resolver);
+  UseTestServer(resolver.get());
+  SAFEARRAY* records = nullptr;
+  ASSERT_EQ(SafeArrayAllocDescriptorEx(VT_RECORD, 1, &records), S_OK);
+  unique_safearray owned(records);
+  records->rgsabound[0].cElements = 2;
+  int junk = 0;
+  for (const bool byReference : {false, true}) {
+    for (IRecordInfo* unused : {static_cast<IRecordInfo*>(nullptr), reinterpret_cast<IRecordInfo*>(&junk)}) {
+      VARIANT names = ArrayVariant(records, VT_RECORD);
+      if (byReference) {
+        V_VT(&names) = VT_BYREF | VT_ARRAY | VT_RECORD;
+        V_ARRAYREF(&names) = &records;
+      }
+      V_RECORDINFO(&names) = unused;
+      const ManyOutcome outcome = ResolveManyOf(resolver.get(), names);
+      EXPECT_EQ(outcome.Result, E_POINTER) << byReference << " " << unused;
+      EXPECT_EQ(outcome.Answers, VT_EMPTY);
+      unique_variant result;
+      EXPECT_EQ(InvokeWith(resolver.get(), 6, DISPATCH_METHOD, &names, result.get()), E_POINTER)
+          << byReference << " " << unused;
+      com_ptr<_Answer> answer;
+      EXPECT_EQ(resolver->Resolve(names, names, answer.put()), E_POINTER);
+    }
+  }
+  records->rgsabound[0].cElements = 0;
+}
+
 }  // namespace
 }  // namespace vavizav::testing
