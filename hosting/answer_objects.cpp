@@ -61,7 +61,7 @@ bool IsAddressType(std::uint16_t type) { return type == 1 || type == 28; }
 class RecordObject final : public DualObject<_Record> {
  public:
   RecordObject(std::shared_ptr<const AnswerContent> content, std::size_t index) noexcept
-      : DualObject(IID__Record), content_(std::move(content)), index_(index) {}
+      : content_(std::move(content)), index_(index) {}
 
   HRESULT STDMETHODCALLTYPE get_Data(BSTR* value) noexcept override {
     return Text(value, [](const RecordModel& r) -> const std::string& { return r.Data; });
@@ -194,29 +194,12 @@ HRESULT NewRecord(const std::shared_ptr<const AnswerContent>& content, std::size
 }
 
 // For Each over the records: each Next hands out new Record objects.
-class RecordEnumerator final : public IEnumVARIANT {
+constexpr InterfaceEntry ENUMERATOR_INTERFACES[] = {{&IID_IUnknown, 0}, {&IID_IEnumVARIANT, 0}};
+
+class RecordEnumerator final : public ComObject<Lifetime::Counted, IEnumVARIANT> {
  public:
   RecordEnumerator(std::shared_ptr<const AnswerContent> content, std::size_t next) noexcept
-      : content_(std::move(content)), next_(next) {
-    ObjectCreated();
-  }
-  RecordEnumerator(const RecordEnumerator&) = delete;
-  RecordEnumerator& operator=(const RecordEnumerator&) = delete;
-
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) noexcept override {
-    if (object == nullptr) return E_POINTER;
-    *object = nullptr;
-    if (!IsEqualIID(iid, IID_IUnknown) && !IsEqualIID(iid, IID_IEnumVARIANT)) return E_NOINTERFACE;
-    *object = static_cast<IEnumVARIANT*>(this);
-    AddRef();
-    return S_OK;
-  }
-  ULONG STDMETHODCALLTYPE AddRef() noexcept override { return refs_.fetch_add(1, std::memory_order_relaxed) + 1; }
-  ULONG STDMETHODCALLTYPE Release() noexcept override {
-    const ULONG left = refs_.fetch_sub(1, std::memory_order_acq_rel) - 1;
-    if (left == 0) delete this;
-    return left;
-  }
+      : ComObject(ENUMERATOR_INTERFACES), content_(std::move(content)), next_(next) {}
 
   // IEnumVARIANT::Next: `fetched` may be null only when one element is asked.
   HRESULT STDMETHODCALLTYPE Next(ULONG count, VARIANT* elements, ULONG* fetched) noexcept override {
@@ -261,9 +244,6 @@ class RecordEnumerator final : public IEnumVARIANT {
   }
 
  private:
-  ~RecordEnumerator() { ObjectDestroyed(); }
-
-  std::atomic<ULONG> refs_{1};
   std::shared_ptr<const AnswerContent> content_;
   std::size_t next_;
 };
@@ -271,7 +251,7 @@ class RecordEnumerator final : public IEnumVARIANT {
 class RecordsObject final : public DualObject<_Records> {
  public:
   explicit RecordsObject(std::shared_ptr<const AnswerContent> content) noexcept
-      : DualObject(IID__Records), content_(std::move(content)) {}
+      : content_(std::move(content)) {}
 
   HRESULT STDMETHODCALLTYPE Item(LONG index, _Record** value) noexcept override {
     if (value == nullptr) return E_POINTER;
@@ -331,7 +311,7 @@ class RecordsObject final : public DualObject<_Records> {
 class AnswerObject final : public DualObject<_Answer> {
  public:
   explicit AnswerObject(std::shared_ptr<const AnswerContent> content) noexcept
-      : DualObject(IID__Answer), content_(std::move(content)) {}
+      : content_(std::move(content)) {}
 
   HRESULT STDMETHODCALLTYPE get_Text(BSTR* value) noexcept override {
     return Out(value, [&] { return CopyOut(AnswerText(content_->Model), value); });

@@ -1,5 +1,6 @@
 #include "class_factory.h"
 
+#include "com_object.h"
 #include "module.h"
 #include "resolver_object.h"
 #include "vevivoridezaz_object.h"
@@ -10,21 +11,12 @@ namespace {
 
 using CreateFunction = HRESULT (*)(REFIID iid, void** object) noexcept;
 
-// One static class object per creatable class.
-class ClassFactory final : public IClassFactory {
- public:
-  explicit constexpr ClassFactory(CreateFunction create) noexcept : create_(create) {}
+constexpr InterfaceEntry FACTORY_INTERFACES[] = {{&IID_IUnknown, 0}, {&IID_IClassFactory, 0}};
 
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) noexcept override {
-    if (object == nullptr) return E_POINTER;
-    *object = nullptr;
-    if (!IsEqualIID(iid, IID_IUnknown) && !IsEqualIID(iid, IID_IClassFactory)) return E_NOINTERFACE;
-    *object = static_cast<IClassFactory*>(this);
-    return S_OK;
-  }
-  // A static object: the counts only have to look plausible to callers.
-  ULONG STDMETHODCALLTYPE AddRef() noexcept override { return 2; }
-  ULONG STDMETHODCALLTYPE Release() noexcept override { return 1; }
+// One static class object per creatable class.
+class ClassFactory final : public ComObject<Lifetime::Static, IClassFactory> {
+ public:
+  explicit ClassFactory(CreateFunction create) noexcept : ComObject(FACTORY_INTERFACES), create_(create) {}
 
   HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID iid, void** object) noexcept override {
     if (object == nullptr) return E_POINTER;

@@ -1,19 +1,19 @@
-// The COM identity every object of the library shares: reference count,
-// module object count, and IDispatch through the type information of its dual
-// interface, behind the same door as VeviVORIdezazComObject (the caller's
-// arguments copied before conversion, a reference held for the span of a
-// call). Errors a member raises carry their text through IErrorInfo, which
-// ITypeInfo::Invoke turns into the caller's EXCEPINFO.
+// IDispatch over the module's one IUnknown (com_object.h), through the type
+// information of an object's dual interface: the door every dual object of the
+// library shares (the caller's arguments copied before conversion, a
+// reference held for the span of a call). Errors a member raises carry their
+// text through IErrorInfo, which ITypeInfo::Invoke turns into the caller's
+// EXCEPINFO.
 #pragma once
 
 #include <windows.h>
 #include <oleauto.h>
 
-#include <atomic>
-#include <new>
+#include <span>
 #include <string_view>
+#include <utility>
 
-#include "module.h"
+#include "com_object.h"
 #include "type_info_dispatch.h"
 
 namespace vavizav::hosting {
@@ -22,80 +22,59 @@ namespace vavizav::hosting {
 // description `text`) and returns `status`, for a member to return.
 HRESULT RaiseError(HRESULT status, REFIID iid, const wchar_t* source, std::wstring_view text) noexcept;
 
-template <typename Interface>
-class DualObject : public Interface, public ISupportErrorInfo {
+// IDispatch through the type information of the dual interface `Interface`,
+// over the module's one IUnknown; `Others` are further interfaces the object
+// implements. The table names the IIDs the object answers.
+template <typename Interface, typename... Others>
+class DispatchObject : public ComObject<Lifetime::Counted, Interface, Others...> {
  public:
-  explicit DualObject(REFIID iid) noexcept : iid_(iid) { ObjectCreated(); }
-  DualObject(const DualObject&) = delete;
-  DualObject& operator=(const DualObject&) = delete;
-
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) noexcept override {
-    if (object == nullptr) return E_POINTER;
-    *object = nullptr;
-    if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IDispatch) || IsEqualIID(iid, iid_)) {
-      *object = static_cast<Interface*>(this);
-    } else if (IsEqualIID(iid, IID_ISupportErrorInfo)) {
-      *object = static_cast<ISupportErrorInfo*>(this);
-    } else {
-      return E_NOINTERFACE;
-    }
-    AddRef();
-    return S_OK;
-  }
-  ULONG STDMETHODCALLTYPE AddRef() noexcept override { return refs_.fetch_add(1, std::memory_order_relaxed) + 1; }
-  ULONG STDMETHODCALLTYPE Release() noexcept override {
-    const ULONG left = refs_.fetch_sub(1, std::memory_order_acq_rel) - 1;
-    if (left == 0) delete this;
-    return left;
-  }
-
-  HRESULT STDMETHODCALLTYPE InterfaceSupportsErrorInfo(REFIID iid) noexcept override {
-    return IsEqualIID(iid, iid_) ? S_OK : S_FALSE;
-  }
-
   HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) noexcept override {
     if (count == nullptr) return E_POINTER;
     *count = 1;
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT index, LCID, ITypeInfo** typeInfo) noexcept override {
-    return TypeInfoOfInterface(iid_, index, typeInfo);
+    return TypeInfoOfInterface(__uuidof(Interface), index, typeInfo);
   }
   HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID iid, LPOLESTR* names, UINT count, LCID,
                                           DISPID* ids) noexcept override {
-    return IdsOfInterfaceNames(iid_, iid, names, count, ids);
+    return IdsOfInterfaceNames(__uuidof(Interface), iid, names, count, ids);
   }
   HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID iid, LCID, WORD flags, DISPPARAMS* params, VARIANT* result,
                                    EXCEPINFO* exception, UINT* argumentError) noexcept override {
-    return InvokeThroughTypeInfo(iid_, static_cast<Interface*>(this), id, iid, flags, params, result, exception,
-                                 argumentError);
+    return InvokeThroughTypeInfo(__uuidof(Interface), static_cast<Interface*>(this), id, iid, flags, params, result,
+                                 exception, argumentError);
   }
 
  protected:
-  virtual ~DualObject() { ObjectDestroyed(); }
-
- private:
-  std::atomic<ULONG> refs_{1};
-  const IID& iid_;
+  explicit DispatchObject(std::span<const InterfaceEntry> interfaces) noexcept
+      : ComObject<Lifetime::Counted, Interface, Others...>(interfaces) {}
 };
 
-// Makes a new `Object` from `arguments` and hands out its interface `iid`;
-// the creation reference is dropped after the query.
+// The objects of the second class and what they hand out: their dual
+// interface, and ISupportErrorInfo for the errors their members raise.
+template <typename Interface>
+class DualObject : public DispatchObject<Interface, ISupportErrorInfo> {
+ public:
+  HRESULT STDMETHODCALLTYPE InterfaceSupportsErrorInfo(REFIID iid) noexcept override {
+    return IsEqualIID(iid, __uuidof(Interface)) ? S_OK : S_FALSE;
+  }
+
+ protected:
+  DualObject() noexcept : DispatchObject<Interface, ISupportErrorInfo>(Interfaces()) {}
+
+ private:
+  static std::span<const InterfaceEntry> Interfaces() noexcept {
+    static const InterfaceEntry interfaces[] = {
+        {&IID_IUnknown, 0}, {&IID_IDispatch, 0}, {&__uuidof(Interface), 0}, {&IID_ISupportErrorInfo, 1}};
+    return interfaces;
+  }
+};
+
+// Makes a new `Object` from `arguments` and hands out its interface `iid`.
 template <typename Object, typename... Arguments>
 HRESULT CreateDualObject(REFIID iid, void** out, Arguments&&... arguments) noexcept {
-  if (out == nullptr) return E_POINTER;
-  *out = nullptr;
-  Object* created = nullptr;
-  try {
-    created = new Object(std::forward<Arguments>(arguments)...);
-  } catch (const std::bad_alloc&) {
-    return E_OUTOFMEMORY;
-  } catch (...) {
-    return E_UNEXPECTED;
-  }
-  const HRESULT hr = created->QueryInterface(iid, out);
-  created->Release();
-  return hr;
+  return CreateComObject<Object>(iid, out, std::forward<Arguments>(arguments)...);
 }
 
 }  // namespace vavizav::hosting

@@ -159,8 +159,6 @@ void Judge(const ExchangeOutcome& outcome, const vbDNS::DNSQuery& query, AnswerC
 
 class ResolverObject final : public DualObject<_Resolver> {
  public:
-  ResolverObject() noexcept : DualObject(IID__Resolver) {}
-
   HRESULT STDMETHODCALLTYPE get_DNSServer(BSTR* value) noexcept override { return CopyOut(dnsServer_, value); }
   HRESULT STDMETHODCALLTYPE put_DNSServer(BSTR value) noexcept override {
     return Guarded([&] {

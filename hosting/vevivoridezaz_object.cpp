@@ -2,76 +2,31 @@
 
 #include <oleauto.h>
 
-#include <atomic>
-#include <new>
-#include <vector>
-
 #include "dispatch_arguments.h"
-#include "type_info_dispatch.h"
-#include "handles.h"
-#include "module.h"
+#include "dual_object.h"
 #include "vavizav.h"
 #include "vevivoridezaz_members.h"
 
 namespace vavizav::hosting {
 namespace {
 
-// The members forward to the class's members (vavizav::VeviVORIdezaz), which never lets a lookup's
-// failure through: only bad pointers and exhausted memory come back as errors.
-// Out-pointers are cleared before anything else, so a caller never sees an
-// uninitialised value whatever the result.
-class VeviVORIdezazComObject final : public _VeviVORIdezaz {
+// IUnknown, IDispatch and _VeviVORIdezaz only: the first class answers no
+// ISupportErrorInfo, since its members raise no errors.
+constexpr InterfaceEntry VEVIVORIDEZAZ_INTERFACES[] = {
+    {&IID_IUnknown, 0}, {&IID_IDispatch, 0}, {&IID__VeviVORIdezaz, 0}};
+
+// The members forward to the class's members (vavizav::VeviVORIdezaz), which
+// never let a lookup's failure through: only bad pointers and exhausted memory
+// come back as errors. Out-pointers are cleared before anything else, so a
+// caller never sees an uninitialised value whatever the result. IDispatch goes
+// through the type information of the embedded type library, so late-bound
+// callers reach exactly the function-table members: a put of LastError finds
+// no member there and fails with DISP_E_MEMBERNOTFOUND.
+class VeviVORIdezazComObject final : public DispatchObject<_VeviVORIdezaz> {
  public:
-  VeviVORIdezazComObject() noexcept { ObjectCreated(); }
-  VeviVORIdezazComObject(const VeviVORIdezazComObject&) = delete;
-  VeviVORIdezazComObject& operator=(const VeviVORIdezazComObject&) = delete;
+  VeviVORIdezazComObject() noexcept : DispatchObject(VEVIVORIDEZAZ_INTERFACES) {}
 
-  // IUnknown
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) noexcept override {
-    if (object == nullptr) return E_POINTER;
-    *object = nullptr;
-    if (!IsEqualIID(iid, IID_IUnknown) && !IsEqualIID(iid, IID_IDispatch) && !IsEqualIID(iid, IID__VeviVORIdezaz)) {
-      return E_NOINTERFACE;
-    }
-    *object = static_cast<_VeviVORIdezaz*>(this);
-    AddRef();
-    return S_OK;
-  }
-
-  ULONG STDMETHODCALLTYPE AddRef() noexcept override { return refs_.fetch_add(1, std::memory_order_relaxed) + 1; }
-
-  ULONG STDMETHODCALLTYPE Release() noexcept override {
-    const ULONG left = refs_.fetch_sub(1, std::memory_order_acq_rel) - 1;
-    if (left == 0) delete this;
-    return left;
-  }
-
-  // IDispatch: everything goes through the type information of the embedded
-  // type library, so late-bound callers reach exactly the function-table
-  // members. A put of LastError finds no member there and fails with
-  // DISP_E_MEMBERNOTFOUND.
-  HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) noexcept override {
-    if (count == nullptr) return E_POINTER;
-    *count = 1;
-    return S_OK;
-  }
-
-  HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT index, LCID, ITypeInfo** typeInfo) noexcept override {
-    return TypeInfoOfInterface(IID__VeviVORIdezaz, index, typeInfo);
-  }
-
-  HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID iid, LPOLESTR* names, UINT count, LCID,
-                                          DISPID* ids) noexcept override {
-    return IdsOfInterfaceNames(IID__VeviVORIdezaz, iid, names, count, ids);
-  }
-
-  HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID iid, LCID, WORD flags, DISPPARAMS* params, VARIANT* result,
-                                   EXCEPINFO* exception, UINT* argumentError) noexcept override {
-    return InvokeThroughTypeInfo(IID__VeviVORIdezaz, static_cast<_VeviVORIdezaz*>(this), id, iid, flags, params,
-                                 result, exception, argumentError);
-  }
-
-  // _VeviVORIdezaz: the members check and clears the pointers itself.
+  // _VeviVORIdezaz: the members check and clear the pointers themselves.
   // Every member holds a reference for its span: converting a put's value may
   // run a client's default property, and a lookup dispatches the thread's
   // messages; either may release the client's last reference.
@@ -98,8 +53,6 @@ class VeviVORIdezazComObject final : public _VeviVORIdezaz {
   }
 
  private:
-  ~VeviVORIdezazComObject() { ObjectDestroyed(); }
-
   // One of the members, with a reference held for its span.
   template <typename Member, typename... Arguments>
   HRESULT Call(Member member, Arguments... arguments) noexcept {
@@ -107,28 +60,13 @@ class VeviVORIdezazComObject final : public _VeviVORIdezaz {
     return (members_.*member)(arguments...);
   }
 
-  std::atomic<ULONG> refs_{1};
   vavizav::VeviVORIdezaz members_;
 };
 
 }  // namespace
 
 HRESULT CreateVeviVORIdezazObject(REFIID iid, void** object) noexcept {
-  if (object == nullptr) return E_POINTER;
-  *object = nullptr;
-  VeviVORIdezazComObject* created = nullptr;
-  try {
-    created = new VeviVORIdezazComObject();
-  } catch (const std::bad_alloc&) {
-    return E_OUTOFMEMORY;
-  } catch (...) {
-    return E_UNEXPECTED;
-  }
-  // The creation reference is dropped after the query: an unknown interface
-  // destroys the object again.
-  const HRESULT hr = created->QueryInterface(iid, object);
-  created->Release();
-  return hr;
+  return CreateComObject<VeviVORIdezazComObject>(iid, object);
 }
 
 }  // namespace vavizav::hosting
