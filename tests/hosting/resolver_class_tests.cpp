@@ -8,8 +8,11 @@
 
 #include <windows.h>
 #include <oleauto.h>
+#include <ocidl.h>
 
+#include <algorithm>
 #include <initializer_list>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -413,6 +416,61 @@ TEST(AnswerObjects, DispatchIdentifiersAsTheTypeLibraryPinsThem) {
   com_ptr<ISupportErrorInfo> errors;
   ASSERT_EQ(resolver->QueryInterface(IID_ISupportErrorInfo, errors.put_void()), S_OK);
   EXPECT_EQ(errors->InterfaceSupportsErrorInfo(IID__Resolver), S_OK);
+}
+
+// Every object kind answers exactly the IIDs of its table, each query for
+// IUnknown gives the same pointer whichever interface it starts from, and
+// every object but the class factory counts against unloading the module.
+TEST(AnswerObjects, EveryObjectKindAnswersItsInterfacesWithOneIdentity) {
+  struct Kind {
+    const char* Name;
+    com_ptr<IUnknown> Object;
+    std::vector<IID> Answers;
+  };
+  com_ptr<IDispatch> resolver = TestResolver();
+  com_ptr<IDispatch> answer = Resolve(resolver.get(), L"many.vavizav.test");
+  com_ptr<IDispatch> records = ObjectOf(Call(answer.get(), L"Records"));
+  com_ptr<IDispatch> record = RecordOf(answer.get(), 0);
+  Result enumerator = CallId(records.get(), DISPID_NEWENUM, DISPATCH_PROPERTYGET, {});
+  ASSERT_TRUE(answer && records && record);
+  ASSERT_EQ(V_VT(enumerator.Value.get()), VT_UNKNOWN);
+  com_ptr<IClassFactory> factory;
+  ASSERT_EQ(Module().ClassObject(CLSID_Resolver, factory), S_OK);
+  const IID dual[] = {IID_IUnknown, IID_IDispatch, IID_ISupportErrorInfo};
+  std::vector<Kind> kinds;
+  kinds.push_back({"factory", factory.query<IUnknown>(), {IID_IUnknown, IID_IClassFactory}});
+  kinds.push_back({"Resolver", resolver.query<IUnknown>(), {IID__Resolver}});
+  kinds.push_back({"Answer", answer.query<IUnknown>(), {IID__Answer}});
+  kinds.push_back({"Records", records.query<IUnknown>(), {IID__Records}});
+  kinds.push_back({"Record", record.query<IUnknown>(), {IID__Record}});
+  V_UNKNOWN(enumerator.Value.get())->AddRef();
+  kinds.push_back({"enumerator", com_ptr<IUnknown>(V_UNKNOWN(enumerator.Value.get())), {IID_IUnknown, IID_IEnumVARIANT}});
+  for (std::size_t k = 1; k < 5; ++k) kinds[k].Answers.insert(kinds[k].Answers.end(), std::begin(dual), std::end(dual));
+  const IID strangers[] = {IID_IMarshal, IID_IPersist, IID_IProvideClassInfo, IID_IClassFactory, IID_IEnumVARIANT,
+                           IID__VeviVORIdezaz, IID__Answer};
+  for (const Kind& kind : kinds) {
+    ASSERT_TRUE(kind.Object) << kind.Name;
+    for (const IID& iid : kind.Answers) {
+      com_ptr<IUnknown> asked;
+      ASSERT_EQ(kind.Object->QueryInterface(iid, asked.put_void()), S_OK) << kind.Name;
+      EXPECT_EQ(asked.query<IUnknown>().get(), kind.Object.get()) << kind.Name;
+    }
+    for (const IID& iid : strangers) {
+      if (std::find(kind.Answers.begin(), kind.Answers.end(), iid) != kind.Answers.end()) continue;
+      void* asked = reinterpret_cast<void*>(1);
+      EXPECT_EQ(kind.Object->QueryInterface(iid, &asked), E_NOINTERFACE) << kind.Name;
+      EXPECT_EQ(asked, nullptr) << kind.Name;
+    }
+    EXPECT_EQ(kind.Object->QueryInterface(IID_IUnknown, nullptr), E_POINTER) << kind.Name;
+  }
+  kinds.clear();
+  enumerator.Value.reset();
+  records.reset();
+  record.reset();
+  answer.reset();
+  resolver.reset();
+  EXPECT_EQ(CanUnloadNow(), S_OK);  // the factory is still held
+  EXPECT_TRUE(factory);
 }
 
 }  // namespace
