@@ -1,10 +1,7 @@
-// The module's entry routine, its exports and the module-wide state.
-//
-// DllMain keeps the module handle. When the module is unloaded by FreeLibrary
-// (CoFreeUnusedLibraries after DllCanUnloadNow said S_OK, not at process exit)
-// it also releases the cached type information, as Wine's own automation DLLs
-// do; oleaut32 is still loaded then, since this module imports it. The
-// component keeps no other per-thread or per-process state of its own here.
+// The module-wide state: the module's handle, the counts of live objects and
+// locks, and the type information read from the embedded type library. The
+// DLL's entry routine and exports (exports.cpp) are its only writers besides
+// the objects' counts.
 
 #include "module.h"
 
@@ -14,9 +11,7 @@
 #include <new>
 #include <utility>
 
-#include "class_factory.h"
 #include "handles.h"
-#include "registration.h"
 #include "vavizav.h"
 
 namespace vavizav::hosting {
@@ -76,6 +71,12 @@ HRESULT LoadInterfaceTypeInfo(REFIID iid, InterfaceTypeInfo** loaded) noexcept {
 
 }  // namespace
 
+void ModuleLoaded(HMODULE module) noexcept { g_module = module; }
+
+void ModuleUnloading() noexcept {
+  for (CachedTypeInfo& entry : g_typeInfos) delete entry.info.exchange(nullptr);
+}
+
 HRESULT GetModulePath(std::wstring& path) noexcept {
   try {
     // GetModuleFileNameW truncates silently; grow until the whole path fits.
@@ -127,47 +128,3 @@ HRESULT GetInterfaceTypeInfo(REFIID iid, const InterfaceTypeInfo** info) noexcep
 
 }  // namespace vavizav::hosting
 
-using namespace vavizav::hosting;
-
-extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
-  switch (reason) {
-    case DLL_PROCESS_ATTACH:
-      g_module = instance;
-      break;
-    case DLL_PROCESS_DETACH:
-      // At process exit (reserved != null) other modules may already be gone:
-      // leave the references to the process's end.
-      if (reserved == nullptr) {
-        for (CachedTypeInfo& entry : g_typeInfos) delete entry.info.exchange(nullptr);
-      }
-      break;
-    default:
-      break;
-  }
-  return TRUE;
-}
-
-STDAPI DllGetClassObject(REFCLSID clsid, REFIID iid, void** object) {
-  if (object == nullptr) return E_POINTER;
-  *object = nullptr;
-  IClassFactory* factory = ClassFactoryFor(clsid);
-  if (factory == nullptr) return CLASS_E_CLASSNOTAVAILABLE;
-  return factory->QueryInterface(iid, object);
-}
-
-STDAPI DllCanUnloadNow() { return ModuleInUse() ? S_FALSE : S_OK; }
-
-STDAPI DllRegisterServer() { return RegisterServer(RegistrationScope::Machine); }
-
-STDAPI DllUnregisterServer() { return UnregisterServer(RegistrationScope::Machine); }
-
-// regsvr32 /n /i:user calls DllInstall(TRUE, L"user"), and /u /n /i:user
-// DllInstall(FALSE, L"user"): registration for the current user, no
-// administrator rights needed. regsvr32 /i without /n calls it after
-// DllRegisterServer with an empty command line: the machine-wide registration
-// again, which is idempotent.
-STDAPI DllInstall(BOOL install, PCWSTR commandLine) {
-  RegistrationScope scope = RegistrationScope::Machine;
-  if (!ParseInstallScope(commandLine, scope)) return E_INVALIDARG;
-  return install ? RegisterServer(scope) : UnregisterServer(scope);
-}

@@ -1,6 +1,7 @@
-// Module-wide state of Vavizav.dll: its own path, the counts that decide
-// DllCanUnloadNow, and the type information of the library's dual interfaces
-// read from the type library embedded in the module.
+// Module-wide state of Vavizav.dll: its handle and path, the counts that
+// decide DllCanUnloadNow, and the type information of the library's dual
+// interfaces read from the type library embedded in the module. The exports
+// (exports.cpp) read and set it.
 #pragma once
 
 #include <windows.h>
@@ -11,6 +12,11 @@
 #include "handles.h"
 
 namespace vavizav::hosting {
+
+// DllMain's attach: the module's handle. Its detach by FreeLibrary (not at
+// process exit): the cached type information is released.
+void ModuleLoaded(HMODULE module) noexcept;
+void ModuleUnloading() noexcept;
 
 // Full path of this module as the loader knows it (not of the host process).
 HRESULT GetModulePath(std::wstring& path) noexcept;
