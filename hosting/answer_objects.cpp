@@ -363,23 +363,6 @@ HRESULT RaiseError(HRESULT status, REFIID iid, const wchar_t* source, std::wstri
   return status;
 }
 
-std::wstring OctetsToText(std::string_view octets) {
-  bool ascii = true;
-  for (const char c : octets) ascii = ascii && static_cast<unsigned char>(c) < 0x80;
-  if (!ascii && octets.size() < 0x7FFFFFFF) {
-    const int size = static_cast<int>(octets.size());
-    const int length = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, octets.data(), size, nullptr, 0);
-    if (length > 0) {
-      std::wstring text(static_cast<std::size_t>(length), L'\0');
-      MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, octets.data(), size, text.data(), length);
-      return text;
-    }
-  }
-  std::wstring text(octets.size(), L'\0');
-  for (std::size_t i = 0; i < octets.size(); ++i) text[i] = static_cast<unsigned char>(octets[i]);
-  return text;
-}
-
 HRESULT CreateAnswerObject(std::shared_ptr<const AnswerContent> content, _Answer** answer) noexcept {
   return CreateDualObject<AnswerObject>(IID__Answer, reinterpret_cast<void**>(answer), std::move(content));
 }

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "answer.h"
+#include "text.h"
 #include "vavizav.h"
 
 namespace vavizav::hosting {
@@ -25,9 +26,5 @@ struct AnswerContent {
 
 // A new Answer object showing `content`, in `*answer` (with its reference).
 HRESULT CreateAnswerObject(std::shared_ptr<const AnswerContent> content, _Answer** answer) noexcept;
-
-// Octets to automation text: UTF-8 when they are valid UTF-8 (ASCII is), each
-// octet as the character of the same code otherwise.
-std::wstring OctetsToText(std::string_view octets);
 
 }  // namespace vavizav::hosting

@@ -4,7 +4,7 @@
 #include <string>
 
 #include "dispatch_arguments.h"
-#include "variant_text.h"
+#include "text.h"
 
 namespace vavizav::hosting {
 namespace {
@@ -160,17 +160,17 @@ HRESULT ReadObject(IDispatch* borrowed, NamesArgument& read, std::wstring& error
     error = L"ResolveMany: Names is an object that is not an array (it has no length)";
     return E_INVALIDARG;
   }
-  unique_variant number;
-  if (FAILED(::VariantChangeType(number.get(), length.get(), 0, VT_R8)) || !(V_R8(number.get()) >= 0) ||
-      V_R8(number.get()) != static_cast<double>(static_cast<long long>(V_R8(number.get())))) {
+  const std::optional<double> number = VariantToDouble(*length);
+  // A count is a whole number below 2^63 (the largest such Double is 2^63 - 1024).
+  if (!number || !IsWholeNumber(*number, 9223372036854774784.0)) {
     error = L"ResolveMany: Names has a length that is not a count";
     return E_INVALIDARG;
   }
-  if (V_R8(number.get()) > static_cast<double>(MAX_NAMES)) {
+  if (*number > static_cast<double>(MAX_NAMES)) {
     error = L"ResolveMany: Names has more than " + std::to_wstring(MAX_NAMES) + L" elements";
     return E_INVALIDARG;
   }
-  const auto count = static_cast<std::size_t>(V_R8(number.get()));
+  const auto count = static_cast<std::size_t>(*number);
   read.Bounds = {SAFEARRAYBOUND{static_cast<ULONG>(count), 0}};
   read.Texts.reserve(count);
   for (std::size_t i = 0; i < count; ++i) {

@@ -17,10 +17,9 @@
 #include "dual_object.h"
 #include "engine.h"
 #include "handles.h"
-#include "idna.h"
 #include "names_argument.h"
 #include "system_servers.h"
-#include "variant_text.h"
+#include "text.h"
 #include "vavizav.h"
 
 namespace vavizav::hosting {
@@ -32,38 +31,12 @@ constexpr LONG DEFAULT_MAX_IN_FLIGHT = 64, MIN_MAX_IN_FLIGHT = 1, MAX_MAX_IN_FLI
 // The most queries the engine takes in one call; larger batches go in turns.
 constexpr std::size_t ENGINE_BATCH = MAX_QUESTIONS_PER_CALL;
 
-std::wstring Widen(std::string_view ascii) {
-  std::wstring wide(ascii.size(), L'\0');
-  for (std::size_t i = 0; i < ascii.size(); ++i) wide[i] = static_cast<unsigned char>(ascii[i]);
-  return wide;
-}
-
-// ASCII text to octets; nullopt when a character is outside ASCII.
-std::optional<std::string> Narrow(std::wstring_view text) {
-  std::string octets(text.size(), '\0');
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    if (text[i] > 0x7F) return std::nullopt;
-    octets[i] = static_cast<char>(text[i]);
-  }
-  return octets;
-}
-
 // What a Type argument asks: the type, and the text an Answer shows for it.
 struct TypeArgument {
   std::optional<std::uint16_t> Type;  // nullopt: no type can be made of it
   std::wstring Text;                  // the mnemonic, or the caller's text
   std::wstring Error;                 // LastError when there is no type
 };
-
-bool IsNumber(VARTYPE type) {
-  switch (type) {
-    case VT_I1: case VT_UI1: case VT_I2: case VT_UI2: case VT_I4: case VT_UI4: case VT_INT: case VT_UINT:
-    case VT_I8: case VT_UI8: case VT_R4: case VT_R8: case VT_CY: case VT_DECIMAL:
-      return true;
-    default:
-      return false;
-  }
-}
 
 const wchar_t TYPE_HINT[] = L" is not a DNS type: give a mnemonic such as \"MX\" or a number from 1 to 65535";
 
@@ -75,13 +48,10 @@ TypeArgument ReadType(const VARIANT& argument) {
   // Left out (DISP_E_PARAMNOTFOUND) or Empty: "A".
   if (type == VT_EMPTY || (type == VT_ERROR && V_ERROR(value) == DISP_E_PARAMNOTFOUND)) {
     read.Type = vbDNS::TYPE_A;
-  } else if (IsNumber(type & VT_TYPEMASK) && !(type & VT_ARRAY)) {
-    unique_variant number;
-    if (SUCCEEDED(::VariantChangeType(number.get(), const_cast<VARIANT*>(value), 0, VT_R8))) {
-      const double n = V_R8(number.get());
-      // Checked before the cast: a double outside the range has no integer value to cast to.
-      if (n >= 1 && n <= 65535 && n == static_cast<double>(static_cast<long>(n))) {
-        read.Type = static_cast<std::uint16_t>(n);
+  } else if (IsNumberType(type & VT_TYPEMASK) && !(type & VT_ARRAY)) {
+    if (const std::optional<double> n = VariantToDouble(*value)) {
+      if (*n >= 1 && IsWholeNumber(*n, 65535)) {
+        read.Type = static_cast<std::uint16_t>(*n);
       } else {
         const TextConversion text = VariantToText(*value);
         read.Text = text.Ok() ? text.Text : std::wstring(L"?");
@@ -97,7 +67,7 @@ TypeArgument ReadType(const VARIANT& argument) {
       return read;
     }
     read.Text = text.Text;
-    if (const std::optional<std::string> ascii = Narrow(text.Text)) read.Type = ParseQuestionType(*ascii);
+    if (const std::optional<std::string> ascii = TextToAscii(text.Text)) read.Type = ParseQuestionType(*ascii);
     if (!read.Type) {
       read.Error = L"Type \"" + text.Text + L"\"" + TYPE_HINT;
       return read;
@@ -107,16 +77,14 @@ TypeArgument ReadType(const VARIANT& argument) {
     read.Error = L"Type" + std::wstring(TYPE_HINT);
     return read;
   }
-  read.Text = Widen(vbDNS::TypeMnemonic(*read.Type));
+  read.Text = AsciiToText(vbDNS::TypeMnemonic(*read.Type));
   return read;
 }
 
 // The question a name makes, after IDNA; nullopt when it cannot be asked.
 std::optional<vbDNS::DNSQuery> QuestionFor(const std::wstring& name, std::uint16_t type) {
   if (name.empty()) return std::nullopt;
-  const std::optional<std::wstring> ascii = HostNameToAscii(name);
-  if (!ascii) return std::nullopt;
-  const std::optional<std::string> octets = Narrow(*ascii);
+  const std::optional<std::string> octets = HostNameToAsciiOctets(name);
   if (!octets) return std::nullopt;
   return BuildResolverQuestion(*octets, type);
 }

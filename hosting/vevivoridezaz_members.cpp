@@ -8,9 +8,8 @@
 #include "com_boundary.h"
 #include "exchange.h"
 #include "handles.h"
-#include "idna.h"
 #include "lookup.h"
-#include "variant_text.h"
+#include "text.h"
 
 namespace vavizav {
 namespace {
@@ -21,15 +20,6 @@ HRESULT CopyOut(std::wstring_view text, BSTR* out) noexcept {
   *out = copy.release();
   return S_OK;
 }
-
-// The lookups' texts are ASCII: each octet becomes the character of the same code.
-std::wstring Widen(std::string_view ascii) {
-  std::wstring wide(ascii.size(), L'\0');
-  for (std::size_t i = 0; i < ascii.size(); ++i) wide[i] = static_cast<unsigned char>(ascii[i]);
-  return wide;
-}
-
-std::u16string ToUtf16(std::wstring_view text) { return std::u16string(text.begin(), text.end()); }
 
 // Where the lookups meet the network: their QueryExchange over the
 // exchange (UDP, and TCP after a truncated reply), bound to one lookup's copy of the settings.
@@ -115,13 +105,13 @@ HRESULT VeviVORIdezaz::Lookup(Direction direction, const VARIANT* nameOrAddress,
     LookupOutcome outcome;
     if (direction == Direction::Forward) {
       const std::optional<std::wstring> asciiName = HostNameToAscii(argument.Text);
-      outcome = asciiName ? ForwardLookup(ToUtf16(*asciiName), exchange)
+      outcome = asciiName ? ForwardLookup(TextToUtf16(*asciiName), exchange)
                           : LookupOutcome{std::string(), std::string(ERROR_UNRESOLVED_NAME)};
     } else {
-      outcome = ReverseLookup(ToUtf16(argument.Text), exchange);
+      outcome = ReverseLookup(TextToUtf16(argument.Text), exchange);
     }
-    lastError_ = Widen(outcome.LastError);
-    return CopyOut(Widen(outcome.Result), result);
+    lastError_ = AsciiToText(outcome.LastError);
+    return CopyOut(AsciiToText(outcome.Result), result);
   });
 }
 

@@ -19,10 +19,8 @@
 
 #include "bench.h"
 #include "exchange.h"
-#include "idna.h"
 #include "random.h"
 #include "text.h"
-#include "variant_text.h"
 #include "winsock_startup.h"
 
 namespace wine_bench {

@@ -1,13 +1,14 @@
-// The runtime services the object leans on: variant to text and IDNA.
+// The runtime services the object leans on: the text module (variant to text
+// and to a number, automation text and octets, IDNA).
 #include <gtest/gtest.h>
 
+#include <limits>
 #include <string>
 
 #include "com_client.h"
 #include "handles.h"
-#include "idna.h"
+#include "text.h"
 #include "value_object.h"
-#include "variant_text.h"
 
 namespace vavizav::testing {
 namespace {
@@ -68,6 +69,54 @@ TEST(HostNameToAscii, AsciiUnchangedOthersThroughIdna) {
   EXPECT_EQ(HostNameToAscii(L"\u043f\u0440\u0438\u043c\u0435\u0440.test"), L"xn--e1afmkfd.test");
   EXPECT_FALSE(HostNameToAscii(std::wstring(L"a\xD800.example")));  // a lone surrogate
   EXPECT_FALSE(HostNameToAscii(std::wstring(60, L'\u00fc') + L".example"));  // label over 63 when encoded
+}
+
+TEST(HostNameToAsciiOctets, TheOctetsAQuestionIsMadeOf) {
+  EXPECT_EQ(HostNameToAsciiOctets(L"Host.Example."), "Host.Example.");
+  EXPECT_EQ(HostNameToAsciiOctets(L"b\u00fccher.example"), "xn--bcher-kva.example");
+  EXPECT_FALSE(HostNameToAsciiOctets(std::wstring(L"a\xD800.example")));
+}
+
+TEST(TextAndOctets, AsciiBothWaysRecordOctetsAsUtf8OrOneCharacterEach) {
+  EXPECT_EQ(AsciiToText("NOERROR\r\n"), L"NOERROR\r\n");
+  EXPECT_EQ(AsciiToText(std::string("\x00\xE9", 2)), std::wstring(L"\0\u00e9", 2));
+  EXPECT_EQ(TextToAscii(L"mx"), "mx");
+  EXPECT_FALSE(TextToAscii(L"m\u00e9"));
+  EXPECT_EQ(TextToUtf16(L"\u00fc\xD83D\xDE00"), u"\u00fc\U0001F600");
+  EXPECT_EQ(OctetsToText("v=spf1 -all"), L"v=spf1 -all");
+  EXPECT_EQ(OctetsToText("caf\xC3\xA9"), L"caf\u00e9");                        // UTF-8
+  EXPECT_EQ(OctetsToText("caf\xE9"), L"caf\u00e9");                            // not UTF-8: one character an octet
+  EXPECT_EQ(OctetsToText("\xED\xA0\x80"), L"\u00ed\u00a0\u0080");              // an encoded surrogate is no UTF-8
+  EXPECT_EQ(OctetsToText(""), L"");
+}
+
+TEST(VariantToDouble, NumbersTextsAndNothing) {
+  EXPECT_EQ(VariantToDouble(*Long(15)), 15.0);
+  EXPECT_EQ(VariantToDouble(*Text(L"28")), 28.0);
+  LONG number = 7;
+  VARIANT reference;
+  V_VT(&reference) = VT_BYREF | VT_I4;
+  V_I4REF(&reference) = &number;
+  EXPECT_EQ(VariantToDouble(reference), 7.0);
+  EXPECT_EQ(V_VT(&reference), VT_BYREF | VT_I4);
+  EXPECT_FALSE(VariantToDouble(*Text(L"MX")));
+  VARIANT null;
+  V_VT(&null) = VT_NULL;
+  EXPECT_FALSE(VariantToDouble(null));
+
+  EXPECT_TRUE(IsNumberType(VT_DECIMAL));
+  EXPECT_TRUE(IsNumberType(VT_UI8));
+  EXPECT_FALSE(IsNumberType(VT_BSTR));
+  EXPECT_FALSE(IsNumberType(VT_BOOL));
+  EXPECT_FALSE(IsNumberType(VT_DATE));
+
+  EXPECT_TRUE(IsWholeNumber(0, 65535));
+  EXPECT_TRUE(IsWholeNumber(65535, 65535));
+  EXPECT_FALSE(IsWholeNumber(65536, 65535));
+  EXPECT_FALSE(IsWholeNumber(-1, 65535));
+  EXPECT_FALSE(IsWholeNumber(2.5, 65535));
+  EXPECT_FALSE(IsWholeNumber(std::numeric_limits<double>::quiet_NaN(), 65535));
+  EXPECT_FALSE(IsWholeNumber(1e300, 65535));
 }
 
 }  // namespace
