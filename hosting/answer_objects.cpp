@@ -323,7 +323,7 @@ class AnswerObject final : public DualObject<_Answer> {
     return Out(value, [&] { return CopyOut(content_->Type, value); });
   }
   HRESULT STDMETHODCALLTYPE get_Status(BSTR* value) noexcept override {
-    return Out(value, [&] { return CopyOut(content_->Model.Status, value); });
+    return Out(value, [&] { return CopyOut(StatusText(content_->Model.Status), value); });
   }
   HRESULT STDMETHODCALLTYPE get_Records(_Records** value) noexcept override {
     if (value == nullptr) return E_POINTER;

@@ -18,6 +18,8 @@
 #include "engine.h"
 #include "handles.h"
 #include "names_argument.h"
+#include "outcome.h"
+#include "question.h"
 #include "system_servers.h"
 #include "text.h"
 #include "vavizav.h"
@@ -38,7 +40,9 @@ struct TypeArgument {
   std::wstring Error;                 // LastError when there is no type
 };
 
-const wchar_t TYPE_HINT[] = L" is not a DNS type: give a mnemonic such as \"MX\" or a number from 1 to 65535";
+std::wstring Refused(Refusal refusal, std::wstring_view given) {
+  return Utf16ToText(RefusalText(refusal, TextToUtf16(given)));
+}
 
 TypeArgument ReadType(const VARIANT& argument) {
   TypeArgument read;
@@ -49,33 +53,31 @@ TypeArgument ReadType(const VARIANT& argument) {
   if (type == VT_EMPTY || (type == VT_ERROR && V_ERROR(value) == DISP_E_PARAMNOTFOUND)) {
     read.Type = vbDNS::TYPE_A;
   } else if (IsNumberType(type & VT_TYPEMASK) && !(type & VT_ARRAY)) {
-    if (const std::optional<double> n = VariantToDouble(*value)) {
-      if (*n >= 1 && IsWholeNumber(*n, 65535)) {
-        read.Type = static_cast<std::uint16_t>(*n);
-      } else {
-        const TextConversion text = VariantToText(*value);
-        read.Text = text.Ok() ? text.Text : std::wstring(L"?");
-        read.Error = L"Type " + read.Text + TYPE_HINT;
-        return read;
-      }
+    const std::optional<double> number = VariantToDouble(*value);
+    if (!number) {
+      read.Error = Refused(Refusal::TypeNumberUnreadable, {});
+      return read;
+    }
+    read.Type = QuestionTypeFromNumber(*number);
+    if (!read.Type) {
+      const TextConversion text = VariantToText(*value);
+      read.Text = text.Ok() ? text.Text : std::wstring(L"?");
+      read.Error = Refused(Refusal::TypeNumberOutOfRange, read.Text);
+      return read;
     }
   } else {
     TextConversion text = VariantToText(*value);
     if (text.Status == TextConversionStatus::OutOfMemory) throw std::bad_alloc();
     if (!text.Ok()) {
-      read.Error = L"Type: " + std::wstring(text.Description());
+      read.Error = Refused(Refusal::TypeWithoutText, text.Description());
       return read;
     }
     read.Text = text.Text;
     if (const std::optional<std::string> ascii = TextToAscii(text.Text)) read.Type = ParseQuestionType(*ascii);
     if (!read.Type) {
-      read.Error = L"Type \"" + text.Text + L"\"" + TYPE_HINT;
+      read.Error = Refused(Refusal::TypeNotAType, text.Text);
       return read;
     }
-  }
-  if (!read.Type) {
-    read.Error = L"Type" + std::wstring(TYPE_HINT);
-    return read;
   }
   read.Text = AsciiToText(vbDNS::TypeMnemonic(*read.Type));
   return read;
@@ -83,10 +85,9 @@ TypeArgument ReadType(const VARIANT& argument) {
 
 // The question a name makes, after IDNA; nullopt when it cannot be asked.
 std::optional<vbDNS::DNSQuery> QuestionFor(const std::wstring& name, std::uint16_t type) {
-  if (name.empty()) return std::nullopt;
   const std::optional<std::string> octets = HostNameToAsciiOctets(name);
   if (!octets) return std::nullopt;
-  return BuildResolverQuestion(*octets, type);
+  return QuestionForName(*octets, type);
 }
 
 std::shared_ptr<AnswerContent> Content(std::wstring name, std::wstring type) {
@@ -96,33 +97,33 @@ std::shared_ptr<AnswerContent> Content(std::wstring name, std::wstring type) {
   return content;
 }
 
+// The engine's word for how a question ended, in the resolver's terms.
+struct FailureEnd {
+  ExchangeFailure Failure;
+  ExchangeEnd End;
+};
+constexpr FailureEnd FAILURE_ENDS[] = {
+    {ExchangeFailure::None, ExchangeEnd::Answered},
+    {ExchangeFailure::NoUsableServer, ExchangeEnd::NoUsableServer},
+    {ExchangeFailure::NothingSent, ExchangeEnd::NothingSent},
+    {ExchangeFailure::TimedOut, ExchangeEnd::TimedOut},
+    {ExchangeFailure::TruncatedTcpFailed, ExchangeEnd::TruncatedTcpFailed},
+    {ExchangeFailure::Malformed, ExchangeEnd::Malformed},
+};
+
 // The engine's outcome as a script reads it.
 void Judge(const ExchangeOutcome& outcome, const vbDNS::DNSQuery& query, AnswerContent& content) {
-  content.Server = outcome.Server;
-  switch (outcome.Failure) {
-    case ExchangeFailure::None:
-      content.Model = outcome.Reply ? JudgeReply(*outcome.Reply, query) : AnswerWithoutReply(TIMEOUT_STATUS);
-      break;
-    case ExchangeFailure::TruncatedTcpFailed:
-      // Only what fitted the datagram: a NOERROR in it is no verdict.
-      content.Model = outcome.Reply ? JudgeTruncatedReply(*outcome.Reply, query) : AnswerWithoutReply(TIMEOUT_STATUS);
-      break;
-    case ExchangeFailure::Malformed:
-      content.Model = AnswerWithoutReply(MALFORMED_STATUS);
-      break;
-    case ExchangeFailure::NoUsableServer:
-    case ExchangeFailure::NothingSent:
-      content.Model = AnswerWithoutReply(NOSERVER_STATUS);
-      content.Server.clear();
-      break;
-    case ExchangeFailure::TimedOut:
-    default:
-      content.Model = AnswerWithoutReply(TIMEOUT_STATUS);
-      content.Server.clear();
-      break;
+  ExchangeEnd end = ExchangeEnd::TimedOut;
+  for (const FailureEnd& row : FAILURE_ENDS) {
+    if (row.Failure == outcome.Failure) end = row.End;
   }
-  // No usable reply, no server to name: a reply that could not be read counts as none.
-  if (content.Model.Status == MALFORMED_STATUS) content.Server.clear();
+  content.Model = JudgeExchange(end, outcome.Reply, query);
+  // No usable reply, no server to name.
+  if (content.Model.Status.FromReply()) {
+    content.Server = outcome.Server;
+  } else {
+    content.Server.clear();
+  }
 }
 
 class ResolverObject final : public DualObject<_Resolver> {
@@ -167,10 +168,9 @@ class ResolverObject final : public DualObject<_Resolver> {
       if (!type.Type) {
         lastError_ = type.Error;
       } else if (!name.Ok()) {
-        lastError_ = L"Name: " + std::wstring(name.Description());
+        lastError_ = Refused(Refusal::NameWithoutText, name.Description());
       } else if (!(query = QuestionFor(name.Text, *type.Type))) {
-        lastError_ = L"Name \"" + name.Text + L"\" cannot be asked: it is empty, has an empty label, a label over "
-                     L"63 octets, is over 255 octets in all, or IDNA refuses it";
+        lastError_ = Refused(Refusal::NameCannotBeAsked, name.Text);
       }
       if (!query) {
         content->Model = AnswerWithoutReply(BADNAME_STATUS);

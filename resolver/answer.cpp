@@ -105,7 +105,7 @@ std::optional<vbDNS::DNSQuery> BuildResolverQuestion(std::string_view asciiName,
   return vbDNS::BuildQuestion(type, asciiName);
 }
 
-AnswerModel AnswerWithoutReply(std::string_view status) {
+AnswerModel AnswerWithoutReply(AnswerStatus status) {
   AnswerModel answer;
   answer.Status = status;
   return answer;
@@ -113,7 +113,7 @@ AnswerModel AnswerWithoutReply(std::string_view status) {
 
 AnswerModel JudgeTruncatedReply(vbDNS::PacketView reply, const vbDNS::DNSQuery& asked) {
   AnswerModel answer = JudgeReply(reply, asked);
-  if (answer.Status == "NOERROR") answer.Status = TRUNCATED_STATUS;
+  if (answer.Status == NOERROR_STATUS) answer.Status = TRUNCATED_STATUS;
   return answer;
 }
 
@@ -125,7 +125,7 @@ AnswerModel JudgeReply(vbDNS::PacketView reply, const vbDNS::DNSQuery& asked) {
   const std::uint16_t askedClass = asked.Question.QClass;
 
   AnswerModel answer;
-  answer.Status = vbDNS::RcodeMnemonic(message.Rcode());
+  answer.Status = RcodeStatus(message.Rcode());
 
   const std::span<const vbDNS::ResourceRecord> records = message.Records(vbDNS::Section::Answer);
   std::vector<std::string> owners;

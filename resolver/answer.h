@@ -12,16 +12,10 @@
 #include <vector>
 
 #include "message.h"
+#include "status.h"
 #include "vbdns.h"
 
 namespace vavizav {
-
-// Statuses beside the RCODE mnemonics ("NOERROR", "NXDOMAIN", ...).
-inline constexpr std::string_view TIMEOUT_STATUS = "TIMEOUT";      // no reply came in time
-inline constexpr std::string_view NOSERVER_STATUS = "NOSERVER";    // no server could be used
-inline constexpr std::string_view BADNAME_STATUS = "BADNAME";      // the name or the type cannot be asked
-inline constexpr std::string_view MALFORMED_STATUS = "MALFORMED";  // the reply could not be read
-inline constexpr std::string_view TRUNCATED_STATUS = "TRUNCATED";  // cut short (TC) and TCP failed
 
 inline constexpr std::uint16_t TYPE_ANY = 255;
 
@@ -48,7 +42,7 @@ struct RecordModel {
 };
 
 struct AnswerModel {
-  std::string Status;         // RCODE mnemonic or one of the _STATUS texts
+  AnswerStatus Status;        // the RCODE, or how the question ended without one (status.h)
   std::vector<RecordModel> Records;
   std::string CanonicalName;  // end of the CNAME/DNAME chain, final dot; "" without a reply
 };
@@ -67,7 +61,7 @@ AnswerModel JudgeReply(vbDNS::PacketView reply, const vbDNS::DNSQuery& asked);
 AnswerModel JudgeTruncatedReply(vbDNS::PacketView reply, const vbDNS::DNSQuery& asked);
 
 // An answer without a reply: TIMEOUT, NOSERVER, BADNAME or MALFORMED.
-AnswerModel AnswerWithoutReply(std::string_view status);
+AnswerModel AnswerWithoutReply(AnswerStatus status);
 
 // Every record's Data on a line of its own, CR LF between; "" for none.
 std::string AnswerText(const AnswerModel& answer);

@@ -119,6 +119,8 @@ std::optional<std::string> TextToAscii(std::wstring_view text) {
 
 std::u16string TextToUtf16(std::wstring_view text) { return std::u16string(text.begin(), text.end()); }
 
+std::wstring Utf16ToText(std::u16string_view text) { return std::wstring(text.begin(), text.end()); }
+
 std::wstring OctetsToText(std::string_view octets) {
   const bool ascii = std::all_of(octets.begin(), octets.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
   if (!ascii && octets.size() < INT_MAX) {

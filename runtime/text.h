@@ -64,8 +64,9 @@ std::wstring AsciiToText(std::string_view ascii);
 // Automation text as ASCII octets; nullopt when a character is outside ASCII.
 std::optional<std::string> TextToAscii(std::wstring_view text);
 
-// Automation text as UTF-16 code units, unchanged (wchar_t is UTF-16 here).
+// Automation text as UTF-16 code units and back, unchanged (wchar_t is UTF-16 here).
 std::u16string TextToUtf16(std::wstring_view text);
+std::wstring Utf16ToText(std::u16string_view text);
 
 // Octets of a record (TXT strings, CAA values) as automation text: UTF-8 when
 // they are valid UTF-8 (ASCII is), each octet as the character of the same

@@ -16,6 +16,7 @@ using vavizav::AnswerModel;
 using vavizav::BuildResolverQuestion;
 using vavizav::JudgeReply;
 using vavizav::ParseQuestionType;
+using vavizav::StatusText;
 using vbDNS::Packet;
 
 namespace {
@@ -96,7 +97,7 @@ TEST(Judge, RecordsOfTheAskedTypeInReplyOrderOthersLeftOut) {
       Record(DottedName("other.test"), MX, Join({U16(5), DottedName("x.test")})),  // MX at another name
   });
   const AnswerModel answer = JudgeReply(reply, Ask("mail.test", MX));
-  EXPECT_EQ(answer.Status, "NOERROR");
+  EXPECT_EQ(StatusText(answer.Status), "NOERROR");
   EXPECT_EQ(Datas(answer), (std::vector<std::string>{"20 mx2.mail.test.", "10 mx1.mail.test."}));
   EXPECT_EQ(answer.CanonicalName, "mail.test.");
   ASSERT_EQ(answer.Records.size(), 2u);
@@ -152,7 +153,7 @@ TEST(Judge, ChainsThatLoopOrLeadNowhereEndWithoutRecords) {
       Record(DottedName("b.test"), vbDNS::TYPE_CNAME, DottedName("A.test")),
   });
   const AnswerModel looped = JudgeReply(loop, Ask("a.test", vbDNS::TYPE_A));
-  EXPECT_EQ(looped.Status, "NOERROR");
+  EXPECT_EQ(StatusText(looped.Status), "NOERROR");
   EXPECT_TRUE(looped.Records.empty());
   EXPECT_EQ(looped.CanonicalName, "b.test.");
   EXPECT_EQ(vavizav::AnswerText(looped), "");
@@ -161,24 +162,24 @@ TEST(Judge, ChainsThatLoopOrLeadNowhereEndWithoutRecords) {
   const Packet nx = Reply("www.test", vbDNS::TYPE_A, {Record(kQuestionName, vbDNS::TYPE_CNAME, DottedName("gone.test"))},
                           ReplyFlags2(RCODE_NXDOMAIN));
   const AnswerModel missing = JudgeReply(nx, Ask("www.test", vbDNS::TYPE_A));
-  EXPECT_EQ(missing.Status, "NXDOMAIN");
+  EXPECT_EQ(StatusText(missing.Status), "NXDOMAIN");
   EXPECT_TRUE(missing.Records.empty());
   EXPECT_EQ(missing.CanonicalName, "gone.test.");
 }
 
 TEST(Judge, StatusIsTheRcodeMnemonicOrMalformed) {
-  EXPECT_EQ(JudgeReply(Reply("x.test", MX, {}, ReplyFlags2(RCODE_SERVFAIL)), Ask("x.test", MX)).Status, "SERVFAIL");
-  EXPECT_EQ(JudgeReply(Reply("x.test", MX, {}, ReplyFlags2(RCODE_REFUSED)), Ask("x.test", MX)).Status, "REFUSED");
-  EXPECT_EQ(JudgeReply(Reply("x.test", MX, {}, ReplyFlags2(11)), Ask("x.test", MX)).Status, "DSOTYPENI");
-  EXPECT_EQ(JudgeReply(Reply("x.test", MX, {}, ReplyFlags2(12)), Ask("x.test", MX)).Status, "RCODE12");
+  EXPECT_EQ(StatusText(JudgeReply(Reply("x.test", MX, {}, ReplyFlags2(RCODE_SERVFAIL)), Ask("x.test", MX)).Status), "SERVFAIL");
+  EXPECT_EQ(StatusText(JudgeReply(Reply("x.test", MX, {}, ReplyFlags2(RCODE_REFUSED)), Ask("x.test", MX)).Status), "REFUSED");
+  EXPECT_EQ(StatusText(JudgeReply(Reply("x.test", MX, {}, ReplyFlags2(11)), Ask("x.test", MX)).Status), "DSOTYPENI");
+  EXPECT_EQ(StatusText(JudgeReply(Reply("x.test", MX, {}, ReplyFlags2(12)), Ask("x.test", MX)).Status), "RCODE12");
 
   // ANCount 1 but the record is cut short inside its data.
   Packet cut = Reply("x.test", MX, {Record(kQuestionName, MX, Join({U16(10), DottedName("mx.x.test")}))});
   cut.resize(cut.size() - 3);
   const AnswerModel malformed = JudgeReply(cut, Ask("x.test", MX));
-  EXPECT_EQ(malformed.Status, "MALFORMED");
+  EXPECT_EQ(StatusText(malformed.Status), "MALFORMED");
   EXPECT_TRUE(malformed.Records.empty());
-  EXPECT_EQ(JudgeReply(Packet{0x30, 0x39}, Ask("x.test", MX)).Status, "MALFORMED");
+  EXPECT_EQ(StatusText(JudgeReply(Packet{0x30, 0x39}, Ask("x.test", MX)).Status), "MALFORMED");
 }
 
 TEST(Judge, ATruncatedReplyWhoseTcpRetryFailedIsNoVerdictUnlessItIsAnError) {
@@ -186,19 +187,19 @@ TEST(Judge, ATruncatedReplyWhoseTcpRetryFailedIsNoVerdictUnlessItIsAnError) {
   Packet cut = Reply("many.test", vbDNS::TYPE_A, {Record(kQuestionName, vbDNS::TYPE_A, {192, 0, 2, 1})});
   cut[2] |= vbDNS::FLAG_TC;  // Flags1: QR RD TC
   const AnswerModel partial = vavizav::JudgeTruncatedReply(cut, Ask("many.test", vbDNS::TYPE_A));
-  EXPECT_EQ(partial.Status, "TRUNCATED");
+  EXPECT_EQ(StatusText(partial.Status), "TRUNCATED");
   EXPECT_EQ(Datas(partial), std::vector<std::string>{"192.0.2.1"});
 
   // TC without answers, as unbound sends when the answer would not fit.
   Packet empty = Reply("many.test", vbDNS::TYPE_A, {});
   empty[2] |= vbDNS::FLAG_TC;
-  EXPECT_EQ(vavizav::JudgeTruncatedReply(empty, Ask("many.test", vbDNS::TYPE_A)).Status, "TRUNCATED");
+  EXPECT_EQ(StatusText(vavizav::JudgeTruncatedReply(empty, Ask("many.test", vbDNS::TYPE_A)).Status), "TRUNCATED");
 
   // An error code is the server's whole verdict, cut or not.
   Packet refused = Reply("many.test", vbDNS::TYPE_A, {}, ReplyFlags2(RCODE_REFUSED));
   refused[2] |= vbDNS::FLAG_TC;
-  EXPECT_EQ(vavizav::JudgeTruncatedReply(refused, Ask("many.test", vbDNS::TYPE_A)).Status, "REFUSED");
-  EXPECT_EQ(vavizav::JudgeTruncatedReply(Packet{0x30, 0x39}, Ask("many.test", vbDNS::TYPE_A)).Status, "MALFORMED");
+  EXPECT_EQ(StatusText(vavizav::JudgeTruncatedReply(refused, Ask("many.test", vbDNS::TYPE_A)).Status), "REFUSED");
+  EXPECT_EQ(StatusText(vavizav::JudgeTruncatedReply(Packet{0x30, 0x39}, Ask("many.test", vbDNS::TYPE_A)).Status), "MALFORMED");
 }
 
 TEST(Judge, OnlyTheQuestionsClassAndTtlsWithTheTopBitReadAsZero) {
@@ -226,7 +227,7 @@ TEST(Judge, NoQuestionInTheReplyChainsFromTheAskedName) {
 
 TEST(Judge, AnAnswerWithoutReplyHasOnlyItsStatus) {
   const AnswerModel answer = vavizav::AnswerWithoutReply(vavizav::TIMEOUT_STATUS);
-  EXPECT_EQ(answer.Status, "TIMEOUT");
+  EXPECT_EQ(StatusText(answer.Status), "TIMEOUT");
   EXPECT_TRUE(answer.Records.empty());
   EXPECT_EQ(answer.CanonicalName, "");
   EXPECT_EQ(vavizav::AnswerText(answer), "");
