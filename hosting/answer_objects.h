@@ -11,7 +11,7 @@
 #include <string>
 
 #include "answer.h"
-#include "text.h"
+#include "text_conversion.h"
 #include "vavizav.h"
 
 namespace vavizav::hosting {

@@ -4,7 +4,7 @@
 #include <string>
 
 #include "dispatch_arguments.h"
-#include "text.h"
+#include "text_conversion.h"
 
 namespace vavizav::hosting {
 namespace {

@@ -21,7 +21,7 @@
 #include "outcome.h"
 #include "question.h"
 #include "system_servers.h"
-#include "text.h"
+#include "text_conversion.h"
 #include "vavizav.h"
 
 namespace vavizav::hosting {

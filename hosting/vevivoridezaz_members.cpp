@@ -9,7 +9,7 @@
 #include "exchange.h"
 #include "handles.h"
 #include "lookup.h"
-#include "text.h"
+#include "text_conversion.h"
 
 namespace vavizav {
 namespace {

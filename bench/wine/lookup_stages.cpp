@@ -21,6 +21,7 @@
 #include "exchange.h"
 #include "random.h"
 #include "text.h"
+#include "text_conversion.h"
 #include "winsock_startup.h"
 
 namespace wine_bench {

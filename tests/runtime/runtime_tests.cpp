@@ -7,7 +7,7 @@
 
 #include "com_client.h"
 #include "handles.h"
-#include "text.h"
+#include "text_conversion.h"
 #include "value_object.h"
 
 namespace vavizav::testing {
