@@ -11,6 +11,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <cwchar>
 #include <random>
 #include <string>
@@ -407,6 +408,110 @@ TEST(HostileNames, ArraysOfRecordsGetOneResultWhateverTheUnusedPointerHolds) {
     }
   }
   records->rgsabound[0].cElements = 0;
+}
+
+// The description of a record of one Long, as a VB user-defined type's array
+// carries one: enough for oleaut32 to make, copy and free such an array.
+class LongRecordInfo final : public IRecordInfo {
+ public:
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) noexcept override {
+    if (object == nullptr) return E_POINTER;
+    *object = nullptr;
+    if (!IsEqualIID(iid, IID_IUnknown) && !IsEqualIID(iid, IID_IRecordInfo)) return E_NOINTERFACE;
+    *object = static_cast<IRecordInfo*>(this);
+    AddRef();
+    return S_OK;
+  }
+  ULONG STDMETHODCALLTYPE AddRef() noexcept override { return ++refs_; }
+  ULONG STDMETHODCALLTYPE Release() noexcept override {
+    const ULONG left = --refs_;
+    if (left == 0) delete this;
+    return left;
+  }
+  HRESULT STDMETHODCALLTYPE RecordInit(PVOID record) noexcept override {
+    std::memset(record, 0, sizeof(LONG));
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE RecordClear(PVOID) noexcept override { return S_OK; }
+  HRESULT STDMETHODCALLTYPE RecordCopy(PVOID from, PVOID to) noexcept override {
+    std::memcpy(to, from, sizeof(LONG));
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE GetGuid(GUID* guid) noexcept override {
+    *guid = GUID{0x2a1b8d4e, 0x5c3f, 0x4e61, {0x9a, 0x07, 0x31, 0x52, 0x6d, 0x84, 0xb9, 0x10}};
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE GetName(BSTR* name) noexcept override {
+    *name = SysAllocString(L"LongRecord");
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE GetSize(ULONG* size) noexcept override {
+    *size = sizeof(LONG);
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE GetTypeInfo(ITypeInfo** info) noexcept override {
+    *info = nullptr;
+    return E_NOTIMPL;
+  }
+  HRESULT STDMETHODCALLTYPE GetField(PVOID, LPCOLESTR, VARIANT*) noexcept override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE GetFieldNoCopy(PVOID, LPCOLESTR, VARIANT*, PVOID*) noexcept override {
+    return E_NOTIMPL;
+  }
+  HRESULT STDMETHODCALLTYPE PutField(ULONG, PVOID, LPCOLESTR, VARIANT*) noexcept override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE PutFieldNoCopy(ULONG, PVOID, LPCOLESTR, VARIANT*) noexcept override {
+    return E_NOTIMPL;
+  }
+  HRESULT STDMETHODCALLTYPE GetFieldNames(ULONG*, BSTR*) noexcept override { return E_NOTIMPL; }
+  BOOL STDMETHODCALLTYPE IsMatchingType(IRecordInfo* other) noexcept override { return other == this; }
+  PVOID STDMETHODCALLTYPE RecordCreate() noexcept override { return CoTaskMemAlloc(sizeof(LONG)); }
+  HRESULT STDMETHODCALLTYPE RecordCreateCopy(PVOID from, PVOID* to) noexcept override {
+    *to = RecordCreate();
+    return *to ? RecordCopy(from, *to) : E_OUTOFMEMORY;
+  }
+  HRESULT STDMETHODCALLTYPE RecordDestroy(PVOID record) noexcept override {
+    CoTaskMemFree(record);
+    return S_OK;
+  }
+
+ private:
+  ~LongRecordInfo() = default;
+  ULONG refs_ = 1;
+};
+
+// With its IRecordInfo an array of records is an array, just not of names:
+// refused as such, whatever the variant's unused second pointer holds.
+TEST(HostileNames, DescribedArraysOfRecordsAreArraysWhoseElementsAreNotNames) {
+  com_ptr<_Resolver> resolver = NewResolverObject();
+  ASSERT_TRUE(resolver);
+  UseTestServer(resolver.get());
+  com_ptr<IRecordInfo> info(new LongRecordInfo());
+  SAFEARRAYBOUND bound{2, 0};
+  unique_safearray records(SafeArrayCreateEx(VT_RECORD, 1, &bound, info.get()));
+  ASSERT_TRUE(records);
+  SAFEARRAY* array = records.get();
+  int junk = 0;
+  for (const bool byReference : {false, true}) {
+    for (IRecordInfo* unused : {static_cast<IRecordInfo*>(nullptr), reinterpret_cast<IRecordInfo*>(&junk)}) {
+      VARIANT names = ArrayVariant(array, VT_RECORD);
+      if (byReference) {
+        V_VT(&names) = VT_BYREF | VT_ARRAY | VT_RECORD;
+        V_ARRAYREF(&names) = &array;
+      }
+      V_RECORDINFO(&names) = unused;
+      const ManyOutcome outcome = ResolveManyOf(resolver.get(), names);
+      EXPECT_EQ(outcome.Result, E_INVALIDARG) << byReference << " " << unused;
+      EXPECT_EQ(outcome.Answers, VT_EMPTY);
+      EXPECT_EQ(outcome.LastError, L"ResolveMany: Names is an array whose elements are not names");
+      unique_variant result;
+      EXPECT_EQ(InvokeWith(resolver.get(), 6, DISPATCH_METHOD, &names, result.get()), DISP_E_EXCEPTION)
+          << byReference << " " << unused;
+      com_ptr<_Answer> answer;
+      ASSERT_EQ(resolver->Resolve(names, names, answer.put()), S_OK);
+      unique_bstr status;
+      ASSERT_EQ(answer->get_Status(status.put()), S_OK);
+      EXPECT_EQ(BstrView(status.get()), L"BADNAME");
+    }
+  }
 }
 
 }  // namespace
