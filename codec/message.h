@@ -180,16 +180,13 @@ enum class ReadScope : std::uint8_t { Whole, AnswerOctets };
 std::optional<Message> ReadMessage(PacketView packet, ReadScope scope);
 std::optional<Message> ReadMessage(vbDNS::Packet&& packet, ReadScope scope) = delete;
 
-// The name at the start of a record's data, as PTR, CNAME and NS data hold
-// one: its own octets within RDLENGTH (octets after it are not looked at),
-// its pointers leading anywhere before the data. nullopt when it is no valid
-// name. For a record of a read that did not check its data.
-std::optional<NameRef> DataName(const Message& message, const ResourceRecord& record);
-
-// A name's text in the host style (NameStyle::Host, vbdns.h: no final dot,
-// the root "", only "." and "\" of the printable characters escaped),
-// appended to `out`: what the first class returns for a host name.
-void AppendHostNameText(const Message& message, NameRef name, std::string& out);
+// The text of the name at the start of a record's data (as PTR, CNAME and
+// NS data hold one) in the style given (NameStyle, vbdns.h), appended to
+// `out`: its own octets must lie within RDLENGTH (octets after it are not
+// looked at), its pointers may lead anywhere before the data. False, `out`
+// unchanged, when it is no valid name. For records whose data a read left
+// as octets; the first class's reverse lookup takes its host name here.
+bool AppendDataName(const Message& message, const ResourceRecord& record, NameStyle style, std::string& out);
 
 // Presentation text, made only when asked, as dig +noall +answer +nosplit
 // prints it.

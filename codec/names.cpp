@@ -34,21 +34,16 @@ char* PutLabelText(char* out, PacketView label, NameStyle style) {
   for (const std::uint8_t octet : label) {
     LabelOctet kind = LABEL_OCTETS[octet];
     if (kind == LabelOctet::ZoneBackslash) kind = zoneCharacter;
-    switch (kind) {
-      case LabelOctet::Plain:
-        *out++ = static_cast<char>(octet);
-        break;
-      case LabelOctet::Backslash:
-      case LabelOctet::ZoneBackslash:
-        *out++ = '\\';
-        *out++ = static_cast<char>(octet);
-        break;
-      case LabelOctet::Decimal:
-        *out++ = '\\';
-        *out++ = static_cast<char>('0' + octet / 100);
-        *out++ = static_cast<char>('0' + octet / 10 % 10);
-        *out++ = static_cast<char>('0' + octet % 10);
-        break;
+    if (kind == LabelOctet::Plain) {
+      *out++ = static_cast<char>(octet);
+    } else if (kind == LabelOctet::Backslash) {
+      *out++ = '\\';
+      *out++ = static_cast<char>(octet);
+    } else {
+      *out++ = '\\';
+      *out++ = static_cast<char>('0' + octet / 100);
+      *out++ = static_cast<char>('0' + octet / 10 % 10);
+      *out++ = static_cast<char>('0' + octet % 10);
     }
   }
   return out;
@@ -83,16 +78,22 @@ void SkipName(WireReader& in) {
 }
 
 bool AppendNameText(std::string& out, WireReader& in, NameStyle style) {
-  const std::size_t start = out.size();
-  const bool ok = WalkName(in, [&out, start, style](PacketView label) {
-    char text[4 * MAX_LABEL];
-    if (style == NameStyle::Host && out.size() != start) out += '.';
-    out.append(text, PutLabelText(text, label, style));
-    if (style == NameStyle::Zone) out += '.';
+  // Made whole on the stack, then appended at once. The longest text: a
+  // 255-octet name of one 253-octet label, each octet "\DDD", and a dot.
+  char text[MAX_NAME_TEXT + 1];
+  char* end = text;
+  const bool ok = WalkName(in, [&end, &text, style](PacketView label) {
+    // At most 4 characters per octet and a dot: within the buffer as long as
+    // the wire form is within 255 octets, which WalkName enforces.
+    if (style == NameStyle::Host && end != text) *end++ = '.';
+    end = PutLabelText(end, label, style);
+    if (style == NameStyle::Zone) *end++ = '.';
     return true;
   });
-  if (ok && style == NameStyle::Zone && out.size() == start) out += '.';  // the root
-  return ok;
+  if (!ok) return false;
+  if (style == NameStyle::Zone && end == text) *end++ = '.';  // the root
+  out.append(text, static_cast<std::size_t>(end - text));
+  return true;
 }
 
 bool SameWireName(const WireName& a, const WireName& b) {
@@ -149,22 +150,15 @@ void CheckName(WireReader& in, KnownNames& known) {
 
 namespace vbDNS {
 
-std::optional<NameRef> DataName(const Message& message, const ResourceRecord& record) {
+bool AppendDataName(const Message& message, const ResourceRecord& record, NameStyle style, std::string& out) {
   detail::WireReader data = detail::WireReader(message.Packet()).At(record.RDataOffset).Sub(record.RDataLength);
-  detail::SkipName(data);
-  if (!data.Ok()) return std::nullopt;
-  return NameRef{record.RDataOffset};
-}
-
-void AppendHostNameText(const Message& message, NameRef name, std::string& out) {
-  detail::WireReader in = detail::WireReader(message.Packet()).At(name.Offset);
-  detail::AppendNameText(out, in, NameStyle::Host);
+  return detail::AppendNameText(out, data, style);
 }
 
 std::string WireNameText(std::string_view wire) {
   detail::WireReader in(PacketView(reinterpret_cast<const std::uint8_t*>(wire.data()), wire.size()));
   std::string text;
-  if (!detail::AppendNameText(text, in, NameStyle::Zone)) text.clear();
+  detail::AppendNameText(text, in, NameStyle::Zone);
   return text;
 }
 

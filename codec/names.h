@@ -94,7 +94,7 @@ bool SameWireName(const WireName& a, const WireName& b);
 // Presentation text of the name at the reader's position (RFC 1035 section
 // 5.1), appended to `out`, in the style given (NameStyle, vbdns.h). The one
 // table of label escapes is behind it. False, the reader failed and `out`
-// holding part of a text, on a bad name.
+// unchanged, on a bad name.
 bool AppendNameText(std::string& out, WireReader& in, NameStyle style);
 
 // Names a whole-message read has already checked, by where they start: a

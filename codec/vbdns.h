@@ -27,6 +27,24 @@ namespace vbDNS {
 using Packet = std::vector<std::uint8_t>;
 using PacketView = std::span<const std::uint8_t>;
 
+namespace detail {
+// Each octet value's decimal digits without leading zeros after their count
+// (1 to 3), padded to 4 characters: the labels of a reverse name in wire
+// form (query.cpp) and the parts of dotted address text (PutIPText).
+inline constexpr auto DECIMAL_OCTETS = [] {
+  std::array<std::array<char, 4>, 256> table{};
+  for (unsigned value = 0; value < 256; ++value) {
+    std::array<char, 4>& digits = table[value];
+    std::size_t count = 0;
+    if (value >= 100) digits[++count] = static_cast<char>('0' + value / 100);
+    if (value >= 10) digits[++count] = static_cast<char>('0' + value / 10 % 10);
+    digits[++count] = static_cast<char>('0' + value % 10);
+    digits[0] = static_cast<char>(count);
+  }
+  return table;
+}();
+}  // namespace detail
+
 // Identifier BuildQuery puts in every query record. The exchange sends a fresh
 // random one instead (RFC 5452 section 9.2), handed to EncodeQuery.
 inline constexpr std::uint16_t QUERY_ID = 12345;
@@ -201,8 +219,7 @@ Packet EncodeQuery(const DNSQuery& query);
 //  - Zone, as dig prints names: absolute with the final dot, the root ".",
 //    and '"' "(" ")" ";" "@" "$" take a backslash too (NameTextOf).
 //  - Host, as the first class returns a host name: labels joined by ".", no
-//    final dot, the root "", and the zone-file characters stand as they are
-//    (AppendHostNameText).
+//    final dot, the root "", and the zone-file characters stand as they are.
 enum class NameStyle : std::uint8_t { Zone, Host };
 
 // The zone-style text of a validated name in uncompressed wire form (labels
@@ -218,6 +235,10 @@ std::optional<std::uint32_t> TextToIP(std::u16string_view text);
 // Dotted text of an address given as its four octets in wire order, the
 // first printed first: what a type A answer's data holds.
 std::string IPToText(std::span<const std::uint8_t, 4> octets);
+// The same written at `out`, which has room for MAX_IPV4_TEXT characters;
+// returns the end. Allocates nothing.
+inline constexpr std::size_t MAX_IPV4_TEXT = 15;  // "255.255.255.255"
+char* PutIPText(char* out, std::span<const std::uint8_t, 4> octets) noexcept;
 
 // Whether a received datagram answers the query that went out with `id`
 // (RFC 5452 section 9): at least a header, the same ID, QR set, and, when it

@@ -45,25 +45,27 @@ bool AppendForwardResult(const vbDNS::Message& reply, std::string& out) {
   const std::size_t start = out.size();
   for (const vbDNS::ResourceRecord& record : reply.Records(vbDNS::Section::Answer)) {
     if (record.Type != vbDNS::TYPE_A || record.Class != vbDNS::CLASS_IN || record.RDataLength != 4) continue;
-    if (out.size() != start) out += "\r\n";
-    out += vbDNS::IPToText(reply.Packet().subspan(record.RDataOffset).first<4>());
+    // CR LF and the dotted text, appended at once.
+    char text[2 + vbDNS::MAX_IPV4_TEXT] = {'\r', '\n'};
+    char* const end = vbDNS::PutIPText(text + 2, reply.Packet().subspan(record.RDataOffset).first<4>());
+    const std::size_t skip = out.size() == start ? 2 : 0;
+    out.append(text + skip, static_cast<std::size_t>(end - text) - skip);
   }
   return out.size() != start;
 }
 
 bool AppendReverseResult(const vbDNS::Message& reply, std::string& out) {
   if (!vbDNS::RCodeIsNoError(reply.Header().Flags2)) return false;
-  std::optional<vbDNS::NameRef> last;
+  const std::size_t start = out.size();
   for (const vbDNS::ResourceRecord& record : reply.Records(vbDNS::Section::Answer)) {
     // Another class's PTR names no host of the Internet; its data is not looked at.
     if (record.Type != vbDNS::TYPE_PTR || record.Class != vbDNS::CLASS_IN) continue;
-    last = vbDNS::DataName(reply, record);
-    if (!last) return false;  // an unreadable name makes the whole reply unreadable
+    // The last one's name is the result; an unreadable one, wherever it
+    // stands, makes the whole reply unreadable.
+    out.resize(start);
+    if (!vbDNS::AppendDataName(reply, record, vbDNS::NameStyle::Host, out)) return false;
   }
-  if (!last) return false;
-  const std::size_t start = out.size();
-  vbDNS::AppendHostNameText(reply, *last, out);
-  return out.size() != start;  // the root names no host
+  return out.size() != start;  // no PTR answer, or the root, which names no host
 }
 
 LookupOutcome ForwardLookup(std::u16string_view asciiName, QueryExchange& exchange) {

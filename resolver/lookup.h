@@ -50,9 +50,9 @@ LookupOutcome ReverseLookup(std::u16string_view addressText, QueryExchange& exch
 // them, another class, another length) are passed over.
 bool AppendForwardResult(const vbDNS::Message& reply, std::string& out);
 // Reverse: NOERROR, every answer of type PTR and class IN holding a valid name
-// at the start of its data (vbDNS::DataName; else the reply is unreadable),
-// and the last of them a name other than the root; its host-style text
-// (vbDNS::AppendHostNameText).
+// at the start of its data (vbDNS::AppendDataName; else the reply is
+// unreadable), and the last of them a name other than the root; its text in
+// the host style (vbDNS::NameStyle::Host).
 bool AppendReverseResult(const vbDNS::Message& reply, std::string& out);
 
 }  // namespace vavizav

@@ -19,14 +19,12 @@ namespace {
 std::optional<std::string> LastPtrName(const Packet& packet) {
   const auto message = ReadMessage(packet, ReadScope::AnswerOctets);
   if (!message) return std::nullopt;
-  std::optional<NameRef> last;
+  std::string text;
   for (const ResourceRecord& record : message->Records(Section::Answer)) {
     if (record.Type != TYPE_PTR) continue;
-    last = DataName(*message, record);
-    if (!last) return std::nullopt;
+    text.clear();
+    if (!AppendDataName(*message, record, NameStyle::Host, text)) return std::nullopt;
   }
-  std::string text;
-  if (last) AppendHostNameText(*message, *last, text);
   return text;
 }
 
@@ -37,15 +35,15 @@ bool Readable(const Packet& packet) {
   return answers;
 }
 
-std::string OwnerText(const Packet& packet, NameStyle style) {
+// The last answer's owner as the second class prints it.
+std::string OwnerText(const Packet& packet) {
   const auto message = ReadMessage(packet, ReadScope::AnswerOctets);
   if (!message) return "unreadable";
-  const NameRef owner = message->Records(Section::Answer).back().Owner;
-  if (style == NameStyle::Zone) return NameTextOf(*message, owner);
-  std::string text;
-  AppendHostNameText(*message, owner, text);
-  return text;
+  return NameTextOf(*message, message->Records(Section::Answer).back().Owner);
 }
+
+// A PTR reply for QUESTION_PTR whose one answer's data is `name`.
+Packet PtrReply(const Packet& name) { return Join({Header(1), QUESTION_PTR, Record(Pointer(12), TYPE_PTR, name)}); }
 
 // A PTR reply whose answer name is built from a TXT record's data: three
 // 63-octet labels, then a pointer to a label of `tailLabel` octets. Wire form:
@@ -81,7 +79,7 @@ TEST(NameDecoding, PointerTraps) {
   EXPECT_FALSE(Readable(Cut(REPLY_AB_CD, 24))) << "pointer in the last octet";
   EXPECT_FALSE(Readable(Patched(REPLY_AB_CD, 23, 0xC1))) << "pointer past the end";
   EXPECT_TRUE(Readable(Patched(REPLY_AB_CD, 24, 15))) << "pointer into the middle of a name";
-  EXPECT_EQ(OwnerText(Patched(REPLY_AB_CD, 24, 15), NameStyle::Host), "cd");
+  EXPECT_EQ(OwnerText(Patched(REPLY_AB_CD, 24, 15)), "cd.");
 
   const Packet loop = {
       0x30, 0x39, REPLY_FLAGS1, ReplyFlags2(), 0x00, 0x00, 0x00, 0x02, 0x00, 0x00, 0x00, 0x00,  //  0 header, QD 0, AN 2
@@ -148,7 +146,7 @@ TEST(NameDecoding, LongestNamesPrintWhole) {
   EXPECT_EQ(name->size(), 4 * 250 + 3u);
   EXPECT_LE(name->size(), MAX_NAME_TEXT);
   EXPECT_EQ(name->substr(0, 8), R"(\001\001)");
-  EXPECT_EQ(OwnerText(reply, NameStyle::Zone), *name + '.');
+  EXPECT_EQ(OwnerText(reply), *name + '.');
 
   // The matcher reads the reply's question into a wire name of exactly 255 octets.
   const DNSQuestion sent = Built(TYPE_A, std::string(63, 'x') + '.' + std::string(63, 'x') + '.' +
@@ -165,7 +163,7 @@ TEST(NameDecoding, LongestNamesPrintWhole) {
 // both escape "." and "\" and write every other octet outside 0x21..0x7E as \DDD.
 TEST(NameText, OneTableTwoStyles) {
   const Packet name = {13, 'a', '.', '\\', 0x0A, ' ', 0xFF, 0x7F, '"', '(', ')', ';', '@', '$', 2, 'O', 'k', 0};
-  const Packet reply = Join({Header(1), QUESTION_PTR, Record(Pointer(12), TYPE_PTR, name)});
+  const Packet reply = PtrReply(name);
   EXPECT_EQ(LastPtrName(reply), R"(a\.\\\010\032\255\127"();@$.Ok)");
   const auto message = ReadMessage(reply);
   ASSERT_TRUE(message);
@@ -173,11 +171,10 @@ TEST(NameText, OneTableTwoStyles) {
   EXPECT_EQ(NameTextOf(*message, data), R"(a\.\\\010\032\255\127\"\(\)\;\@\$.Ok.)");
   EXPECT_EQ(WireNameText(std::string(name.begin(), name.end())), NameTextOf(*message, data));
 
-  EXPECT_EQ(OwnerText(Patched(REPLY_AB_CD, 13, 0x0D), NameStyle::Host), R"(\013b.cd)");
-  EXPECT_EQ(OwnerText(Patched(REPLY_AB_CD, 13, 0x00), NameStyle::Host), R"(\000b.cd)");
+  EXPECT_EQ(LastPtrName(PtrReply({3, 0x0D, 'b', 0x00, 0})), R"(\013b\000)");
+  EXPECT_EQ(LastPtrName(PtrReply({0})), "") << "the root";
   const Packet rootOwner = Join({Header(1), QUESTION_WWW, Record({0}, TYPE_A, {1, 2, 3, 4})});
-  EXPECT_EQ(OwnerText(rootOwner, NameStyle::Host), "");
-  EXPECT_EQ(OwnerText(rootOwner, NameStyle::Zone), ".");
+  EXPECT_EQ(OwnerText(rootOwner), ".");
   EXPECT_EQ(WireNameText(std::string(1, '\0')), ".");
   EXPECT_EQ(WireNameText("\x02" "ab"), "") << "no final zero: not a name";
 }

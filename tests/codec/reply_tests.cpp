@@ -1,6 +1,6 @@
 // The first class's read of a reply (ReadScope::AnswerOctets), the name in a
-// record's data (DataName), and the exchange's check of a reply against its
-// query.
+// record's data (AppendDataName), and the exchange's check of a reply against
+// its query.
 #include <gtest/gtest.h>
 
 #include "fixtures.h"
@@ -78,20 +78,21 @@ constexpr std::size_t PTR_RDLENGTH_LOW = 32 + 11;  // the low octet of the first
 std::string DataNameText(const Packet& packet) {
   const auto message = AnswersOf(packet);
   if (!message) return "unreadable";
-  const std::optional<NameRef> name = DataName(*message, message->Records(Section::Answer)[0]);
-  if (!name) return "!";
-  std::string text;
-  AppendHostNameText(*message, *name, text);
-  return text;
+  std::string text = "kept";
+  if (!AppendDataName(*message, message->Records(Section::Answer)[0], NameStyle::Host, text)) {
+    EXPECT_EQ(text, "kept") << "nothing appended";
+    return "!";
+  }
+  return text.substr(4);
 }
 
-TEST(DataName, TheNameAtTheStartOfTheData) {
+TEST(AppendDataName, TheNameAtTheStartOfTheData) {
   EXPECT_EQ(DataNameText(Join({Header(1), QUESTION_PTR, PTR_PLAIN})), "host.ab");
   EXPECT_EQ(DataNameText(Join({Header(1), QUESTION_PTR, PTR_LABEL_THEN_POINTER})), "host2.in-addr.arpa");
   EXPECT_EQ(DataNameText(Join({Header(1), QUESTION_PTR, Record(Pointer(12), TYPE_PTR, {0})})), "") << "the root";
 }
 
-TEST(DataName, ItsOwnOctetsLieWithinTheData) {
+TEST(AppendDataName, ItsOwnOctetsLieWithinTheData) {
   const Packet reply = Join({Header(1), QUESTION_PTR, PTR_PLAIN});
   EXPECT_EQ(DataNameText(Patched(reply, PTR_RDLENGTH_LOW, 8)), "!") << "the final zero outside";
   EXPECT_EQ(DataNameText(Patched(reply, PTR_RDLENGTH_LOW, 0)), "!") << "no data";
