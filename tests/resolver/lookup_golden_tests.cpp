@@ -1,9 +1,10 @@
 // The first class's lookups pinned on every reply the project keeps: each file
 // of the fuzz corpora (fuzz/corpus/*: the fuzzers' finds, the hand-written
-// seeds, and the replies of the codec, lookup and answer tests, the dig and
-// ldns oracles and the codec bench fixtures, captured into corpus/lookup) goes
-// through GetIPFromName's and GetNameFromIP's decisions with a stand-in
-// exchange that answers with it. lookup_golden.txt holds, per reply, what
+// seeds, and, captured into corpus/lookup, the replies of the native codec,
+// lookup and answer tests, the dig and ldns oracles, the codec bench
+// fixtures, and of the Wine tests' unbound, scripted and hostile servers, one
+// or two per layout) goes through GetIPFromName's and GetNameFromIP's
+// decisions with a stand-in exchange that answers with it. lookup_golden.txt holds, per reply, what
 // both gave: any change in which replies count, in the text they make or in
 // the LastError they leave shows up here as a line that differs.
 //
