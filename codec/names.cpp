@@ -105,17 +105,11 @@ bool SameWireName(const WireName& a, const WireName& b) {
   return true;
 }
 
-void CheckName(WireReader& in, KnownNames& known) {
-  const std::size_t start = in.Offset();
-  // Most owners are a bare pointer to a name already checked.
-  if (const std::uint16_t first = in.Peek16(); first >= 0xC000) {
-    const std::size_t target = first & 0x3FFF;
-    const KnownNames::Entry* name = target < start ? known.Find(target) : nullptr;
-    if (name != nullptr && 1 + name->Jumps <= MAX_POINTER_JUMPS) {
-      in.Skip(2);
-      return;
-    }
-  }
+namespace {
+
+// The walk of CheckName past its shortcut, kept out of line so that the
+// shortcut, taken for most owners, costs no more than itself.
+[[gnu::noinline]] void CheckNameByWalk(WireReader& in, KnownNames& known, std::size_t start) {
   // The first pointer's target and what was counted up to it, to remember
   // that name as well once its end is reached.
   bool jumped = false, endedInKnownName = false;
@@ -144,6 +138,22 @@ void CheckName(WireReader& in, KnownNames& known) {
   if (!WalkName(in, [](PacketView) { return true; }, onPointer, state) || endedInKnownName) return;
   known.Add(start, state.WireLength, state.Jumps);
   if (jumped) known.Add(firstTarget, state.WireLength - lengthBeforeTarget, state.Jumps - jumpsBeforeTarget);
+}
+
+}  // namespace
+
+void CheckName(WireReader& in, KnownNames& known) {
+  const std::size_t start = in.Offset();
+  // Most owners are a bare pointer to a name already checked.
+  if (const std::uint16_t first = in.Peek16(); first >= 0xC000) {
+    const std::size_t target = first & 0x3FFF;
+    const KnownNames::Entry* name = target < start ? known.Find(target) : nullptr;
+    if (name != nullptr && 1 + name->Jumps <= MAX_POINTER_JUMPS) {
+      in.Skip(2);
+      return;
+    }
+  }
+  CheckNameByWalk(in, known, start);
 }
 
 }  // namespace vbDNS::detail
