@@ -27,9 +27,9 @@ TARGET = 3.0
 OURS = "ours"
 
 ROW_LABELS = {
-    "parse_one_a": "ParseReply: one A",
-    "parse_cname_4a": "ParseReply: CNAME + 4 A, compressed",
-    "parse_ptr": "ParseReply: PTR, compressed",
+    "lookup_one_a": "ReadMessage + lookup text: one A",
+    "lookup_cname_4a": "ReadMessage + lookup text: CNAME + 4 A, compressed",
+    "lookup_ptr": "ReadMessage + lookup text: PTR, compressed",
     "query_a": "BuildQuery+EncodeQuery: A",
     "query_ptr": "BuildQuery+EncodeQuery: PTR from text",
     "read_mix12": "ReadMessage: 12 MX/TXT/SRV/NS",

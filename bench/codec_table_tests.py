@@ -37,9 +37,9 @@ def document(*entries):
 
 class CollectTest(unittest.TestCase):
     def test_median_aggregate_is_used_not_mean(self):
-        doc = document(aggregate("parse_one_a/ours", "mean", 900.0), aggregate("parse_one_a/ours", "median", 100.0),
-                       aggregate("parse_one_a/ours", "cv", 0.04))
-        self.assertEqual(codec_table.collect(doc), {"parse_one_a": {"ours": (100.0, 0.04)}})
+        doc = document(aggregate("lookup_one_a/ours", "mean", 900.0), aggregate("lookup_one_a/ours", "median", 100.0),
+                       aggregate("lookup_one_a/ours", "cv", 0.04))
+        self.assertEqual(codec_table.collect(doc), {"lookup_one_a": {"ours": (100.0, 0.04)}})
 
     def test_units_are_converted_to_ns_but_cv_is_not(self):
         doc = document(aggregate("r/ours", "median", 1.5, unit="us"), aggregate("r/ours", "cv", 0.02, unit="us"))
@@ -59,8 +59,8 @@ class CollectTest(unittest.TestCase):
 
     def test_rows_come_in_the_usual_order_whatever_the_input_order(self):
         doc = document(aggregate("zz_other/ours", "median", 1.0), aggregate("query_a/ours", "median", 1.0),
-                       aggregate("parse_one_a/ours", "median", 1.0), aggregate("parse_ptr/ours", "median", 1.0))
-        self.assertEqual(list(codec_table.collect(doc)), ["parse_one_a", "parse_ptr", "query_a", "zz_other"])
+                       aggregate("lookup_one_a/ours", "median", 1.0), aggregate("lookup_ptr/ours", "median", 1.0))
+        self.assertEqual(list(codec_table.collect(doc)), ["lookup_one_a", "lookup_ptr", "query_a", "zz_other"])
 
     def test_empty_input_is_refused(self):
         with self.assertRaises(codec_table.InputError):
@@ -112,15 +112,15 @@ class MainTest(unittest.TestCase):
 
     def doc(self, ours):
         # Peers in the order an interleaved run may report them.
-        return document(aggregate("parse_ptr/ldns", "median", 800.0), aggregate("parse_ptr/ours", "median", ours),
-                        aggregate("parse_ptr/c-ares", "median", 600.0))
+        return document(aggregate("lookup_ptr/ldns", "median", 800.0), aggregate("lookup_ptr/ours", "median", ours),
+                        aggregate("lookup_ptr/c-ares", "median", 600.0))
 
     def test_table_lists_every_library_ratio_and_verdict(self):
         status, out, _ = self.run_main(self.doc(150.0))
         self.assertEqual(status, 0)
         header = next(l for l in out.splitlines() if l.startswith("row"))
         self.assertLess(header.index("c-ares ns"), header.index("ldns ns"))
-        line = next(l for l in out.splitlines() if l.startswith("ParseReply: PTR"))
+        line = next(l for l in out.splitlines() if l.startswith("ReadMessage + lookup text: PTR"))
         for cell in ("150.0", "600.0", "800.0", "4.00x (c-ares)", "met"):
             self.assertIn(cell, line)
         self.assertIn("target met on all 1 rows", out)
@@ -133,10 +133,10 @@ class MainTest(unittest.TestCase):
 
     def test_markdown(self):
         _, out, _ = self.run_main(self.doc(150.0), "--markdown")
-        self.assertIn("| ParseReply: PTR, compressed | 150.0 | 600.0 | 800.0 | 4.00x (c-ares) | met |", out)
+        self.assertIn("| ReadMessage + lookup text: PTR, compressed | 150.0 | 600.0 | 800.0 | 4.00x (c-ares) | met |", out)
 
     def test_unusable_input_exits_2(self):
-        status, _, err = self.run_main(document(aggregate("parse_ptr/ours", "median", 1.0)))
+        status, _, err = self.run_main(document(aggregate("lookup_ptr/ours", "median", 1.0)))
         self.assertEqual(status, 2)
         self.assertIn("no peer", err)
 

@@ -1,3 +1,6 @@
+#include <array>
+#include <cstring>
+
 #include "vbdns.h"
 
 namespace vbDNS {
@@ -34,17 +37,23 @@ std::optional<std::uint32_t> ParseDotted(std::basic_string_view<Char> text) {
 std::optional<std::uint32_t> TextToIP(std::string_view text) { return ParseDotted(text); }
 std::optional<std::uint32_t> TextToIP(std::u16string_view text) { return ParseDotted(text); }
 
+char* PutIPText(char* out, std::span<const std::uint8_t, 4> octets) noexcept {
+  // Three digit places copied for each part, its count of them kept: the
+  // copy for the last part ends by out + 15 at most.
+  char* p = out;
+  for (std::size_t i = 0; i < 4; ++i) {
+    const std::array<char, 4>& digits = detail::DECIMAL_OCTETS[octets[i]];
+    std::memcpy(p, digits.data() + 1, 3);
+    p += digits[0];
+    if (i != 3) *p++ = '.';
+  }
+  return p;
+}
+
 std::string IPToText(std::span<const std::uint8_t, 4> octets) {
   // "255.255.255.255" is 15 characters: within std::string's own buffer.
-  char text[16];
-  char* p = text;
-  for (const unsigned value : octets) {
-    if (p != text) *p++ = '.';
-    if (value >= 100) *p++ = static_cast<char>('0' + value / 100);
-    if (value >= 10) *p++ = static_cast<char>('0' + value / 10 % 10);
-    *p++ = static_cast<char>('0' + value % 10);
-  }
-  return std::string(text, static_cast<std::size_t>(p - text));
+  char text[MAX_IPV4_TEXT];
+  return std::string(text, PutIPText(text, octets));
 }
 
 }  // namespace vbDNS

@@ -207,7 +207,7 @@ bool ReadLayout(WireReader& rdata, ResourceRecord& record, detail::KnownNames& k
 
 // Friend of Message: fills one in place.
 struct MessageBuilder {
-  static bool Read(PacketView packet, Message& message) {
+  static bool Read(PacketView packet, ReadScope scope, Message& message) {
     // Offsets are kept in 16 bits: no DNS message is longer (RFC 1035
     // section 4.2.2, the TCP length).
     if (packet.size() > MAX_MESSAGE_SIZE) return false;
@@ -227,13 +227,16 @@ struct MessageBuilder {
       if (!in.Ok()) return false;
     }
 
-    const std::uint32_t counted = std::uint32_t{header.ANCount} + header.NSCount + header.ARCount;
+    // AnswerOctets: the answer section alone (message.h).
+    const bool whole = scope == ReadScope::Whole;
+    const std::uint16_t counts[3] = {header.ANCount, whole ? header.NSCount : std::uint16_t{0},
+                                     whole ? header.ARCount : std::uint16_t{0}};
+    const std::uint32_t counted = std::uint32_t{counts[0]} + counts[1] + counts[2];
     if (counted > (packet.size() - in.Offset()) / MIN_RECORD_SIZE) return false;  // cannot all be there
     // In place up to RECORDS_IN_PLACE; the first record past them moves all
     // to the heap, sized for every record counted.
     ResourceRecord* out = message.slots_.records;
     std::uint32_t kept = 0;
-    const std::uint16_t counts[3] = {header.ANCount, header.NSCount, header.ARCount};
     for (int section = 0; section < 3; ++section) {
       for (std::uint16_t i = 0; i < counts[section]; ++i) {
         ResourceRecord record;
@@ -248,7 +251,7 @@ struct MessageBuilder {
         record.RDataOffset = static_cast<std::uint16_t>(in.Offset());
         WireReader rdata = in.Sub(record.RDataLength);
         if (!in.Ok()) return false;
-        if (record.Type == TYPE_OPT) {
+        if (whole && record.Type == TYPE_OPT) {
           // Metadata, not a record: once, in the additional section, owned by the root.
           if (section != 2 || message.edns_ || packet[record.Owner.Offset] != 0 || !OptionsFit(rdata)) return false;
           message.edns_ = EdnsInfo{record.Class, static_cast<std::uint8_t>(record.TTL >> 24),
@@ -256,7 +259,8 @@ struct MessageBuilder {
                                    static_cast<std::uint16_t>(record.TTL & 0xFFFF)};
           continue;
         }
-        if (!ReadLayout(rdata, record, known)) return false;
+        // AnswerOctets: the data stays octets, the record untyped.
+        if (whole && !ReadLayout(rdata, record, known)) return false;
         if (kept == RECORDS_IN_PLACE) {
           message.heap_.resize(counted);
           std::copy(out, out + kept, message.heap_.begin());
@@ -272,9 +276,11 @@ struct MessageBuilder {
   }
 };
 
-std::optional<Message> ReadMessage(PacketView packet) {
+std::optional<Message> ReadMessage(PacketView packet) { return ReadMessage(packet, ReadScope::Whole); }
+
+std::optional<Message> ReadMessage(PacketView packet, ReadScope scope) {
   std::optional<Message> message(std::in_place);
-  if (!MessageBuilder::Read(packet, *message)) message.reset();
+  if (!MessageBuilder::Read(packet, scope, *message)) message.reset();
   return message;
 }
 

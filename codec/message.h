@@ -1,7 +1,6 @@
-// The whole-reply reader: every record of every section, typed, and the
-// presentation text dig prints for it. It stands beside ParseReply (vbdns.h),
-// which serves the two lookups of the first class and is left as it is; both
-// read through the same bounded reader and name walk.
+// The reply reader: every record of every section, typed, and the
+// presentation text dig prints for it. Both classes read replies here: the
+// second whole, the first class's lookups in the narrower ReadScope below.
 //
 // Reading and text are separate steps. ReadMessage checks the whole message
 // and records where each record and each name inside a record's data starts;
@@ -36,8 +35,7 @@
 // listed: it must stand in the additional section, once, with the root as
 // owner, and its options must fill its data exactly.
 //
-// Octets after the last record the header counts are ignored, as ParseReply
-// ignores them.
+// Octets after the last record the header counts are ignored.
 //
 // Allocation: a message of at most RECORDS_IN_PLACE records (OPT excluded)
 // keeps them inside the Message and reading it allocates nothing. More records
@@ -169,12 +167,32 @@ std::optional<Message> ReadMessage(PacketView packet);
 // A temporary Packet would be gone before the Message is used.
 std::optional<Message> ReadMessage(vbDNS::Packet&& packet) = delete;
 
+// How much of a reply a read takes in. Whole: all of it, as above.
+// AnswerOctets: what the first class's lookups have always taken from a reply
+// (their outcomes are pinned by tests/resolver/lookup_golden_tests): the
+// header, at most one question, and the answer section's records, each
+// checked as an owner name, TYPE to RDLENGTH and data inside the message. The
+// data is not read by type (every record untyped, DataNames unset), an OPT
+// there is a record like any other, and the authority and additional
+// sections are not read, their counts not checked (Records gives them empty).
+// A message over MAX_MESSAGE_SIZE is refused in both.
+enum class ReadScope : std::uint8_t { Whole, AnswerOctets };
+std::optional<Message> ReadMessage(PacketView packet, ReadScope scope);
+std::optional<Message> ReadMessage(vbDNS::Packet&& packet, ReadScope scope) = delete;
+
+// The text of the name at the start of a record's data (as PTR, CNAME and
+// NS data hold one) in the style given (NameStyle, vbdns.h), appended to
+// `out`: its own octets must lie within RDLENGTH (octets after it are not
+// looked at), its pointers may lead anywhere before the data. False, `out`
+// unchanged, when it is no valid name. For records whose data a read left
+// as octets; the first class's reverse lookup takes its host name here.
+bool AppendDataName(const Message& message, const ResourceRecord& record, NameStyle style, std::string& out);
+
 // Presentation text, made only when asked, as dig +noall +answer +nosplit
 // prints it.
 // A name: absolute with the trailing dot, the root ".". Inside a label "." "\"
 // '"' "(" ")" ";" are escaped with a backslash, every octet outside
 // 0x21..0x7E is written \DDD.
-// (Named apart from the NameText record string of vbdns.h.)
 std::string NameTextOf(const Message& message, NameRef name);
 // A name's uncompressed wire form.
 WireName NameWire(const Message& message, NameRef name);

@@ -18,54 +18,18 @@ using detail::Get16;
 using detail::Get32;
 using detail::WireReader;
 
-// Octets a label shows as themselves; '.' '\' and the characters a zone file
-// gives a meaning ('"' '(' ')' ';') take a backslash, everything outside
-// 0x21..0x7E is \DDD. (The escapes of dig's data column.)
-enum class LabelOctet : std::uint8_t { Plain, Backslash, Decimal };
-constexpr auto LABEL_OCTETS = [] {
-  std::array<LabelOctet, 256> kinds{};
-  for (std::size_t c = 0; c < 256; ++c) {
-    if (c < 0x21 || c > 0x7E) kinds[c] = LabelOctet::Decimal;
-    else if (c == '.' || c == '\\' || c == '"' || c == '(' || c == ')' || c == ';' || c == '@' || c == '$') kinds[c] = LabelOctet::Backslash;
-    else kinds[c] = LabelOctet::Plain;
-  }
-  return kinds;
-}();
-
 void AppendDecimalEscape(std::string& out, std::uint8_t octet) {
   const char escape[4] = {'\\', static_cast<char>('0' + octet / 100), static_cast<char>('0' + octet / 10 % 10),
                           static_cast<char>('0' + octet % 10)};
   out.append(escape, 4);
 }
 
-void AppendLabel(std::string& out, PacketView label) {
-  for (const std::uint8_t octet : label) {
-    switch (LABEL_OCTETS[octet]) {
-      case LabelOctet::Plain:
-        out += static_cast<char>(octet);
-        break;
-      case LabelOctet::Backslash:
-        out += '\\';
-        out += static_cast<char>(octet);
-        break;
-      case LabelOctet::Decimal:
-        AppendDecimalEscape(out, octet);
-        break;
-    }
-  }
-}
-
 WireReader ReaderAt(const Message& message, std::size_t offset) { return WireReader(message.Packet()).At(offset); }
 
+// Names print through the codec's one table of label escapes (names.cpp).
 void AppendName(std::string& out, const Message& message, NameRef name) {
   WireReader in = ReaderAt(message, name.Offset);
-  const std::size_t start = out.size();
-  detail::WalkName(in, [&out](PacketView label) {
-    AppendLabel(out, label);
-    out += '.';
-    return true;
-  });
-  if (out.size() == start) out += '.';  // the root
+  detail::AppendNameText(out, in, NameStyle::Zone);
 }
 
 void AppendUnsigned(std::string& out, std::uint32_t value) {

@@ -3,29 +3,43 @@
 #include <array>
 #include <cstring>
 
+#include "message.h"
+
 namespace vbDNS::detail {
 
 namespace {
 
-// Octets that stand for themselves in presentation text, as a table: the
-// label loop then costs a load and a test per octet.
-constexpr auto PLAIN_OCTETS = [] {
-  std::array<bool, 256> plain{};
-  for (std::size_t octet = 0x21; octet <= 0x7E; ++octet) plain[octet] = octet != '.' && octet != '\\';
-  return plain;
+// The one table of label escapes: how each octet of a label prints. '.' and
+// '\' take a backslash in every style; the characters a zone file gives a
+// meaning ('"' '(' ')' ';' '@' '$') take one in the zone style (dig's) and
+// stand as themselves in the host style (the first class's); every octet
+// outside 0x21..0x7E (blanks, control characters, 8-bit octets) is \DDD.
+enum class LabelOctet : std::uint8_t { Plain, Backslash, ZoneBackslash, Decimal };
+constexpr auto LABEL_OCTETS = [] {
+  std::array<LabelOctet, 256> kinds{};
+  for (std::size_t octet = 0; octet < 256; ++octet) {
+    if (octet < 0x21 || octet > 0x7E) kinds[octet] = LabelOctet::Decimal;
+    else if (octet == '.' || octet == '\\') kinds[octet] = LabelOctet::Backslash;
+    else if (std::string_view("\"();@$").find(static_cast<char>(octet)) != std::string_view::npos)
+      kinds[octet] = LabelOctet::ZoneBackslash;
+    else kinds[octet] = LabelOctet::Plain;
+  }
+  return kinds;
 }();
-bool Plain(unsigned char octet) { return PLAIN_OCTETS[octet]; }
 
-// A label's text at `out`, which has room for it; returns the end.
-char* PutLabelText(char* out, PacketView label) {
+// A label's text at `out`, which has room for 4 characters per octet;
+// returns the end.
+char* PutLabelText(char* out, PacketView label, NameStyle style) {
+  const LabelOctet zoneCharacter = style == NameStyle::Zone ? LabelOctet::Backslash : LabelOctet::Plain;
   for (const std::uint8_t octet : label) {
-    if (Plain(octet)) {
+    LabelOctet kind = LABEL_OCTETS[octet];
+    if (kind == LabelOctet::ZoneBackslash) kind = zoneCharacter;
+    if (kind == LabelOctet::Plain) {
       *out++ = static_cast<char>(octet);
-    } else if (octet == '.' || octet == '\\') {
+    } else if (kind == LabelOctet::Backslash) {
       *out++ = '\\';
       *out++ = static_cast<char>(octet);
     } else {
-      // Control characters, blanks and 8-bit octets never reach a caller raw.
       *out++ = '\\';
       *out++ = static_cast<char>('0' + octet / 100);
       *out++ = static_cast<char>('0' + octet / 10 % 10);
@@ -36,22 +50,6 @@ char* PutLabelText(char* out, PacketView label) {
 }
 
 char AsciiLower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
-
-// The presentation text of the name at the reader's position into `out`,
-// which has room for MAX_NAME_TEXT characters; its length, or 0 with the
-// reader failed on a bad name.
-std::size_t PutNameText(WireReader& in, char* out) {
-  char* end = out;
-  const bool ok = WalkName(in, [&end, out](PacketView label) {
-    // At most 4 characters per octet and a dot: within MAX_NAME_TEXT as long
-    // as the wire form is within 255 octets, which WalkName enforces.
-    if (static_cast<std::size_t>(end - out) + 1 + 4 * label.size() > MAX_NAME_TEXT) return false;
-    if (end != out) *end++ = '.';
-    end = PutLabelText(end, label);
-    return true;
-  });
-  return ok ? static_cast<std::size_t>(end - out) : 0;
-}
 
 }  // namespace
 
@@ -75,16 +73,27 @@ void ReadName(WireReader& in, WireName& wire) {
   wire.resize(size);
 }
 
-void ReadNameText(WireReader& in, NameText& text) { text.resize(PutNameText(in, text.data())); }
-
-void ReadNameText(WireReader& in, AnswerData& text) {
-  static_assert(ANSWER_DATA_IN_PLACE >= MAX_NAME_TEXT, "a name's text stays in place");
-  text.resize(MAX_NAME_TEXT);
-  text.resize(PutNameText(in, text.data()));
-}
-
 void SkipName(WireReader& in) {
   WalkName(in, [](PacketView) { return true; });
+}
+
+bool AppendNameText(std::string& out, WireReader& in, NameStyle style) {
+  // Made whole on the stack, then appended at once. The longest text: a
+  // 255-octet name of one 253-octet label, each octet "\DDD", and a dot.
+  char text[MAX_NAME_TEXT + 1];
+  char* end = text;
+  const bool ok = WalkName(in, [&end, &text, style](PacketView label) {
+    // At most 4 characters per octet and a dot: within the buffer as long as
+    // the wire form is within 255 octets, which WalkName enforces.
+    if (style == NameStyle::Host && end != text) *end++ = '.';
+    end = PutLabelText(end, label, style);
+    if (style == NameStyle::Zone) *end++ = '.';
+    return true;
+  });
+  if (!ok) return false;
+  if (style == NameStyle::Zone && end == text) *end++ = '.';  // the root
+  out.append(text, static_cast<std::size_t>(end - text));
+  return true;
 }
 
 bool SameWireName(const WireName& a, const WireName& b) {
@@ -95,6 +104,43 @@ bool SameWireName(const WireName& a, const WireName& b) {
   }
   return true;
 }
+
+namespace {
+
+// The walk of CheckName past its shortcut, kept out of line so that the
+// shortcut, taken for most owners, costs no more than itself.
+[[gnu::noinline]] void CheckNameByWalk(WireReader& in, KnownNames& known, std::size_t start) {
+  // The first pointer's target and what was counted up to it, to remember
+  // that name as well once its end is reached.
+  bool jumped = false, endedInKnownName = false;
+  std::size_t firstTarget = 0, lengthBeforeTarget = 0;
+  int jumpsBeforeTarget = 0;
+  const auto onPointer = [&](std::size_t target, const WalkState& at) {
+    if (const KnownNames::Entry* name = known.Find(target)) {
+      // The walk from `target` on is the one already made.
+      if (at.Jumps + name->Jumps > MAX_POINTER_JUMPS || at.WireLength - 1 + name->WireLength > MAX_NAME_WIRE) {
+        return AtPointer::Refuse;
+      }
+      // A bare pointer is not worth a place: replies point at labels.
+      if (at.WireLength > 1) known.Add(start, at.WireLength - 1 + name->WireLength, at.Jumps + name->Jumps);
+      endedInKnownName = true;
+      return AtPointer::Accept;
+    }
+    if (!jumped) {
+      firstTarget = target;
+      lengthBeforeTarget = at.WireLength - 1;
+      jumpsBeforeTarget = at.Jumps;
+    }
+    jumped = true;
+    return AtPointer::Follow;
+  };
+  WalkState state;
+  if (!WalkName(in, [](PacketView) { return true; }, onPointer, state) || endedInKnownName) return;
+  known.Add(start, state.WireLength, state.Jumps);
+  if (jumped) known.Add(firstTarget, state.WireLength - lengthBeforeTarget, state.Jumps - jumpsBeforeTarget);
+}
+
+}  // namespace
 
 void CheckName(WireReader& in, KnownNames& known) {
   const std::size_t start = in.Offset();
@@ -107,52 +153,23 @@ void CheckName(WireReader& in, KnownNames& known) {
       return;
     }
   }
-  WireReader labels = in;
-  std::size_t before = start;
-  bool jumped = false;
-  int jumps = 0;
-  std::size_t wireLength = 1;  // the terminating zero
-  // The first pointer's target and what was counted up to it, to remember
-  // that name as well once its end is reached.
-  std::size_t firstTarget = 0, lengthBeforeTarget = 0;
-  int jumpsBeforeTarget = 0;
-  for (;;) {
-    const std::uint8_t length = labels.U8();
-    if (!labels.Ok()) break;
-    if (length == 0) {
-      if (!jumped) in = labels;
-      known.Add(start, wireLength, jumps);
-      if (jumped) known.Add(firstTarget, wireLength - lengthBeforeTarget, jumps - jumpsBeforeTarget);
-      return;
-    }
-    if ((length & POINTER_BITS) == POINTER_BITS) {
-      const std::size_t target = static_cast<std::size_t>(length & 0x3F) << 8 | labels.U8();
-      if (!labels.Ok() || target >= before || ++jumps > MAX_POINTER_JUMPS) break;
-      if (!jumped) in = labels;
-      if (const KnownNames::Entry* name = known.Find(target)) {
-        // The walk from `target` on is the one already made.
-        if (jumps + name->Jumps > MAX_POINTER_JUMPS || wireLength - 1 + name->WireLength > MAX_NAME_WIRE) break;
-        // A bare pointer is not worth a place: replies point at labels.
-        if (wireLength > 1) known.Add(start, wireLength - 1 + name->WireLength, jumps + name->Jumps);
-        return;
-      }
-      if (!jumped) {
-        firstTarget = target;
-        lengthBeforeTarget = wireLength - 1;
-        jumpsBeforeTarget = jumps;
-      }
-      jumped = true;
-      before = target;
-      labels = in.At(target);
-      continue;
-    }
-    if (length > MAX_LABEL) break;  // 0x40..0xBF: reserved label types
-    wireLength += 1 + length;
-    if (wireLength > MAX_NAME_WIRE) break;
-    labels.Skip(length);
-    if (!labels.Ok()) break;
-  }
-  in.Fail();
+  CheckNameByWalk(in, known, start);
 }
 
 }  // namespace vbDNS::detail
+
+namespace vbDNS {
+
+bool AppendDataName(const Message& message, const ResourceRecord& record, NameStyle style, std::string& out) {
+  detail::WireReader data = detail::WireReader(message.Packet()).At(record.RDataOffset).Sub(record.RDataLength);
+  return detail::AppendNameText(out, data, style);
+}
+
+std::string WireNameText(std::string_view wire) {
+  detail::WireReader in(PacketView(reinterpret_cast<const std::uint8_t*>(wire.data()), wire.size()));
+  std::string text;
+  detail::AppendNameText(text, in, NameStyle::Zone);
+  return text;
+}
+
+}  // namespace vbDNS

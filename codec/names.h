@@ -2,6 +2,8 @@
 // as presentation text. (Caller text becomes wire form in query.cpp.)
 #pragma once
 
+#include <cstdint>
+#include <string>
 #include <string_view>
 
 #include "vbdns.h"
@@ -14,18 +16,33 @@ namespace vbDNS::detail {
 inline constexpr int MAX_POINTER_JUMPS = 128;
 inline constexpr std::uint8_t POINTER_BITS = 0xC0;
 
-// Walks the name at the reader's position (the rules of ReadName), handing
-// each label to onLabel, which returns false to refuse it. False, and the
-// reader failed, on a bad name or a refused label.
-template <class OnLabel>
-bool WalkName(WireReader& in, OnLabel&& onLabel) {
+// What a walk does at a compression pointer, as its caller decides: follow
+// it, end the walk there with the name taken (the rest is a name the caller
+// already checked), or refuse the name.
+enum class AtPointer : std::uint8_t { Follow, Accept, Refuse };
+
+// How far a walk has come: the wire length counted so far (the terminating
+// zero included from the start) and the pointers followed, this one included
+// when a pointer is being judged.
+struct WalkState {
+  std::size_t WireLength = 1;
+  int Jumps = 0;
+};
+
+// The one walk over a name at the reader's position (RFC 1035 section 4.1.4
+// with the RFC 9267 checks): each label goes to onLabel, which returns false
+// to refuse it; each pointer, once checked, to onPointer(target, state). The
+// reader ends up after the name's own octets: its labels up to the
+// terminating zero or the first pointer. A forward or self pointer, more than
+// MAX_POINTER_JUMPS pointers, a reserved label type, a name over 255 octets,
+// one running off the reader, or a refusal: false, and the reader failed.
+template <class OnLabel, class OnPointer>
+bool WalkName(WireReader& in, OnLabel&& onLabel, OnPointer&& onPointer, WalkState& state) {
   WireReader labels = in;
   // A pointer must land before the start of whatever is being read now: the
   // name itself, then each pointer's target. No loop can form.
   std::size_t before = in.Offset();
   bool jumped = false;
-  int jumps = 0;
-  std::size_t wireLength = 1;  // the terminating zero
   for (;;) {
     const std::uint8_t length = labels.U8();
     if (!labels.Ok()) break;
@@ -35,16 +52,19 @@ bool WalkName(WireReader& in, OnLabel&& onLabel) {
     }
     if ((length & POINTER_BITS) == POINTER_BITS) {
       const std::size_t target = static_cast<std::size_t>(length & 0x3F) << 8 | labels.U8();
-      if (!labels.Ok() || target >= before || ++jumps > MAX_POINTER_JUMPS) break;
+      if (!labels.Ok() || target >= before || ++state.Jumps > MAX_POINTER_JUMPS) break;
       if (!jumped) in = labels;
+      const AtPointer step = onPointer(target, static_cast<const WalkState&>(state));
+      if (step == AtPointer::Accept) return true;
+      if (step == AtPointer::Refuse) break;
       jumped = true;
       before = target;
       labels = in.At(target);
       continue;
     }
     if (length > MAX_LABEL) break;  // 0x40..0xBF: reserved label types
-    wireLength += 1 + length;
-    if (wireLength > MAX_NAME_WIRE) break;
+    state.WireLength += 1 + length;
+    if (state.WireLength > MAX_NAME_WIRE) break;
     const PacketView label = labels.Bytes(length);
     if (!labels.Ok()) break;
     if (!onLabel(label)) break;
@@ -53,18 +73,16 @@ bool WalkName(WireReader& in, OnLabel&& onLabel) {
   return false;
 }
 
-// Reads the name at the reader's position (RFC 1035 section 4.1.4) into `wire`,
-// uncompressed. The reader ends up after the name's own octets: its labels up
-// to the terminating zero or the first pointer. A forward or self pointer, more
-// than MAX_POINTER_JUMPS pointers, a reserved label type, a name over 255
-// octets or one running off the message fails the reader; `wire` then holds
-// no meaningful value.
-void ReadName(WireReader& in, WireName& wire);
+// The walk following every pointer.
+template <class OnLabel>
+bool WalkName(WireReader& in, OnLabel&& onLabel) {
+  WalkState state;
+  return WalkName(in, onLabel, [](std::size_t, const WalkState&) { return AtPointer::Follow; }, state);
+}
 
-// The same checks, writing the name's presentation text (RFC 1035 section 5.1)
-// instead of its wire form; on failure `text` is left empty.
-void ReadNameText(WireReader& in, NameText& text);
-void ReadNameText(WireReader& in, AnswerData& text);
+// Reads the name at the reader's position into `wire`, uncompressed; on a
+// bad name the reader fails and `wire` holds no meaningful value.
+void ReadName(WireReader& in, WireName& wire);
 
 // The checks of ReadName alone, leaving the reader after the name.
 void SkipName(WireReader& in);
@@ -72,6 +90,12 @@ void SkipName(WireReader& in);
 // Whether two wire-form names are equal, ASCII letters compared without case
 // (RFC 4343).
 bool SameWireName(const WireName& a, const WireName& b);
+
+// Presentation text of the name at the reader's position (RFC 1035 section
+// 5.1), appended to `out`, in the style given (NameStyle, vbdns.h). The one
+// table of label escapes is behind it. False, the reader failed and `out`
+// unchanged, on a bad name.
+bool AppendNameText(std::string& out, WireReader& in, NameStyle style);
 
 // Names a whole-message read has already checked, by where they start: a
 // pointer to one of them is checked by its length and pointer count alone,
@@ -106,7 +130,8 @@ class KnownNames {
 
 // The checks of SkipName, with the help and the upkeep of `known`: the
 // reader ends up after the name's own octets, or failed. Exactly the names
-// SkipName accepts are accepted.
+// SkipName accepts are accepted: the same walk, stopped early at a pointer to
+// a name already checked.
 void CheckName(WireReader& in, KnownNames& known);
 
 }  // namespace vbDNS::detail

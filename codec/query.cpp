@@ -11,21 +11,6 @@ namespace vbDNS {
 
 namespace {
 
-// Each octet value as a label in wire form: its length (1 to 3) and its
-// decimal digits without leading zeros, padded to 4 octets.
-constexpr auto DECIMAL_LABELS = [] {
-  std::array<std::array<char, 4>, 256> labels{};
-  for (unsigned value = 0; value < 256; ++value) {
-    std::array<char, 4>& label = labels[value];
-    std::size_t length = 0;
-    if (value >= 100) label[++length] = static_cast<char>('0' + value / 100);
-    if (value >= 10) label[++length] = static_cast<char>('0' + value / 10 % 10);
-    label[++length] = static_cast<char>('0' + value % 10);
-    label[0] = static_cast<char>(length);
-  }
-  return labels;
-}();
-
 // RFC 1035 section 3.5: the octets of the address in reverse order, under
 // in-addr.arpa, straight in wire form: at most 4 x 4 + 14 octets, so the
 // padding written past each label always fits.
@@ -34,7 +19,8 @@ void ReverseWireName(std::uint32_t address, WireName& wire) {
   char* const start = wire.data();
   char* p = start;
   for (int octet = 0; octet < 4; ++octet, address >>= 8) {
-    const std::array<char, 4>& label = DECIMAL_LABELS[address & 0xFF];
+    // Each octet's digits after their count: a label in wire form.
+    const std::array<char, 4>& label = detail::DECIMAL_OCTETS[address & 0xFF];
     std::memcpy(p, label.data(), 4);
     p += 1 + label[0];
   }

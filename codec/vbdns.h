@@ -1,11 +1,11 @@
-// The DNS message codec: message records, query construction and encoding,
-// the reply parser and IPv4 address text. Portable C++20, no platform headers:
-// it builds natively (sanitizers, fuzzing) and for 32-bit Windows alike.
+// The DNS message codec: query records, query construction and encoding, the
+// reply check of the exchange, name text and IPv4 address text. Replies are
+// read by ReadMessage (message.h). Portable C++20, no platform headers: it
+// builds natively (sanitizers, fuzzing) and for 32-bit Windows alike.
 //
 // Everything here is pure and re-entrant: no thread or module state, no event
-// pumping. Names and name texts are held in place in the records, so building
-// and encoding a query allocate nothing, and parsing a reply allocates only
-// when its answers hold more than ANSWER_DATA_IN_PLACE octets of addresses.
+// pumping. Names are held in place in the records, so building and encoding a
+// query allocate nothing.
 #pragma once
 
 #include <array>
@@ -22,11 +22,28 @@
 
 namespace vbDNS {
 
-// Datagrams are octets. The records' strings (wire-form names, collected
-// answer data) hold one octet per char; texts the parser produces are
-// printable ASCII only.
+// Datagrams are octets. Wire-form names hold one octet per char; name texts
+// are printable ASCII only.
 using Packet = std::vector<std::uint8_t>;
 using PacketView = std::span<const std::uint8_t>;
+
+namespace detail {
+// Each octet value's decimal digits without leading zeros after their count
+// (1 to 3), padded to 4 characters: the labels of a reverse name in wire
+// form (query.cpp) and the parts of dotted address text (PutIPText).
+inline constexpr auto DECIMAL_OCTETS = [] {
+  std::array<std::array<char, 4>, 256> table{};
+  for (unsigned value = 0; value < 256; ++value) {
+    std::array<char, 4>& digits = table[value];
+    std::size_t count = 0;
+    if (value >= 100) digits[++count] = static_cast<char>('0' + value / 100);
+    if (value >= 10) digits[++count] = static_cast<char>('0' + value / 10 % 10);
+    digits[++count] = static_cast<char>('0' + value % 10);
+    digits[0] = static_cast<char>(count);
+  }
+  return table;
+}();
+}  // namespace detail
 
 // Identifier BuildQuery puts in every query record. The exchange sends a fresh
 // random one instead (RFC 5452 section 9.2), handed to EncodeQuery.
@@ -125,105 +142,9 @@ class FixedString {
 
 // A domain name in wire form: length-prefixed labels and the final zero
 // octet, exactly the octets sent (RFC 1035 section 3.1). BuildQuery makes the
-// ones of queries from text; ParseReply never yields one.
+// ones of queries from text; NameWire (message.h) reads one from a reply.
 struct WireName : FixedString<MAX_NAME_WIRE> {
   using FixedString::FixedString;
-};
-
-// A domain name as presentation text, as ParseReply writes it: labels joined
-// by ".", no trailing dot, escapes inside a label (see ParseReply).
-struct NameText : FixedString<MAX_NAME_TEXT> {
-  using FixedString::FixedString;
-};
-
-// Answer data a reply collects: 4 octets per address or a name's text. Held
-// in place up to ANSWER_DATA_IN_PLACE octets (253 addresses, or any name
-// text), on the heap beyond that; a copy costs the octets in use either way.
-inline constexpr std::size_t ANSWER_DATA_IN_PLACE = MAX_NAME_TEXT;
-class AnswerData {
- public:
-  AnswerData() noexcept {}
-  // For fixed octets (tests, constants).
-  explicit AnswerData(std::string_view octets) { append(octets); }
-  AnswerData(const AnswerData& other) : size_(other.size_), heap_(other.heap_) { CopyInPlace(other); }
-  AnswerData(AnswerData&& other) noexcept : size_(other.size_), heap_(std::move(other.heap_)) {
-    CopyInPlace(other);
-    other.Forget();
-  }
-  AnswerData& operator=(const AnswerData& other) {
-    if (this != &other) {
-      heap_ = other.heap_;
-      size_ = other.size_;
-      CopyInPlace(other);
-    }
-    return *this;
-  }
-  AnswerData& operator=(AnswerData&& other) noexcept {
-    if (this != &other) {
-      heap_ = std::move(other.heap_);
-      size_ = other.size_;
-      CopyInPlace(other);
-      other.Forget();
-    }
-    return *this;
-  }
-
-  std::size_t size() const noexcept { return size_; }
-  bool empty() const noexcept { return size_ == 0; }
-  const char* data() const noexcept { return OnHeap() ? heap_.data() : inPlace_; }
-  char* data() noexcept { return OnHeap() ? heap_.data() : inPlace_; }
-  std::string_view view() const noexcept { return {data(), size_}; }
-  operator std::string_view() const noexcept { return view(); }
-  std::span<const std::uint8_t> octets() const noexcept {
-    return {reinterpret_cast<const std::uint8_t*>(data()), size_};
-  }
-
-  void clear() noexcept {
-    size_ = 0;
-    heap_.clear();
-  }
-  // Octets up to n keep their value; new ones are unset until written. Moves
-  // them to the heap and back as n crosses ANSWER_DATA_IN_PLACE.
-  void resize(std::size_t n) {
-    if (n <= ANSWER_DATA_IN_PLACE) {
-      if (OnHeap()) {
-        std::memcpy(inPlace_, heap_.data(), n);
-        heap_.clear();
-      }
-    } else if (OnHeap()) {
-      heap_.resize(n);
-    } else {
-      heap_.reserve(n);
-      heap_.assign(inPlace_, size_);
-      heap_.resize(n);
-    }
-    size_ = n;
-  }
-  void append(std::string_view octets) {
-    const std::size_t at = size_;
-    if (at + octets.size() <= ANSWER_DATA_IN_PLACE) size_ += octets.size();
-    else resize(at + octets.size());
-    if (!octets.empty()) std::memcpy(data() + at, octets.data(), octets.size());
-  }
-
-  friend bool operator==(const AnswerData& a, const AnswerData& b) noexcept { return a.view() == b.view(); }
-  friend bool operator==(const AnswerData& a, std::string_view b) noexcept { return a.view() == b; }
-  friend std::ostream& operator<<(std::ostream& out, const AnswerData& s) { return out << s.view(); }
-
- private:
-  bool OnHeap() const noexcept { return size_ > ANSWER_DATA_IN_PLACE; }
-  void CopyInPlace(const AnswerData& other) noexcept {
-    if (!OnHeap() && size_ != 0) std::memcpy(inPlace_, other.inPlace_, size_);
-  }
-  // A moved-from value whose octets were on the heap is left empty.
-  void Forget() noexcept {
-    if (OnHeap()) size_ = 0;
-    heap_.clear();
-  }
-
-  std::size_t size_ = 0;
-  std::string heap_;  // holds every octet while size_ > ANSWER_DATA_IN_PLACE, else empty
-  char inPlace_[ANSWER_DATA_IN_PLACE];
 };
 
 struct DNSHeader {
@@ -245,42 +166,13 @@ struct DNSQuestion {
   friend bool operator==(const DNSQuestion&, const DNSQuestion&) = default;
 };
 
-// The question of a reply, as read back: the name as presentation text.
-struct DNSReplyQuestion {
-  NameText QName;
-  std::uint16_t QType = 0;
-  std::uint16_t QClass = 0;
-  friend bool operator==(const DNSReplyQuestion&, const DNSReplyQuestion&) = default;
-};
-
-struct DNSAnswer {
-  // Owner, type, class, TTL and data length of the last answer read.
-  NameText AName;
-  std::uint16_t AType = 0;
-  std::uint16_t AClass = 0;
-  std::uint32_t TTL = 0;
-  std::uint16_t RDLength = 0;
-  // Type 1 query: the 4 octets of every IN A answer, concatenated in reply order.
-  // Type 12 query: the presentation text of the last IN PTR answer's name.
-  AnswerData RData;
-  friend bool operator==(const DNSAnswer&, const DNSAnswer&) = default;
-};
-
-// Records are plain values, copied whole, their strings in place (a few
-// hundred octets for a DNSQuery, a few KiB for a DNSReply; docs/performance.md
-// has the measured sizes and costs). A copy costs the octets in use and
-// allocates only for answer data on the heap.
+// A query is a plain value, copied whole, its name in place (about 270
+// octets; docs/performance.md has the measured costs). A copy costs the
+// octets in use and never allocates.
 struct DNSQuery {
   DNSHeader Header;
   DNSQuestion Question;
   friend bool operator==(const DNSQuery&, const DNSQuery&) = default;
-};
-
-struct DNSReply {
-  DNSHeader Header;
-  DNSReplyQuestion Question;
-  DNSAnswer Answer;
-  friend bool operator==(const DNSReply&, const DNSReply&) = default;
 };
 
 // The server's verdict, all four RCODE bits: 0 is NOERROR, anything else a failure.
@@ -321,15 +213,20 @@ std::size_t EncodeQuery(const DNSQuery& query, std::uint16_t id, std::span<std::
 // The same datagram with query.Header.ID, as a new Packet.
 Packet EncodeQuery(const DNSQuery& query);
 
-// Decodes one reply datagram. nullopt when the packet is malformed: cut short in
-// any field, a bad name (RFC 1035 section 4.1.4 with the RFC 9267 checks), more
-// than one question, fewer answers than ANCount, an RDLength past the end.
-// Names come out as presentation text: labels joined by ".", no trailing dot,
-// the root as "", and inside a label "." "\" as "\." "\\" and every octet outside
-// 0x21..0x7E as "\DDD". Only answers of class IN are collected into RData.
-std::optional<DNSReply> ParseReply(std::uint16_t queryType, PacketView packet);
+// How a name prints as presentation text (RFC 1035 section 5.1). Both
+// styles escape the same way from one table: inside a label "." and "\"
+// take a backslash and every octet outside 0x21..0x7E is written "\DDD".
+//  - Zone, as dig prints names: absolute with the final dot, the root ".",
+//    and '"' "(" ")" ";" "@" "$" take a backslash too (NameTextOf).
+//  - Host, as the first class returns a host name: labels joined by ".", no
+//    final dot, the root "", and the zone-file characters stand as they are.
+enum class NameStyle : std::uint8_t { Zone, Host };
 
-// Dotted decimal text to an address as a number, first number in bits 31..24
+// The zone-style text of a validated name in uncompressed wire form (labels
+// and the final zero, as WireName holds it). "" when `wire` is not one.
+std::string WireNameText(std::string_view wire);
+
+// Dotted decimal text as a number, first number in bits 31..24
 // (the first octet on the wire is the most significant). Accepts exactly four
 // decimal numbers 0..255 (leading zeros read as decimal) and single dots.
 std::optional<std::uint32_t> TextToIP(std::string_view text);
@@ -338,6 +235,10 @@ std::optional<std::uint32_t> TextToIP(std::u16string_view text);
 // Dotted text of an address given as its four octets in wire order, the
 // first printed first: what a type A answer's data holds.
 std::string IPToText(std::span<const std::uint8_t, 4> octets);
+// The same written at `out`, which has room for MAX_IPV4_TEXT characters;
+// returns the end. Allocates nothing.
+inline constexpr std::size_t MAX_IPV4_TEXT = 15;  // "255.255.255.255"
+char* PutIPText(char* out, std::span<const std::uint8_t, 4> octets) noexcept;
 
 // Whether a received datagram answers the query that went out with `id`
 // (RFC 5452 section 9): at least a header, the same ID, QR set, and, when it

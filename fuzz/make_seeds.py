@@ -1,15 +1,16 @@
 #!/usr/bin/env python3
-"""Writes the annotated seeds of the fuzz corpora: valid replies and a few traps.
+"""Writes the annotated seeds of the first class's lookups (corpus/lookup):
+valid replies and a few traps.
 
 The C++ tests build their messages with tests/support/packets.h; the seeds stay
 in Python because they are committed data that a script run by hand rewrites
-without a build tree; each is named after what it holds. Both fuzz targets
-start from the same seeds (corpus/lookup holds copies of these files).
+without a build tree; each is named after what it holds. The whole-reply
+reader's corpus (corpus/message) holds their octets as well.
 """
 import pathlib
 import struct
 
-OUT = pathlib.Path(__file__).parent / "corpus" / "parse_reply"
+OUT = pathlib.Path(__file__).parent / "corpus" / "lookup"
 
 
 def header(qd, an, flags2=0x80, ident=0x3039):

@@ -44,33 +44,6 @@ std::optional<std::string> RewriteBelowDname(std::string_view name, std::string_
   return std::nullopt;
 }
 
-// Presentation text of a validated wire name with dig's escapes: the
-// characters that mean something in a zone file after a backslash, every
-// octet outside 0x21..0x7E as \DDD, a final dot; the root is ".".
-std::string WireNameText(std::string_view wire) {
-  std::string text;
-  std::size_t at = 0;
-  while (at < wire.size() && wire[at] != 0) {
-    const std::size_t length = static_cast<unsigned char>(wire[at]);
-    const std::string_view label = wire.substr(at + 1, length);
-    for (const char c : label) {
-      const auto octet = static_cast<unsigned char>(c);
-      if (octet <= 0x20 || octet >= 0x7F) {
-        text += '\\';
-        text += static_cast<char>('0' + octet / 100);
-        text += static_cast<char>('0' + octet / 10 % 10);
-        text += static_cast<char>('0' + octet % 10);
-      } else {
-        if (std::string_view(".;\\()\"@$").find(c) != std::string_view::npos) text += '\\';
-        text += c;
-      }
-    }
-    text += '.';
-    at += 1 + length;
-  }
-  return text.empty() ? std::string(".") : text;
-}
-
 std::string_view Octets(const vbDNS::WireName& name) noexcept { return name.view(); }
 
 // The name a chain has reached: its wire form, and where the reply holds it
@@ -178,7 +151,7 @@ AnswerModel JudgeReply(vbDNS::PacketView reply, const vbDNS::DNSQuery& asked) {
     current = std::move(*next);
   }
 
-  answer.CanonicalName = current.InReply ? vbDNS::NameTextOf(message, *current.InReply) : WireNameText(current.Wire);
+  answer.CanonicalName = current.InReply ? vbDNS::NameTextOf(message, *current.InReply) : vbDNS::WireNameText(current.Wire);
   answer.Records.reserve(matched.size());
   for (const std::size_t i : matched) {
     const vbDNS::ResourceRecord& record = records[i];

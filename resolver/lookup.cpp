@@ -1,5 +1,6 @@
 #include "lookup.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -9,61 +10,75 @@ namespace {
 
 LookupOutcome Failure(std::string_view text) { return {std::string(), std::string(text)}; }
 
-// Sends the query and decodes the answer; nullopt with `failure` set when the
-// lookup has already ended.
-std::optional<vbDNS::DNSReply> Ask(const vbDNS::DNSQuery& query, QueryExchange& exchange,
-                                   std::string_view unresolvedText, LookupOutcome& failure) {
+// The reply's octets as the first class reads them. No DNS message is longer
+// than MAX_MESSAGE_SIZE (TCP's 16-bit length; a UDP datagram holds less), so
+// the exchange never hands over more; should it, the lookup reads the first
+// MAX_MESSAGE_SIZE octets, where every record the header counts lies unless
+// the reply is one no server sends (the reader it replaced took such a reply
+// whole; its outcomes on the longer replies of the corpora stay).
+vbDNS::PacketView LookupOctets(const vbDNS::Packet& datagram) {
+  return vbDNS::PacketView(datagram).first(std::min(datagram.size(), vbDNS::MAX_MESSAGE_SIZE));
+}
+
+// Sends the query, reads the reply and makes the result; a failure text when
+// the lookup ends without one.
+template <class AppendResult>
+LookupOutcome Ask(const vbDNS::DNSQuery& query, QueryExchange& exchange, std::string_view unresolvedText,
+                  AppendResult appendResult) {
   const std::optional<vbDNS::Packet> datagram = exchange.Exchange(query);
-  if (!datagram || datagram->empty()) {
-    failure = Failure(ERROR_TIMED_OUT);
-    return std::nullopt;
-  }
-  std::optional<vbDNS::DNSReply> reply = vbDNS::ParseReply(query.Question.QType, *datagram);
-  // A reply the parser refuses, or one whose RCODE (all four bits) reports a
-  // failure, answers nothing.
-  if (!reply || !vbDNS::RCodeIsNoError(reply->Header.Flags2)) {
-    failure = Failure(unresolvedText);
-    return std::nullopt;
-  }
-  return reply;
+  if (!datagram || datagram->empty()) return Failure(ERROR_TIMED_OUT);
+  // The answer section alone, its data as octets (ReadScope::AnswerOctets):
+  // what this class has always judged a reply by. A record the whole read
+  // would refuse elsewhere in the reply (a malformed authority record, an
+  // OPT out of place, an A record of 6 octets among the answers) costs no
+  // answer here, as it never did.
+  const std::optional<vbDNS::Message> reply = vbDNS::ReadMessage(LookupOctets(*datagram), vbDNS::ReadScope::AnswerOctets);
+  LookupOutcome outcome;
+  if (!reply || !appendResult(*reply, outcome.Result)) return Failure(unresolvedText);
+  return outcome;
 }
 
 }  // namespace
 
+bool AppendForwardResult(const vbDNS::Message& reply, std::string& out) {
+  if (!vbDNS::RCodeIsNoError(reply.Header().Flags2)) return false;
+  const std::size_t start = out.size();
+  for (const vbDNS::ResourceRecord& record : reply.Records(vbDNS::Section::Answer)) {
+    if (record.Type != vbDNS::TYPE_A || record.Class != vbDNS::CLASS_IN || record.RDataLength != 4) continue;
+    // CR LF and the dotted text, appended at once.
+    char text[2 + vbDNS::MAX_IPV4_TEXT] = {'\r', '\n'};
+    char* const end = vbDNS::PutIPText(text + 2, reply.Packet().subspan(record.RDataOffset).first<4>());
+    const std::size_t skip = out.size() == start ? 2 : 0;
+    out.append(text + skip, static_cast<std::size_t>(end - text) - skip);
+  }
+  return out.size() != start;
+}
+
+bool AppendReverseResult(const vbDNS::Message& reply, std::string& out) {
+  if (!vbDNS::RCodeIsNoError(reply.Header().Flags2)) return false;
+  const std::size_t start = out.size();
+  for (const vbDNS::ResourceRecord& record : reply.Records(vbDNS::Section::Answer)) {
+    // Another class's PTR names no host of the Internet; its data is not looked at.
+    if (record.Type != vbDNS::TYPE_PTR || record.Class != vbDNS::CLASS_IN) continue;
+    // The last one's name is the result; an unreadable one, wherever it
+    // stands, makes the whole reply unreadable.
+    out.resize(start);
+    if (!vbDNS::AppendDataName(reply, record, vbDNS::NameStyle::Host, out)) return false;
+  }
+  return out.size() != start;  // no PTR answer, or the root, which names no host
+}
+
 LookupOutcome ForwardLookup(std::u16string_view asciiName, QueryExchange& exchange) {
   const std::optional<vbDNS::DNSQuery> query = vbDNS::BuildQuery(vbDNS::TYPE_A, asciiName);
   if (!query) return Failure(ERROR_UNRESOLVED_NAME);
-
-  LookupOutcome failure;
-  const std::optional<vbDNS::DNSReply> reply = Ask(*query, exchange, ERROR_UNRESOLVED_NAME, failure);
-  if (!reply) return failure;
-
-  // RData holds the 4 octets of every address answer in reply order, whatever
-  // else (CNAMEs of a chain, say) the answer section carried around them.
-  const std::span<const std::uint8_t> addresses = reply->Answer.RData.octets();
-  if (addresses.empty()) return Failure(ERROR_UNRESOLVED_NAME);
-
-  LookupOutcome outcome;
-  for (std::size_t at = 0; at + 4 <= addresses.size(); at += 4) {
-    if (!outcome.Result.empty()) outcome.Result += "\r\n";
-    outcome.Result += vbDNS::IPToText(addresses.subspan(at).first<4>());
-  }
-  return outcome;
+  return Ask(*query, exchange, ERROR_UNRESOLVED_NAME, AppendForwardResult);
 }
 
 LookupOutcome ReverseLookup(std::u16string_view addressText, QueryExchange& exchange) {
   if (!vbDNS::TextToIP(addressText)) return Failure(ERROR_BAD_ADDRESS);
   const std::optional<vbDNS::DNSQuery> query = vbDNS::BuildQuery(vbDNS::TYPE_PTR, addressText);
   if (!query) return Failure(ERROR_UNRESOLVED_ADDRESS);
-
-  LookupOutcome failure;
-  const std::optional<vbDNS::DNSReply> reply = Ask(*query, exchange, ERROR_UNRESOLVED_ADDRESS, failure);
-  if (!reply) return failure;
-
-  // The last IN PTR answer's name; empty when there was none, or when it was the
-  // root name, which names no host.
-  if (reply->Answer.RData.empty()) return Failure(ERROR_UNRESOLVED_ADDRESS);
-  return {std::string(reply->Answer.RData.view()), std::string()};
+  return Ask(*query, exchange, ERROR_UNRESOLVED_ADDRESS, AppendReverseResult);
 }
 
 }  // namespace vavizav

@@ -8,6 +8,7 @@
 #include <string>
 #include <string_view>
 
+#include "message.h"
 #include "vbdns.h"
 
 namespace vavizav {
@@ -37,5 +38,21 @@ LookupOutcome ForwardLookup(std::u16string_view asciiName, QueryExchange& exchan
 
 // Reverse lookup (type PTR) of dotted IPv4 text.
 LookupOutcome ReverseLookup(std::u16string_view addressText, QueryExchange& exchange);
+
+// What each lookup makes of a reply it has read with
+// vbDNS::ReadScope::AnswerOctets, appended to `out`; false when the reply
+// answers nothing (the lookup then shows its "Unable to Resolve HostName" or
+// "Cannot Reverse Resolve Host"), `out` then holding nothing useful. Neither
+// allocates when `out` has the room.
+// Forward: NOERROR (all four header RCODE bits clear) and at least one answer
+// of type A, class IN and 4 octets of data; the addresses of all of them in
+// reply order, dotted, joined by CR LF. Other answers (a CNAME chain around
+// them, another class, another length) are passed over.
+bool AppendForwardResult(const vbDNS::Message& reply, std::string& out);
+// Reverse: NOERROR, every answer of type PTR and class IN holding a valid name
+// at the start of its data (vbDNS::AppendDataName; else the reply is
+// unreadable), and the last of them a name other than the root; its text in
+// the host style (vbDNS::NameStyle::Host).
+bool AppendReverseResult(const vbDNS::Message& reply, std::string& out);
 
 }  // namespace vavizav

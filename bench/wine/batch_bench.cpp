@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "bench.h"
+#include "message.h"
 #include "text.h"
 
 #if __has_include("engine.h")
@@ -71,9 +72,11 @@ bool AnsweredRight(const vavizav::ExchangeOutcome& outcome, const vbDNS::DNSQuer
                                                         reply.begin() + 12)) {
     return false;
   }
-  const std::optional<vbDNS::DNSReply> parsed = vbDNS::ParseReply(vbDNS::TYPE_A, vbDNS::PacketView(reply.data(), reply.size()));
-  if (!parsed || !vbDNS::RCodeIsNoError(parsed->Header.Flags2)) return false;
-  const auto octets = parsed->Answer.RData.octets();
+  const std::optional<vbDNS::Message> read = vbDNS::ReadMessage(vbDNS::PacketView(reply.data(), reply.size()));
+  if (!read || !vbDNS::RCodeIsNoError(read->Header().Flags2)) return false;
+  const auto answers = read->Records(vbDNS::Section::Answer);
+  if (answers.size() != 1 || answers[0].Type != vbDNS::TYPE_A) return false;
+  const auto octets = read->Packet().subspan(answers[0].RDataOffset, answers[0].RDataLength);
   const std::uint8_t expected[4] = {10, static_cast<std::uint8_t>(n >> 16), static_cast<std::uint8_t>(n >> 8),
                                     static_cast<std::uint8_t>(n)};
   return octets.size() == 4 && std::equal(octets.begin(), octets.end(), expected);

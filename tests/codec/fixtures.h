@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include "message.h"
 #include "packets.h"
 #include "vbdns.h"
 
@@ -19,6 +20,7 @@ namespace fixtures {
 using vbDNS::Packet;
 using vavizav::packets::Header;
 using vavizav::packets::Join;
+using vavizav::packets::Opt;
 using vavizav::packets::Pointer;
 using vavizav::packets::Record;
 using vavizav::packets::RCODE_NOERROR;
@@ -37,12 +39,7 @@ inline Packet Cut(Packet packet, std::size_t size) {
   return packet;
 }
 
-// The parsed reply or built query; a refusal fails the test and gives an empty record.
-inline vbDNS::DNSReply Parsed(std::uint16_t type, const Packet& packet) {
-  const auto reply = vbDNS::ParseReply(type, packet);
-  if (!reply) ADD_FAILURE() << "reply refused";
-  return reply.value_or(vbDNS::DNSReply{});
-}
+// The built query; a refusal fails the test and gives an empty record.
 inline vbDNS::DNSQuery Built(std::uint16_t type, auto name) {
   const auto query = vbDNS::BuildQuery(type, name);
   if (!query) ADD_FAILURE() << "query refused";
@@ -92,7 +89,5 @@ inline Packet AnswerA(std::uint8_t last) {
           0x00, 0x00, 0x00, 0x3C,        // TTL 60
           0x00, 0x04, 10, 0, 0, last};   // RDLength 4, 10.0.0.last
 }
-
-inline constexpr std::uint16_t TYPE_TXT = 16;  // never collected: carries raw octets for traps
 
 }  // namespace fixtures

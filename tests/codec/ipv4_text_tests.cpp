@@ -2,6 +2,8 @@
 
 #include <array>
 #include <cstdint>
+#include <memory>
+#include <string>
 #include <utility>
 
 #include "vbdns.h"
@@ -37,6 +39,23 @@ TEST(IPToText, FourOctetsInWireOrder) {
   EXPECT_EQ(IPToText(std::array<std::uint8_t, 4>{0, 0, 0, 0}), "0.0.0.0");
   EXPECT_EQ(IPToText(std::array<std::uint8_t, 4>{255, 255, 255, 255}), "255.255.255.255");
   EXPECT_EQ(IPToText(std::array<std::uint8_t, 4>{100, 99, 10, 9}), "100.99.10.9");
+}
+
+TEST(PutIPText, WritesWithinTheLongestText) {
+  // A buffer of exactly MAX_IPV4_TEXT on the heap: a write past it is an
+  // AddressSanitizer error. Every octet value at every position.
+  for (unsigned value = 0; value < 256; ++value) {
+    for (std::size_t at = 0; at < 4; ++at) {
+      std::array<std::uint8_t, 4> octets = {255, 255, 255, 255};
+      octets[at] = static_cast<std::uint8_t>(value);
+      const std::unique_ptr<char[]> text(new char[MAX_IPV4_TEXT]);
+      char* const end = PutIPText(text.get(), octets);
+      ASSERT_EQ(std::string(text.get(), end), IPToText(octets));
+    }
+  }
+  std::array<char, MAX_IPV4_TEXT> room;
+  EXPECT_EQ(std::string(room.data(), PutIPText(room.data(), std::array<std::uint8_t, 4>{0, 10, 100, 7})),
+            "0.10.100.7");
 }
 
 TEST(IPToText, UndoesTextToIP) {

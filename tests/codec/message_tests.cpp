@@ -382,7 +382,7 @@ TEST(MessageSections, MalformedAsAWhole) {
   }
   Packet trailing = good;
   trailing.push_back(0xFF);
-  EXPECT_TRUE(vbDNS::ReadMessage(trailing)) << "octets after the counted records are ignored, as ParseReply does";
+  EXPECT_TRUE(vbDNS::ReadMessage(trailing)) << "octets after the counted records are ignored";
 
   // A bad second record takes the first with it: no partial answers.
   const Packet badSecond = Reply({p::Record(p::Pointer(12), 1, {1, 2, 3, 4}), p::Record(p::Pointer(12), 1, {1, 2, 3})});

@@ -1,6 +1,10 @@
+// The first class's read of a reply (ReadScope::AnswerOctets), the name in a
+// record's data (AppendDataName), and the exchange's check of a reply against
+// its query.
 #include <gtest/gtest.h>
 
 #include "fixtures.h"
+#include "message.h"
 #include "vbdns.h"
 
 using namespace vbDNS;
@@ -8,71 +12,52 @@ using namespace fixtures;
 
 namespace {
 
-TEST(ParseReply, OneAddressAnswerReadWhole) {
-  const auto reply = ParseReply(TYPE_A, REPLY_AB_CD);
-  ASSERT_TRUE(reply);
-  EXPECT_EQ(reply->Header, (DNSHeader{12345, REPLY_FLAGS1, ReplyFlags2(), 1, 1, 0, 0}));
-  EXPECT_EQ(reply->Question, (DNSReplyQuestion{NameText("ab.cd"), TYPE_A, CLASS_IN}));
-  EXPECT_EQ(reply->Answer,
-            (DNSAnswer{NameText("ab.cd"), TYPE_A, CLASS_IN, 60, 4, AnswerData(Octets({0x0A, 0, 0, 1}))}));
-}
+std::optional<Message> AnswersOf(const Packet& packet) { return ReadMessage(packet, ReadScope::AnswerOctets); }
 
-TEST(ParseReply, EveryShorterCutFails) {
+TEST(AnswerOctets, ReadsHeaderQuestionAndAnswers) {
+  const auto message = AnswersOf(REPLY_AB_CD);
+  ASSERT_TRUE(message);
+  EXPECT_EQ(message->Header(), (DNSHeader{12345, REPLY_FLAGS1, ReplyFlags2(), 1, 1, 0, 0}));
+  EXPECT_EQ(NameTextOf(*message, message->QuestionName()), "ab.cd.");
+  ASSERT_EQ(message->Records(Section::Answer).size(), 1u);
+  const ResourceRecord& answer = message->Records(Section::Answer)[0];
+  EXPECT_EQ(answer.Type, TYPE_A);
+  EXPECT_EQ(answer.TTL, 60u);
+  EXPECT_EQ(answer.RDataOffset, 35);
+  EXPECT_EQ(answer.RDataLength, 4);
+  EXPECT_FALSE(answer.Typed) << "data stays octets";
+
   for (std::size_t size = 0; size < REPLY_AB_CD.size(); ++size) {
-    EXPECT_FALSE(ParseReply(TYPE_A, Cut(REPLY_AB_CD, size))) << size << " octets";
+    EXPECT_FALSE(AnswersOf(Cut(REPLY_AB_CD, size))) << size << " octets";
   }
+  EXPECT_FALSE(AnswersOf(Patched(REPLY_AB_CD, 7, 2))) << "ANCount beyond the answers present";
+  EXPECT_FALSE(AnswersOf(Patched(REPLY_AB_CD, 5, 2))) << "two questions";
+  EXPECT_FALSE(AnswersOf(Patched(REPLY_AB_CD, 24, 25))) << "an owner's forward pointer";
+  EXPECT_FALSE(AnswersOf(Patched(REPLY_AB_CD, 34, 5))) << "RDLength past the end";
+  EXPECT_TRUE(AnswersOf(Join({REPLY_AB_CD, {1, 2, 3}}))) << "octets after the counted records";
 }
 
-TEST(ParseReply, SectionCounts) {
-  EXPECT_FALSE(ParseReply(TYPE_A, Patched(REPLY_AB_CD, 7, 2))) << "ANCount beyond the answers present";
-  EXPECT_FALSE(ParseReply(TYPE_A, Patched(REPLY_AB_CD, 5, 2))) << "two questions";
-  const auto noAnswers = ParseReply(TYPE_A, Patched(REPLY_AB_CD, 7, 0));
-  ASSERT_TRUE(noAnswers);
-  EXPECT_EQ(noAnswers->Answer, DNSAnswer{});
-  const auto noQuestion = ParseReply(TYPE_A, Patched(Patched(REPLY_AB_CD, 5, 0), 7, 0));
-  ASSERT_TRUE(noQuestion);
-  EXPECT_EQ(noQuestion->Question, DNSReplyQuestion{});
-  // Authority and additional records are counted, not read.
-  EXPECT_TRUE(ParseReply(TYPE_A, Patched(Patched(REPLY_AB_CD, 9, 5), 11, 5)));
-}
+// What the whole read refuses outside the answers, or in the answers' data,
+// the first class never looked at: such replies still answer it.
+TEST(AnswerOctets, LeavesTheOtherSectionsAndTheDataUnread) {
+  const Packet countsPastTheEnd = Patched(Patched(REPLY_AB_CD, 9, 5), 11, 5);
+  EXPECT_FALSE(ReadMessage(countsPastTheEnd));
+  const auto answersOnly = AnswersOf(countsPastTheEnd);
+  ASSERT_TRUE(answersOnly);
+  EXPECT_EQ(answersOnly->Records(Section::Answer).size(), 1u);
+  EXPECT_TRUE(answersOnly->Records(Section::Authority).empty());
+  EXPECT_TRUE(answersOnly->Records(Section::Additional).empty());
 
-TEST(ParseReply, WireFieldsAreUnsigned) {
-  EXPECT_EQ(Parsed(TYPE_A, Patched(Patched(REPLY_AB_CD, 0, 0x80), 1, 0x00)).Header.ID, 0x8000);
-  Packet ttl = REPLY_AB_CD;
-  std::fill(ttl.begin() + 29, ttl.begin() + 33, 0xFF);
-  EXPECT_EQ(Parsed(TYPE_A, ttl).Answer.TTL, 4294967295u);
-  EXPECT_EQ(Parsed(TYPE_A, Patched(REPLY_AB_CD, 25, 0xFF)).Answer.AType, 0xFF01);
-}
-
-TEST(ParseReply, RCodeUsesAllFourBits) {
-  EXPECT_TRUE(RCodeIsNoError(ReplyFlags2(RCODE_NOERROR)));
-  EXPECT_FALSE(RCodeIsNoError(ReplyFlags2(RCODE_NXDOMAIN)));
-  EXPECT_FALSE(RCodeIsNoError(ReplyFlags2(RCODE_NXRRSET)));  // the high RCODE bit alone
-  EXPECT_FALSE(RCodeIsNoError(Parsed(TYPE_A, Patched(REPLY_AB_CD, 3, ReplyFlags2(RCODE_NXRRSET))).Header.Flags2));
-}
-
-TEST(ParseReply, AddressAnswersAroundAliases) {
-  const auto cnameFirst = ParseReply(TYPE_A, Join({Header(3), QUESTION_WWW, CNAME_WWW, AnswerA(1), AnswerA(2)}));
-  ASSERT_TRUE(cnameFirst);
-  EXPECT_EQ(cnameFirst->Question.QName, "www.ab.cd");
-  EXPECT_EQ(cnameFirst->Answer.AType, TYPE_A);
-  EXPECT_EQ(cnameFirst->Answer.RData, Octets({10, 0, 0, 1, 10, 0, 0, 2}));
-
-  const auto cnameLast = ParseReply(TYPE_A, Join({Header(3), QUESTION_WWW, AnswerA(1), AnswerA(2), CNAME_WWW}));
-  ASSERT_TRUE(cnameLast);
-  EXPECT_EQ(cnameLast->Answer.AName, "www.ab.cd");
-  EXPECT_EQ(cnameLast->Answer.AType, TYPE_CNAME);
-  EXPECT_EQ(cnameLast->Answer.RDLength, 2);
-  EXPECT_EQ(cnameLast->Answer.RData, Octets({10, 0, 0, 1, 10, 0, 0, 2}));
-}
-
-TEST(ParseReply, OnlyInternetFourOctetAddressesAreCollected) {
   const Packet sixOctets = Record(Pointer(16), TYPE_A, {1, 2, 3, 4, 5, 6});
-  const Packet chaos = Patched(AnswerA(9), 5, 3);  // AClass CH
-  const auto reply = ParseReply(TYPE_A, Join({Header(4), QUESTION_WWW, sixOctets, AnswerA(1), chaos, AnswerA(2)}));
-  ASSERT_TRUE(reply);
-  EXPECT_EQ(reply->Answer.RData, Octets({10, 0, 0, 1, 10, 0, 0, 2}));
-  EXPECT_EQ(Parsed(TYPE_PTR, REPLY_AB_CD).Answer.RData, "") << "addresses are not collected for PTR";
+  const Packet badCname = Record(Pointer(12), TYPE_CNAME, Pointer(60));  // forward pointer in the data
+  const Packet answers = Join({Header(3), QUESTION_WWW, sixOctets, badCname, Opt(1232)});
+  EXPECT_FALSE(ReadMessage(answers));
+  const auto read = AnswersOf(answers);
+  ASSERT_TRUE(read);
+  ASSERT_EQ(read->Records(Section::Answer).size(), 3u);
+  EXPECT_EQ(read->Records(Section::Answer)[2].Type, TYPE_OPT) << "an OPT among the answers is a record like any";
+  EXPECT_FALSE(read->Edns());
+  EXPECT_EQ(DataText(*read, read->Records(Section::Answer)[0]), "\\# 6 010203040506");
 }
 
 const Packet PTR_PLAIN = {
@@ -80,50 +65,43 @@ const Packet PTR_PLAIN = {
     0x00, 0x0C, 0x00, 0x01,                       // PTR IN
     0x00, 0x00, 0x00, 0x3C,                       // TTL 60
     0x00, 0x09,                                   // RDLength 9
-    4, 'h', 'o', 's', 't', 2, 'a', 'b', 0,        // host.ab
+    4, 'h', 'o', 's', 't', 2, 'a', 'b', 0,        // 44 host.ab
 };
 const Packet PTR_LABEL_THEN_POINTER = {
     0xC0, 0x0C, 0x00, 0x0C, 0x00, 0x01,           // owner -> 12, PTR IN
     0x00, 0x00, 0x00, 0x3C, 0x00, 0x08,           // TTL 60, RDLength 8
     5, 'h', 'o', 's', 't', '2', 0xC0, 0x0E,       // host2 -> in-addr.arpa at 14
 };
+constexpr std::size_t PTR_RDLENGTH_LOW = 32 + 11;  // the low octet of the first answer's RDLength
 
-TEST(ParseReply, PointerNames) {
-  EXPECT_EQ(Parsed(TYPE_PTR, Join({Header(1), QUESTION_PTR, PTR_PLAIN})).Answer.RData, "host.ab");
-  EXPECT_EQ(Parsed(TYPE_PTR, Join({Header(1), QUESTION_PTR, PTR_LABEL_THEN_POINTER})).Answer.RData,
-            "host2.in-addr.arpa");
-  const auto two = ParseReply(TYPE_PTR, Join({Header(2), QUESTION_PTR, PTR_PLAIN, PTR_LABEL_THEN_POINTER}));
-  ASSERT_TRUE(two);
-  EXPECT_EQ(two->Answer.RData, "host2.in-addr.arpa");
-  EXPECT_EQ(Parsed(TYPE_PTR, Join({Header(1), QUESTION_PTR, Record(Pointer(12), TYPE_PTR, {0})})).Answer.RData,
-            "");
-  EXPECT_EQ(Parsed(TYPE_A, Join({Header(1), QUESTION_PTR, PTR_PLAIN})).Answer.RData, "");
+// The host text of the first answer's data name; "!" when it is no name.
+std::string DataNameText(const Packet& packet) {
+  const auto message = AnswersOf(packet);
+  if (!message) return "unreadable";
+  std::string text = "kept";
+  if (!AppendDataName(*message, message->Records(Section::Answer)[0], NameStyle::Host, text)) {
+    EXPECT_EQ(text, "kept") << "nothing appended";
+    return "!";
+  }
+  return text.substr(4);
 }
 
-TEST(ParseReply, OnlyInternetPointerNamesAreCollected) {
-  const Packet chaos = Patched(PTR_PLAIN, 5, 3);  // AClass CH
-  EXPECT_EQ(Parsed(TYPE_PTR, Join({Header(1), QUESTION_PTR, chaos})).Answer.RData, "");
-  EXPECT_EQ(Parsed(TYPE_PTR, Join({Header(2), QUESTION_PTR, PTR_PLAIN, chaos})).Answer.RData, "host.ab");
-  // Another class's data is skipped by RDLength, not decoded: a pointer to
-  // itself there breaks nothing.
-  const Packet badName = Record(Pointer(12), TYPE_PTR, Pointer(44));  // its data at 44
-  const auto skipped = ParseReply(TYPE_PTR, Join({Header(1), QUESTION_PTR, Patched(badName, 5, 3)}));
-  ASSERT_TRUE(skipped);
-  EXPECT_EQ(skipped->Answer.AClass, 3);
-  EXPECT_EQ(skipped->Answer.RData, "");
-  EXPECT_FALSE(ParseReply(TYPE_PTR, Join({Header(1), QUESTION_PTR, badName}))) << "decoded for class IN";
+TEST(AppendDataName, TheNameAtTheStartOfTheData) {
+  EXPECT_EQ(DataNameText(Join({Header(1), QUESTION_PTR, PTR_PLAIN})), "host.ab");
+  EXPECT_EQ(DataNameText(Join({Header(1), QUESTION_PTR, PTR_LABEL_THEN_POINTER})), "host2.in-addr.arpa");
+  EXPECT_EQ(DataNameText(Join({Header(1), QUESTION_PTR, Record(Pointer(12), TYPE_PTR, {0})})), "") << "the root";
 }
 
-TEST(ParseReply, PointerNameMustFitItsData) {
+TEST(AppendDataName, ItsOwnOctetsLieWithinTheData) {
   const Packet reply = Join({Header(1), QUESTION_PTR, PTR_PLAIN});
-  const std::size_t rdLength = 32 + 11;
-  EXPECT_FALSE(ParseReply(TYPE_PTR, Patched(reply, rdLength, 8)));
-  EXPECT_FALSE(ParseReply(TYPE_PTR, Patched(reply, rdLength, 0)));
-  EXPECT_FALSE(ParseReply(TYPE_PTR, Patched(reply, rdLength, 10)));
-  EXPECT_TRUE(ParseReply(TYPE_PTR, Join({Patched(reply, rdLength, 10), {0}}))) << "octets after the name";
+  EXPECT_EQ(DataNameText(Patched(reply, PTR_RDLENGTH_LOW, 8)), "!") << "the final zero outside";
+  EXPECT_EQ(DataNameText(Patched(reply, PTR_RDLENGTH_LOW, 0)), "!") << "no data";
+  EXPECT_EQ(DataNameText(Patched(reply, PTR_RDLENGTH_LOW, 10)), "unreadable") << "data past the end";
+  EXPECT_EQ(DataNameText(Join({Patched(reply, PTR_RDLENGTH_LOW, 10), {0}})), "host.ab") << "octets after the name";
   const Packet labelThenPointer = Join({Header(1), QUESTION_PTR, PTR_LABEL_THEN_POINTER});
-  EXPECT_FALSE(ParseReply(TYPE_PTR, Patched(labelThenPointer, rdLength, 7))) << "pointer cut by RDLength";
-  EXPECT_TRUE(ParseReply(TYPE_A, Patched(reply, rdLength, 0))) << "not decoded for A";
+  EXPECT_EQ(DataNameText(Patched(labelThenPointer, PTR_RDLENGTH_LOW, 7)), "!") << "pointer cut by RDLength";
+  EXPECT_EQ(DataNameText(Join({Header(1), QUESTION_PTR, Record(Pointer(12), TYPE_PTR, Pointer(44))})), "!")
+      << "a pointer to the data itself";
 }
 
 TEST(ReplyMatchesQuery, SameIdResponseAndQuestion) {

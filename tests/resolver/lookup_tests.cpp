@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <initializer_list>
 #include <optional>
+#include <string>
 
 #include "lookup.h"
 #include "packets.h"
@@ -100,6 +101,45 @@ TEST(ForwardLookup, UnreadableReplyIsUnresolved) {
   EXPECT_EQ(Forward(u"ab.cd", cut), kUnresolvedName);
 }
 
+// The lookups read the answer section alone, its data as octets
+// (ReadScope::AnswerOctets), as they always have: what the whole read refuses
+// elsewhere costs no answer.
+TEST(ForwardLookup, WhatLiesOutsideTheAddressesIsNotJudged) {
+  const Packet badSoa = Record(kQuestionName, vbDNS::TYPE_SOA, {0xC0, 0x60});  // forward pointer, no numbers
+  Packet reply = ForwardReply(ReplyFlags2(), 1, {AAnswer(10, 0, 0, 1), badSoa, Opt(1232), Opt(512)});
+  reply[9] = 1;   // NSCount: the SOA
+  reply[11] = 2;  // ARCount: two OPT records, which the whole read refuses
+  StandInExchange otherSections(reply);
+  EXPECT_EQ(Forward(u"ab.cd", otherSections), (LookupOutcome{"10.0.0.1", ""}));
+
+  const Packet sixOctets = Record(kQuestionName, vbDNS::TYPE_A, {1, 2, 3, 4, 5, 6});
+  const Packet chaos = Record(kQuestionName, vbDNS::TYPE_A, {9, 9, 9, 9}, 60, 3);
+  const Packet badCname = Record(kQuestionName, vbDNS::TYPE_CNAME, Pointer(0x3FF0));
+  StandInExchange answers(ForwardReply(ReplyFlags2(), 4, {sixOctets, chaos, badCname, AAnswer(10, 0, 0, 2)}));
+  EXPECT_EQ(Forward(u"ab.cd", answers), (LookupOutcome{"10.0.0.2", ""}));
+}
+
+TEST(ForwardLookup, AddressesPastTheRecordsHeldInPlace) {
+  // 300 answers: the reply's records go to the heap (RECORDS_IN_PLACE is 64).
+  Packet reply = Join({MessageHeader(1, 300, 0, 0), Question(Name({"ab", "cd"}), vbDNS::TYPE_A)});
+  std::string expected;
+  for (int i = 0; i < 300; ++i) {
+    reply = Join({reply, AAnswer(10, 0, static_cast<std::uint8_t>(i >> 8), static_cast<std::uint8_t>(i))});
+    expected += (i == 0 ? "" : "\r\n") + std::string("10.0.") + std::to_string(i >> 8) + '.' + std::to_string(i & 0xFF);
+  }
+  StandInExchange exchange(reply);
+  EXPECT_EQ(Forward(u"ab.cd", exchange), (LookupOutcome{expected, ""}));
+}
+
+TEST(ForwardLookup, RepliesOverTheLongestMessageAreReadToIt) {
+  // No exchange hands over more than 65,535 octets; were it to, the lookup
+  // reads that much, as its records all lie there.
+  Packet reply = ForwardReply(ReplyFlags2(), 1, {AAnswer(10, 0, 0, 1)});
+  reply.resize(vbDNS::MAX_MESSAGE_SIZE + 1, 0xEE);
+  StandInExchange exchange(reply);
+  EXPECT_EQ(Forward(u"ab.cd", exchange), (LookupOutcome{"10.0.0.1", ""}));
+}
+
 TEST(ForwardLookup, NamesThatCannotBeQueriedSendNothing) {
   const std::u16string label64(64, u'a');
   for (std::u16string_view name : {std::u16string_view(u""), std::u16string_view(u".ab"),
@@ -157,6 +197,21 @@ TEST(ReverseLookup, OnlyInternetClassPtrAnswersCount) {
 TEST(ReverseLookup, ControlCharactersArriveEscaped) {
   StandInExchange exchange(ReverseReply(ReplyFlags2(), 1, {PtrAnswer(Name({"a\r\n."}))}));
   EXPECT_EQ(Reverse(u"192.0.2.1", exchange), (LookupOutcome{"a\\013\\010\\.", ""}));
+  // The characters a zone file gives a meaning stand as they are (dig would escape them).
+  StandInExchange zoneCharacters(ReverseReply(ReplyFlags2(), 1, {PtrAnswer(Name({"a\"();@$"}))}));
+  EXPECT_EQ(Reverse(u"192.0.2.1", zoneCharacters), (LookupOutcome{"a\"();@$", ""}));
+}
+
+TEST(ReverseLookup, EveryInternetPtrNameMustBeReadable) {
+  // Octets after the name inside its data are left alone.
+  StandInExchange trailing(ReverseReply(ReplyFlags2(), 1, {PtrAnswer(Join({Name({"h"}), {7, 7}}))}));
+  EXPECT_EQ(Reverse(u"192.0.2.1", trailing), (LookupOutcome{"h", ""}));
+  // A name running past its data, even in an answer before the last, leaves the reply unread.
+  StandInExchange cut(ReverseReply(ReplyFlags2(), 2, {PtrAnswer(Packet{1, 'h'}), PtrAnswer(Name({"b"}))}));
+  EXPECT_EQ(Reverse(u"192.0.2.1", cut), kUnresolvedAddress);
+  // Another class's data is never read.
+  StandInExchange chaos(ReverseReply(ReplyFlags2(), 2, {PtrAnswer(Packet{1, 'h'}, CLASS_CH), PtrAnswer(Name({"b"}))}));
+  EXPECT_EQ(Reverse(u"192.0.2.1", chaos), (LookupOutcome{"b", ""}));
 }
 
 TEST(ReverseLookup, NoHostNameIsUnresolved) {

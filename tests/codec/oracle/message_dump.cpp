@@ -1,6 +1,6 @@
 // Prints what the whole-reply reader makes of one reply, for the oracle
 // comparisons: "MALFORMED", or one line per record of every section,
-// "SECTION<TAB>OWNER<TAB>TYPE<TAB>DATA", owner and data as NameText and
+// "SECTION<TAB>OWNER<TAB>TYPE<TAB>DATA", owner and data as NameTextOf and
 // DataText give them.
 //
 //   message_dump FILE     (the reply's octets, as received)
