@@ -80,6 +80,7 @@ void ExchangeCore::Advance(std::uint64_t now) {
     }
   }
   Admit(now);
+  firstTurn_ = false;
   Sweep();
 }
 
@@ -106,12 +107,19 @@ void ExchangeCore::Admit(std::uint64_t now) {
     Rank();
     slot.Plan = plan_;
     const ServerState& first = *states_[ranking_.front()];
-    if (first.SmoothedRttMs && plan_.First > MIN_FIRST_RESEND_MS) {
+    // Under a full window a reply waits behind the others to be read: a
+    // round trip measured alone would call for resends of questions whose
+    // replies are only queued.
+    const std::size_t inFlight = slots_.size() - free_.size();
+    if (first.SmoothedRttMs && plan_.First > MIN_FIRST_RESEND_MS && inFlight <= RTT_LOAD_LIMIT) {
       const std::uint64_t interval = std::max(MIN_FIRST_RESEND_MS, RTT_FACTOR * *first.SmoothedRttMs);
       if (interval < plan_.First) slot.Plan = PlanSends(timeoutMs_, interval);
     }
     slot.Start = slot.NextSend = now;
-    slot.Deadline = (slot.Question < window_ ? callStart_ : now) + timeoutMs_;
+    // The questions of the first turn count their time-out from the call, as
+    // a single lookup always has (the servers' names were resolved in it);
+    // later ones from their own first send.
+    slot.Deadline = (firstTurn_ ? callStart_ : now) + timeoutMs_;
     SendDue(slot, now);
     if (slot.Busy) Probe(slot, now);
   }
@@ -189,32 +197,30 @@ void ExchangeCore::Probe(Slot& slot, std::uint64_t now) {
   }
 }
 
-bool ExchangeCore::SendOn(Slot& slot, std::size_t record, bool alone, std::uint64_t now) {
+bool ExchangeCore::SendOn(Slot& slot, std::size_t record, bool resend, std::uint64_t now) {
   (void)now;
   SendRecord& send = slot.Sends[record];
   const int family = servers_[send.Server].Family;
+  // First sends share the socket in turn; resends share another, so that a
+  // resend never leaves from the port of the send it repeats, nor from a
+  // socket that a flood aimed at first sends fills.
+  const int pool = resend ? 1 : 0;
   std::uint32_t serial = 0;
   UdpSocket* socket = nullptr;
-  if (!alone) {
-    for (const auto& [f, s] : current_) {
-      if (f != family) continue;
-      const auto it = sockets_.find(s);
-      if (it != sockets_.end() && !it->second.Retired) {
-        serial = s;
-        socket = &it->second;
-      }
+  for (const Current& current : current_) {
+    if (current.Family != family || current.Pool != pool) continue;
+    const auto it = sockets_.find(current.Socket);
+    if (it != sockets_.end() && !it->second.Retired) {
+      serial = current.Socket;
+      socket = &it->second;
     }
   }
   if (!socket) {
     serial = nextSocket_++;
     socket = &sockets_[serial];
     socket->Family = family;
-    if (alone) {
-      socket->Retired = true;
-    } else {
-      std::erase_if(current_, [family](const auto& entry) { return entry.first == family; });
-      current_.emplace_back(family, serial);
-    }
+    std::erase_if(current_, [&](const Current& c) { return c.Family == family && c.Pool == pool; });
+    current_.push_back({family, pool, serial});
   }
   // A fresh unpredictable ID (RFC 5452 section 9.2), none that this socket
   // has carried before: at most 100 to avoid, so a few draws at most.

@@ -52,6 +52,8 @@ inline constexpr std::uint64_t PROBE_INTERVAL_MS = 1000;
 // than the fixed schedule's.
 inline constexpr std::uint64_t RTT_FACTOR = 4;
 inline constexpr std::uint64_t MIN_FIRST_RESEND_MS = 200;
+// ...when at most this many questions are in flight.
+inline constexpr std::size_t RTT_LOAD_LIMIT = 64;
 
 struct CoreServer {
   std::wstring Text;  // as outcomes name it; the key of its memory
@@ -83,8 +85,8 @@ class CoreTransport {
 class ExchangeCore {
  public:
   // `queries[firsts[q]]` is question q, spelt as its outcome's reply will be.
-  // Questions q < window count their time-out from `callStart`, later ones
-  // from their own first send.
+  // Questions started by the first Advance count their time-out from
+  // `callStart`, later ones from their own first send.
   ExchangeCore(std::span<const vbDNS::DNSQuery> queries, std::span<const std::size_t> firsts,
                std::vector<CoreServer> servers, std::uint32_t timeoutMs, unsigned window, ServerMemory& memory,
                RandomPool& random, CoreTransport& transport, std::uint64_t callStart);
@@ -163,14 +165,14 @@ class ExchangeCore {
     unsigned Used = 0;
     unsigned Live = 0;
     unsigned Strays = 0;
-    bool Retired = false;  // takes no new query: used up, flooded, or a resend's own
+    bool Retired = false;  // takes no new query: used up or flooded
     std::array<Carried, QUERIES_PER_SOCKET> Queries{};
   };
 
   const vbDNS::DNSQuery& Asked(const Slot& slot) const { return queries_[firsts_[slot.Question]]; }
   void Admit(std::uint64_t now);
   void SendDue(Slot& slot, std::uint64_t now);
-  bool SendOn(Slot& slot, std::size_t record, bool alone, std::uint64_t now);
+  bool SendOn(Slot& slot, std::size_t record, bool resend, std::uint64_t now);
   std::size_t PickServer(Slot& slot);
   void Probe(Slot& slot, std::uint64_t now);
   void AskOverStream(Slot& slot, std::size_t server, bool forCase, std::uint64_t now);
@@ -206,8 +208,14 @@ class ExchangeCore {
   std::size_t done_ = 0;
   std::size_t budget_ = 0;
   bool moreDue_ = false;
+  bool firstTurn_ = true;
   std::unordered_map<std::uint32_t, UdpSocket> sockets_;
-  std::vector<std::pair<int, std::uint32_t>> current_;  // the socket in turn of each family
+  struct Current {
+    int Family;
+    int Pool;  // 0: first sends, 1: resends
+    std::uint32_t Socket;
+  };
+  std::vector<Current> current_;  // the socket in turn of each family and pool
   std::uint32_t nextSocket_ = 1;
   std::uint32_t nextStream_ = 1;
 };

@@ -42,9 +42,10 @@ TEST(ExchangeCore, SilentServerGetsTheScheduledSendsAndTimesOutAtTheDeadline) {
   EXPECT_EQ(outcomes[0].Failure, ExchangeFailure::TimedOut);
   EXPECT_EQ(SendTimes(run.Net), (std::vector<std::uint64_t>{0, 200, 600}));
   EXPECT_EQ(run.Now(), 800u);
-  // Every send its own ID and, for resends, its own socket.
+  // Every send its own ID; resends never from the first send's socket.
   EXPECT_NE(run.Net.Sent[0].Socket, run.Net.Sent[1].Socket);
-  EXPECT_NE(run.Net.Sent[1].Socket, run.Net.Sent[2].Socket);
+  EXPECT_NE(run.Net.Sent[0].Socket, run.Net.Sent[2].Socket);
+  EXPECT_NE(run.Net.Sent[1].Id(), run.Net.Sent[2].Id());
   EXPECT_EQ(run.Net.OpenSocketCount(), 0u);
 }
 
