@@ -22,17 +22,34 @@ ExchangeCore::ExchangeCore(std::span<const vbDNS::DNSQuery> queries, std::span<c
   }
 }
 
-// Servers that left fewer questions unanswered since their last reply come
-// first, in list order among equals: a silent server goes to the back as soon
-// as another has answered where it did not, and a reply (to a probe, or to a
-// resend that reached it) brings it back.
+// A server is behind when it left questions unanswered since its last reply
+// while another answered after that and has left none since: a silent server
+// goes to the back as soon as another answers where it does not, and a reply
+// (to a probe, or to a resend that reached it) brings it back. A server with
+// a miss of its own is never put behind one that was never heard.
+bool ExchangeCore::Behind(std::size_t server) const {
+  const ServerState& state = *states_[server];
+  if (state.Unanswered == 0) return false;
+  return std::any_of(states_.begin(), states_.end(), [&](const auto& other) {
+    return other.get() != &state && other->Unanswered == 0 && other->LastAnswer &&
+           (!state.LastAnswer || *other->LastAnswer > *state.LastAnswer);
+  });
+}
+
+// The servers in list order, those behind last (fewer misses first).
 void ExchangeCore::Rank() {
   if (!rankingStale_) return;
   rankingStale_ = false;
   ranking_.resize(servers_.size());
-  for (std::size_t i = 0; i < ranking_.size(); ++i) ranking_[i] = i;
-  std::stable_sort(ranking_.begin(), ranking_.end(),
-                   [this](std::size_t a, std::size_t b) { return states_[a]->Unanswered < states_[b]->Unanswered; });
+  behind_.assign(servers_.size(), false);
+  for (std::size_t i = 0; i < ranking_.size(); ++i) {
+    ranking_[i] = i;
+    behind_[i] = Behind(i);
+  }
+  std::stable_sort(ranking_.begin(), ranking_.end(), [this](std::size_t a, std::size_t b) {
+    if (behind_[a] != behind_[b]) return !behind_[a];
+    return behind_[a] && states_[a]->Unanswered < states_[b]->Unanswered;
+  });
 }
 
 void ExchangeCore::NoteAnswer(std::size_t server, std::uint64_t rttMs, std::uint64_t now) {
@@ -44,20 +61,26 @@ void ExchangeCore::NoteAnswer(std::size_t server, std::uint64_t rttMs, std::uint
   // answers, so every reply is a sample, resends or not.
   state.SmoothedRttMs = state.SmoothedRttMs ? (7 * *state.SmoothedRttMs + rttMs) / 8 : rttMs;
   silentNoted_[server] = false;
+  for (std::size_t other = 0; other < states_.size(); ++other) {
+    if (other != server && states_[other]->Unanswered != 0) {
+      rankingStale_ = true;
+      MoveOffIfSilent(other, now);
+    }
+  }
 }
 
 void ExchangeCore::NoteUnanswered(std::size_t server, std::uint64_t now) {
   ServerState& state = *states_[server];
   ++state.Unanswered;
   rankingStale_ = true;
-  if (silentNoted_[server]) return;
-  // Known silent once another server answers where it does not: the
-  // questions waiting on it go on to the next server now, not after their
-  // interval.
-  const bool anotherAnswers = std::any_of(states_.begin(), states_.end(), [&](const auto& other) {
-    return other.get() != &state && other->LastAnswer && other->Unanswered < state.Unanswered;
-  });
-  if (!anotherAnswers) return;
+  MoveOffIfSilent(server, now);
+}
+
+// Once another server answers where this one does not, it is known silent:
+// the questions waiting on it go on to the next server now, not after their
+// interval.
+void ExchangeCore::MoveOffIfSilent(std::size_t server, std::uint64_t now) {
+  if (silentNoted_[server] || !Behind(server)) return;
   silentNoted_[server] = true;
   for (Slot& slot : slots_) {
     if (!slot.Busy || slot.Streaming || slot.Planned == 0 || slot.Planned >= slot.Plan.Count) continue;
@@ -186,7 +209,7 @@ void ExchangeCore::Probe(Slot& slot, std::uint64_t now) {
   for (std::size_t rank = 1; rank < ranking_.size(); ++rank) {
     const std::size_t server = ranking_[rank];
     ServerState& state = *states_[server];
-    if (state.Unanswered == 0 || state.Unanswered <= states_[ranking_.front()]->Unanswered) continue;
+    if (!behind_[server]) continue;
     if (state.LastProbe && now - *state.LastProbe < PROBE_INTERVAL_MS) continue;
     state.LastProbe = now;
     --budget_;

@@ -186,6 +186,8 @@ class ExchangeCore {
   Slot* SlotOfStream(std::uint32_t stream);
   void NoteAnswer(std::size_t server, std::uint64_t rttMs, std::uint64_t now);
   void NoteUnanswered(std::size_t server, std::uint64_t now);
+  void MoveOffIfSilent(std::size_t server, std::uint64_t now);
+  bool Behind(std::size_t server) const;
   void Rank();
 
   const std::span<const vbDNS::DNSQuery> queries_;
@@ -194,6 +196,7 @@ class ExchangeCore {
   std::vector<std::shared_ptr<ServerState>> states_;
   std::vector<bool> silentNoted_;
   std::vector<std::size_t> ranking_;
+  std::vector<bool> behind_;
   bool rankingStale_ = true;
   const std::uint32_t timeoutMs_;
   const SendPlan plan_;

@@ -252,6 +252,28 @@ TEST(ExchangeCore, AProbeAnsweredBringsAServerBack) {
   EXPECT_EQ(back.Net.Sent.at(0).Server, 0u);
 }
 
+// A miss of the first server's own (a reply later than the resend) never
+// puts it behind a server that was never heard; behind one that answered
+// since, it goes.
+TEST(ExchangeCore, AMissPutsAServerBehindOnlyOneThatAnsweredSince) {
+  const auto firstSendGoesTo = [](ServerMemory& memory) {
+    CoreRun run({Ask("a.example")}, {Answers(1), Answers(1)}, 2000, 1, memory, 100);
+    run.Run(10000);
+    return run.Net.Sent.at(0).Server;
+  };
+  ServerMemory unheard;
+  unheard.For(L"192.0.2.1")->Unanswered = 1;
+  unheard.For(L"192.0.2.1")->LastAnswer = 5;
+  unheard.For(L"192.0.2.2")->Unanswered = 3;
+  EXPECT_EQ(firstSendGoesTo(unheard), 0u);
+
+  ServerMemory answeredSince;
+  answeredSince.For(L"192.0.2.1")->Unanswered = 1;
+  answeredSince.For(L"192.0.2.1")->LastAnswer = 5;
+  answeredSince.For(L"192.0.2.2")->LastAnswer = 10;
+  EXPECT_EQ(firstSendGoesTo(answeredSince), 1u);
+}
+
 TEST(ExchangeCore, QuestionsWaitingOnAServerKnownSilentMoveOnAtOnce) {
   ServerMemory memory;
   // Known: the second answers. The first is not yet known silent.
