@@ -168,12 +168,17 @@ void ExchangeCore::SendDue(Slot& slot, std::uint64_t now) {
         NoteUnanswered(previous.Server, now);
       }
     }
+    SendWay way = SendWay::First;
+    if (slot.Planned > 0) {
+      const auto earlier = sockets_.find(slot.Sends[slot.LastPlanned].Socket);
+      way = earlier != sockets_.end() && earlier->second.Strays > 0 ? SendWay::Alone : SendWay::Resend;
+    }
     const std::size_t server = PickServer(slot);
     const std::size_t record = slot.Records++;
     slot.Sends[record] = SendRecord{0, 0, server, now, false, !states_[server]->FoldsCase, false, false};
     slot.LastPlanned = record;
     ++slot.Planned;
-    if (SendOn(slot, record, slot.Planned > 1, now)) {
+    if (SendOn(slot, record, way, now)) {
       ++slot.Delivered;
       slot.NextSend = slot.Planned < slot.Plan.Count ? slot.Start + slot.Plan.Offset(slot.Planned) : slot.Deadline;
     } else {
@@ -215,35 +220,42 @@ void ExchangeCore::Probe(Slot& slot, std::uint64_t now) {
     --budget_;
     const std::size_t record = slot.Records++;
     slot.Sends[record] = SendRecord{0, 0, server, now, false, !state.FoldsCase, false, true};
-    SendOn(slot, record, true, now);
+    SendOn(slot, record, SendWay::Resend, now);
     return;
   }
 }
 
-bool ExchangeCore::SendOn(Slot& slot, std::size_t record, bool resend, std::uint64_t now) {
+bool ExchangeCore::SendOn(Slot& slot, std::size_t record, SendWay way, std::uint64_t now) {
   (void)now;
   SendRecord& send = slot.Sends[record];
   const int family = servers_[send.Server].Family;
   // First sends share the socket in turn; resends share another, so that a
-  // resend never leaves from the port of the send it repeats, nor from a
-  // socket that a flood aimed at first sends fills.
-  const int pool = resend ? 1 : 0;
+  // resend never leaves from the port of the send it repeats. A resend whose
+  // earlier send's socket took strays (a flood, most likely) leaves from a
+  // socket of its own, out of reach of whatever floods the shared ones.
   std::uint32_t serial = 0;
   UdpSocket* socket = nullptr;
-  for (const Current& current : current_) {
-    if (current.Family != family || current.Pool != pool) continue;
-    const auto it = sockets_.find(current.Socket);
-    if (it != sockets_.end() && !it->second.Retired) {
-      serial = current.Socket;
-      socket = &it->second;
+  const int pool = way == SendWay::First ? 0 : 1;
+  if (way != SendWay::Alone) {
+    for (const Current& current : current_) {
+      if (current.Family != family || current.Pool != pool) continue;
+      const auto it = sockets_.find(current.Socket);
+      if (it != sockets_.end() && !it->second.Retired) {
+        serial = current.Socket;
+        socket = &it->second;
+      }
     }
   }
   if (!socket) {
     serial = nextSocket_++;
     socket = &sockets_[serial];
     socket->Family = family;
-    std::erase_if(current_, [&](const Current& c) { return c.Family == family && c.Pool == pool; });
-    current_.push_back({family, pool, serial});
+    if (way == SendWay::Alone) {
+      socket->Retired = true;
+    } else {
+      std::erase_if(current_, [&](const Current& c) { return c.Family == family && c.Pool == pool; });
+      current_.push_back({family, pool, serial});
+    }
   }
   // A fresh unpredictable ID (RFC 5452 section 9.2), none that this socket
   // has carried before: at most 100 to avoid, so a few draws at most.
@@ -391,7 +403,7 @@ void ExchangeCore::CaseFallback(Slot& slot, std::size_t server, std::uint64_t no
   if (slot.Records == MAX_RECORDS) return;
   const std::size_t record = slot.Records++;
   slot.Sends[record] = SendRecord{0, 0, server, now, false, false, true, false};
-  if (!SendOn(slot, record, true, now)) return;
+  if (!SendOn(slot, record, SendWay::Alone, now)) return;
   ++slot.Delivered;
   // The plan's next send, overdue while the stream was tried, waits a first
   // interval for this one's reply.

@@ -329,6 +329,27 @@ TEST(ExchangeCore, AFloodedSocketTakesNoNewQueries) {
   EXPECT_NE(run.Net.Sent[1].Socket, first.Socket);
 }
 
+// Resends share a socket of their own pool; after strays on the socket of
+// the earlier send (a flood), each resend leaves from a socket of its own.
+TEST(ExchangeCore, ResendsShareASocketUnlessTheEarlierOneTookStrays) {
+  for (const bool flooded : {false, true}) {
+    ServerMemory memory;
+    CoreRun run(Names(2), {Silent()}, 1000, 2, memory);
+    run.Core().Advance(0);
+    ASSERT_EQ(run.Net.Sent.size(), 2u);
+    if (flooded) {
+      SentDatagram stranger = run.Net.Sent[0];
+      stranger.Octets[0] ^= 0x80;
+      run.Core().OnDatagram(1, stranger.Socket, 0, AnswerTo(stranger));
+    }
+    run.Jump(250);
+    run.Core().Advance(250);
+    ASSERT_EQ(run.Net.Sent.size(), 4u);
+    EXPECT_NE(run.Net.Sent[2].Socket, run.Net.Sent[0].Socket);
+    EXPECT_EQ(run.Net.Sent[2].Socket == run.Net.Sent[3].Socket, !flooded);
+  }
+}
+
 TEST(ExchangeCore, SocketsCarryAtMostAHundredQueriesWithDistinctIds) {
   ServerMemory memory;
   CoreRun run(Names(350), {Answers(1)}, 2000, 1024, memory);
