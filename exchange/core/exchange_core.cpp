@@ -178,7 +178,7 @@ void ExchangeCore::SendDue(Slot& slot, std::uint64_t now) {
     slot.Sends[record] = SendRecord{0, 0, server, now, false, !states_[server]->FoldsCase, false, false};
     slot.LastPlanned = record;
     ++slot.Planned;
-    if (SendOn(slot, record, way, now)) {
+    if (SendOn(slot, record, way)) {
       ++slot.Delivered;
       slot.NextSend = slot.Planned < slot.Plan.Count ? slot.Start + slot.Plan.Offset(slot.Planned) : slot.Deadline;
     } else {
@@ -220,13 +220,12 @@ void ExchangeCore::Probe(Slot& slot, std::uint64_t now) {
     --budget_;
     const std::size_t record = slot.Records++;
     slot.Sends[record] = SendRecord{0, 0, server, now, false, !state.FoldsCase, false, true};
-    SendOn(slot, record, SendWay::Resend, now);
+    SendOn(slot, record, SendWay::Resend);
     return;
   }
 }
 
-bool ExchangeCore::SendOn(Slot& slot, std::size_t record, SendWay way, std::uint64_t now) {
-  (void)now;
+bool ExchangeCore::SendOn(Slot& slot, std::size_t record, SendWay way) {
   SendRecord& send = slot.Sends[record];
   const int family = servers_[send.Server].Family;
   // First sends share the socket in turn; resends share another, so that a
@@ -403,7 +402,7 @@ void ExchangeCore::CaseFallback(Slot& slot, std::size_t server, std::uint64_t no
   if (slot.Records == MAX_RECORDS) return;
   const std::size_t record = slot.Records++;
   slot.Sends[record] = SendRecord{0, 0, server, now, false, false, true, false};
-  if (!SendOn(slot, record, SendWay::Alone, now)) return;
+  if (!SendOn(slot, record, SendWay::Alone)) return;
   ++slot.Delivered;
   // The plan's next send, overdue while the stream was tried, waits a first
   // interval for this one's reply.

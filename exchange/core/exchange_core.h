@@ -175,7 +175,7 @@ class ExchangeCore {
   // The socket a send leaves from: the first sends' in turn, the resends' in
   // turn, or one of its own.
   enum class SendWay { First, Resend, Alone };
-  bool SendOn(Slot& slot, std::size_t record, SendWay way, std::uint64_t now);
+  bool SendOn(Slot& slot, std::size_t record, SendWay way);
   std::size_t PickServer(Slot& slot);
   void Probe(Slot& slot, std::uint64_t now);
   void AskOverStream(Slot& slot, std::size_t server, bool forCase, std::uint64_t now);
