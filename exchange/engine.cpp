@@ -1,18 +1,22 @@
 #include "engine.h"
 
+#include <winsock2.h>
+#include <ws2tcpip.h>
+
 #include <algorithm>
 #include <array>
 #include <climits>
 #include <cstdint>
+#include <cstring>
 #include <memory>
+#include <unordered_map>
 
 #include "distinct_questions.h"
+#include "exchange_core.h"
 #include "handles.h"
 #include "message_pump.h"
-#include "name_case.h"
-#include "send_schedule.h"
-#include "tcp_side.h"
-#include "udp_side.h"
+#include "random.h"
+#include "server_list.h"
 #include "winsock_startup.h"
 
 namespace vavizav {
@@ -21,319 +25,340 @@ namespace {
 // While datagrams keep the wait busy, the thread's messages are still
 // dispatched at least this often.
 constexpr ULONGLONG PUMP_INTERVAL_MS = 10;
-// Once this call has seen its servers' round trip, a question's first resend
-// comes after RTT_FACTOR times the smoothed round trip, at least
-// MIN_FIRST_RESEND_MS, when that is sooner than the fixed schedule's: more
-// tries inside the time-out when the servers are near and datagrams get lost,
-// and no earlier than a slow (recursing) server may still be working.
-constexpr ULONGLONG RTT_FACTOR = 4;
-constexpr ULONGLONG MIN_FIRST_RESEND_MS = 200;
+// Room for any UDP payload (at most 65,507 octets over IPv4, 65,527 over
+// IPv6): a datagram is never cut.
+constexpr std::size_t RECEIVE_BUFFER_SIZE = 65536;
+// Reads per socket and wake: every reply a socket can be owed (it carries at
+// most QUERIES_PER_SOCKET queries) and some strays, so that nothing the
+// servers answered still waits in a queue when the core next looks at the
+// time; a flood past that waits for the next wake, after the deadlines and
+// the messages had their turn.
+constexpr int READS_PER_SOCKET = static_cast<int>(QUERIES_PER_SOCKET) + 32;
+// Before the sockets are armed: what is queued already, for a near server.
+constexpr int QUEUED_READS = 4;
+constexpr int QUEUED_CHECKS = 3;
+// Random ports come from 1024..65535 (RFC 6056 section 3.2); a port that is
+// taken or reserved costs another draw, and after BIND_ATTEMPTS the system
+// picks one.
+constexpr std::uint16_t LOWEST_PORT = 1024;
+constexpr int BIND_ATTEMPTS = 8;
+constexpr std::size_t STREAM_CHUNK = 4096;
 
-std::uint16_t Count16(vbDNS::PacketView packet, std::size_t at) {
-  return static_cast<std::uint16_t>(packet[at] << 8 | packet[at + 1]);
+bool SystemRandom(std::span<std::uint8_t> octets) { return RandomFill(octets); }
+
+// Under Wine the sockets are the host kernel's, and Linux picks a random free
+// ephemeral port for a socket's first send (RFC 6056); ntdll names Wine.
+bool HostPicksRandomPorts() {
+  static const bool wine = ::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
+  return wine;
 }
 
-// One send of a question: where it went and on which ticket; Live while a
-// reply to it may still count.
-struct SendRecord {
-  UdpTicket Ticket;
-  std::size_t Server = 0;
-  bool Live = false;
-};
-
-// A question in flight.
-struct Slot {
-  bool Busy = false;
-  std::size_t Question = 0;  // index of the distinct question
-  vbDNS::DNSQuery Wire;      // as it goes out over UDP: the name's letters in random case
-  std::array<SendRecord, MAX_SENDS> Sends{};
-  std::size_t SentCount = 0;
-  std::size_t Delivered = 0;
-  SendPlan Plan;
-  ULONGLONG Start = 0;
-  ULONGLONG NextSend = 0;
-  ULONGLONG Deadline = 0;
-  std::unique_ptr<TcpAsk> Tcp;  // asked over TCP; no UDP reply counts any more
-  std::size_t TcpServer = 0;
-  std::optional<vbDNS::Packet> Truncated;  // the UDP reply with TC set, kept in case TCP fails
-  bool MalformedSeen = false;
-};
-
-class Engine {
- public:
-  Engine(std::span<const vbDNS::DNSQuery> queries, const std::vector<std::size_t>& firsts,
-         std::vector<ServerEndpoint> servers, DWORD timeoutMs, unsigned window, ULONGLONG callStart)
-      : queries_(queries), firsts_(firsts), servers_(std::move(servers)), timeoutMs_(timeoutMs),
-        plan_(PlanSends(timeoutMs)), callStart_(callStart), results_(firsts.size()),
-        slots_(std::min<std::size_t>(window, firsts.size())) {
-    for (const ServerEndpoint& server : servers_) serverTexts_.push_back(EndpointText(server));
+// FIONREAD always completes at once. Asked with an OVERLAPPED that names no
+// event, Wine signals nothing on completion, where ioctlsocket would set the
+// thread's own event: one Wine server request less per look at the queue.
+std::optional<u_long> QueuedOctets(SOCKET socket) {
+  u_long queued = 0;
+  DWORD written = 0;
+  OVERLAPPED overlapped{};
+  if (::WSAIoctl(socket, FIONREAD, nullptr, 0, &queued, sizeof queued, &written, &overlapped, nullptr) != 0) {
+    return std::nullopt;
   }
+  return queued;
+}
 
-  // One outcome per distinct question.
-  std::vector<ExchangeOutcome> Run() {
-    udp_.emplace(random_);
-    pumping_ = true;
+// The sockets, the wait and the pump of one call; the core decides.
+class Shell final : public CoreTransport {
+ public:
+  Shell(const std::vector<ServerEndpoint>& servers, RandomPool& random)
+      : servers_(servers), random_(random), buffer_(new std::uint8_t[RECEIVE_BUFFER_SIZE]) {}
+
+  std::vector<ExchangeOutcome> Run(ExchangeCore& core) {
+    core_ = &core;
     lastPump_ = ::GetTickCount64();
-    bool firstPass = true;
+    core.Advance(::GetTickCount64());
     bool lookedAtQueues = false;
-    for (;;) {
-      const ULONGLONG now = ::GetTickCount64();
-      for (Slot& slot : slots_) Advance(slot, now);
-      // The questions of the first pass count their time-out from the call,
-      // as a single lookup always has; later ones from their own first send.
-      Admit(firstPass ? callStart_ : now, now);
-      firstPass = false;
-      udp_->Sweep();
-      if (Finished()) break;
-      if (!udp_->Armed()) {
+    while (!core.Finished()) {
+      if (!udpReadable_) {
         // A near server has often answered by now: what is queued already is
         // read before the event, its selection and the wait are set up.
         if (!lookedAtQueues) {
           lookedAtQueues = true;
-          udp_->ReadQueued(*this);
+          ReadQueued();
+          core.Advance(::GetTickCount64());
           continue;
         }
         // Auto-reset: the wait that reports a signal also clears it, and
         // whatever comes after that signals again.
         udpReadable_.reset(::CreateEventW(nullptr, FALSE, FALSE, nullptr));
-        if (!udpReadable_ || !udp_->Arm(udpReadable_.get())) return EndAll(ExchangeFailure::TimedOut);
+        if (!udpReadable_ || !Arm()) return core.TakeOutcomes(ExchangeFailure::TimedOut);
       }
-      if (!WaitAndRead()) return EndAll(ExchangeFailure::TimedOut);
+      if (!WaitAndRead()) return core.TakeOutcomes(ExchangeFailure::TimedOut);
+      core.Advance(::GetTickCount64());
     }
-    return std::move(results_);
+    return core.TakeOutcomes();
   }
 
-  // Called by UdpSide::Read: nothing more to read once every question ended.
-  bool Finished() const { return done_ == results_.size(); }
-
-  // Called by UdpSide::Read.
-  void OnDatagram(std::uint32_t owner, const UdpTicket& ticket, const sockaddr_storage& from, vbDNS::PacketView reply) {
-    Slot& slot = slots_[owner];
-    if (!slot.Busy || slot.Tcp) return;
-    const SendRecord* record = nullptr;
-    for (std::size_t k = 0; k < slot.SentCount; ++k) {
-      if (slot.Sends[k].Live && slot.Sends[k].Ticket == ticket) record = &slot.Sends[k];
+  bool SendDatagram(std::uint32_t serial, int family, std::size_t server, vbDNS::PacketView datagram) override {
+    auto found = udp_.find(serial);
+    if (found == udp_.end()) {
+      unique_socket opened = OpenBound(family);
+      if (!opened) return false;
+      found = udp_.emplace(serial, std::move(opened)).first;
     }
-    if (!record || !IsEndpoint(from, servers_[record->Server])) return;
-    const std::size_t server = record->Server;
-    const vbDNS::DNSQuestion& question = slot.Wire.Question;
-    if (!vbDNS::ReplyMatchesQuery(reply, ticket.Id, question)) {
-      // From the server, with the ID: a reply that cannot be read up to the end
-      // of its question is remembered, for the failure's reason.
-      if (reply.size() < vbDNS::HEADER_SIZE ||
-          ((reply[2] & vbDNS::FLAG_QR) && Count16(reply, 4) == 1 &&
-           reply.size() < vbDNS::HEADER_SIZE + question.QName.size() + 4)) {
-        slot.MalformedSeen = true;
-      }
-      return;
-    }
-    switch (QuestionEcho(reply, question.QName)) {
-      case Echo::Exact:
-        break;
-      case Echo::Questionless:
-        // Without a question nothing shows the case was kept: only a reply
-        // with no answer to forge is taken so.
-        if (Count16(reply, 6) != 0) return;
-        break;
-      case Echo::Folded:
-        AskOverTcp(slot, server);
-        return;
-    }
-    if (reply[2] & vbDNS::FLAG_TC) {
-      slot.Truncated.emplace(reply.begin(), reply.end());
-      AskOverTcp(slot, server);
-      return;
-    }
-    // A round trip only from questions sent once: with resends out, nobody
-    // knows which send the reply answers.
-    if (slot.SentCount == 1) {
-      const ULONGLONG sample = ::GetTickCount64() - slot.Start;
-      smoothedRttMs_ = smoothedRttMs_ ? (7 * *smoothedRttMs_ + sample) / 8 : sample;
-    }
-    Finish(slot, ExchangeFailure::None, vbDNS::Packet(reply.begin(), reply.end()), server);
+    const ServerEndpoint& to = servers_[server];
+    const int sent = ::sendto(found->second.get(), reinterpret_cast<const char*>(datagram.data()),
+                              static_cast<int>(datagram.size()), 0, reinterpret_cast<const sockaddr*>(&to.Address),
+                              to.Length);
+    return sent == static_cast<int>(datagram.size());
   }
 
-  // An ICMP port unreachable on a socket: the questions whose latest send went
-  // out on it send their next one at once rather than after the interval.
-  void OnUnreachable(std::uint32_t owner, const UdpTicket& ticket) {
-    Slot& slot = slots_[owner];
-    if (slot.Busy && !slot.Tcp && slot.SentCount > 0 && slot.Sends[slot.SentCount - 1].Ticket == ticket) {
-      slot.NextSend = 0;
+  void CloseSocket(std::uint32_t serial) override { udp_.erase(serial); }
+
+  bool OpenStream(std::uint32_t id, std::size_t server, vbDNS::PacketView octets) override {
+    // Made at the first stream; shared by every connection.
+    if (!tcpReady_) tcpReady_.reset(::CreateEventW(nullptr, FALSE, FALSE, nullptr));
+    if (!tcpReady_ || octets.size() > vbDNS::StreamQuery().size()) return false;
+    const ServerEndpoint& to = servers_[server];
+    auto stream = std::make_unique<Stream>();
+    stream->Handle.reset(::socket(to.Address.ss_family, SOCK_STREAM, IPPROTO_TCP));
+    if (!stream->Handle) return false;
+    std::memcpy(stream->Out.data(), octets.data(), octets.size());
+    stream->OutSize = octets.size();
+    // Makes the socket non-blocking: the connect below returns at once.
+    if (::WSAEventSelect(stream->Handle.get(), tcpReady_.get(), FD_CONNECT | FD_WRITE | FD_READ | FD_CLOSE) != 0) {
+      return false;
     }
+    if (::connect(stream->Handle.get(), reinterpret_cast<const sockaddr*>(&to.Address), to.Length) == 0) {
+      stream->Connected = true;
+      if (!Write(*stream)) return false;
+    } else if (::WSAGetLastError() != WSAEWOULDBLOCK) {
+      return false;
+    }
+    streams_[id] = std::move(stream);
+    return true;
   }
+
+  void CloseStream(std::uint32_t id) override { streams_.erase(id); }
 
  private:
-  std::vector<ExchangeOutcome> EndAll(ExchangeFailure failure) {
-    for (Slot& slot : slots_) {
-      if (slot.Busy) Finish(slot, failure, std::nullopt, servers_.size());
-    }
-    while (next_ < results_.size()) results_[next_++].Failure = failure;
-    return std::move(results_);
-  }
+  struct Stream {
+    unique_socket Handle;
+    vbDNS::StreamQuery Out{};
+    std::size_t OutSize = 0;
+    std::size_t Written = 0;
+    bool Connected = false;
+  };
 
-  void Admit(ULONGLONG origin, ULONGLONG now) {
-    for (std::size_t index = 0; index < slots_.size() && next_ < results_.size(); ++index) {
-      Slot& slot = slots_[index];
-      if (slot.Busy) continue;
-      slot.Busy = true;
-      slot.Question = next_++;
-      slot.Wire = queries_[firsts_[slot.Question]];
-      if (std::optional<vbDNS::WireName> mixed = MixCase(slot.Wire.Question.QName, random_)) {
-        slot.Wire.Question.QName = *mixed;
+  // On Windows the port is drawn here rather than left to the system: callers
+  // cannot rely on its ephemeral ports being unpredictable, while a draw from
+  // the system generator is. Under Wine the host kernel draws it at the first
+  // send, and the explicit bind would only cost two Wine server requests.
+  unique_socket OpenBound(int family) {
+    unique_socket socket(::socket(family, SOCK_DGRAM, IPPROTO_UDP));
+    if (!socket) return socket;
+    if (!HostPicksRandomPorts()) {
+      bool bound = false;
+      for (int attempt = 0; attempt <= BIND_ATTEMPTS && !bound; ++attempt) {
+        std::uint16_t port = 0;  // the last attempt: the system's choice
+        if (attempt < BIND_ATTEMPTS) {
+          const std::optional<std::uint16_t> drawn = random_.Next16();
+          if (!drawn) continue;
+          port = static_cast<std::uint16_t>(LOWEST_PORT + *drawn % (65536 - LOWEST_PORT));
+        }
+        sockaddr_storage local{};
+        int length = 0;
+        if (family == AF_INET6) {
+          auto& v6 = reinterpret_cast<sockaddr_in6&>(local);
+          v6.sin6_family = AF_INET6;
+          v6.sin6_port = ::htons(port);
+          length = sizeof v6;
+        } else {
+          auto& v4 = reinterpret_cast<sockaddr_in&>(local);
+          v4.sin_family = AF_INET;
+          v4.sin_port = ::htons(port);
+          length = sizeof v4;
+        }
+        bound = ::bind(socket.get(), reinterpret_cast<const sockaddr*>(&local), length) == 0;
       }
-      slot.SentCount = slot.Delivered = 0;
-      slot.Plan = plan_;
-      if (smoothedRttMs_ && plan_.First > MIN_FIRST_RESEND_MS) {
-        const ULONGLONG first = std::max(MIN_FIRST_RESEND_MS, RTT_FACTOR * *smoothedRttMs_);
-        if (first < plan_.First) slot.Plan = PlanSends(timeoutMs_, first);
+      if (!bound) socket.reset();
+    }
+    // Also makes the socket non-blocking: reading stops at an empty queue.
+    if (socket && udpReadable_ && ::WSAEventSelect(socket.get(), udpReadable_.get(), FD_READ) != 0) socket.reset();
+    return socket;
+  }
+
+  // From now on every socket, those opened later too, sets the event when a
+  // datagram is queued.
+  bool Arm() {
+    for (const auto& [serial, socket] : udp_) {
+      if (::WSAEventSelect(socket.get(), udpReadable_.get(), FD_READ) != 0) return false;
+    }
+    return true;
+  }
+
+  std::size_t ServerOf(const sockaddr_storage& from) const {
+    for (std::size_t i = 0; i < servers_.size(); ++i) {
+      if (IsEndpoint(from, servers_[i])) return i;
+    }
+    return FROM_ELSEWHERE;
+  }
+
+  std::vector<std::uint32_t> Serials() const {
+    std::vector<std::uint32_t> serials;
+    serials.reserve(udp_.size());
+    for (const auto& [serial, socket] : udp_) serials.push_back(serial);
+    return serials;
+  }
+
+  enum class Received { Datagram, Nothing, Unreachable, Skipped };
+  Received ReceiveOne(SOCKET socket, std::uint32_t serial) {
+    sockaddr_storage from{};
+    int fromLength = sizeof from;
+    const int received = ::recvfrom(socket, reinterpret_cast<char*>(buffer_.get()),
+                                    static_cast<int>(RECEIVE_BUFFER_SIZE), 0, reinterpret_cast<sockaddr*>(&from),
+                                    &fromLength);
+    if (received != SOCKET_ERROR) {
+      core_->OnDatagram(::GetTickCount64(), serial, ServerOf(from),
+                        vbDNS::PacketView(buffer_.get(), static_cast<std::size_t>(received)));
+      return Received::Datagram;
+    }
+    const int error = ::WSAGetLastError();
+    // An ICMP port unreachable for one of the sends shows on Windows as
+    // WSAECONNRESET at the next receive, without saying which send.
+    if (error == WSAECONNRESET) {
+      core_->OnUnreachable(::GetTickCount64(), serial);
+      return Received::Unreachable;
+    }
+    if (error == WSAEMSGSIZE) return Received::Skipped;
+    // WSAEWOULDBLOCK: nothing more queued. Any other error: the next datagram
+    // signals again.
+    return Received::Nothing;
+  }
+
+  // Every socket until its queue is empty or READS_PER_SOCKET datagrams were
+  // taken from it. True when some socket may have more queued.
+  bool ReadAll() {
+    bool more = false;
+    for (const std::uint32_t serial : Serials()) {
+      int reads = 0;
+      for (; reads < READS_PER_SOCKET; ++reads) {
+        // The core closes sockets only in Advance: the handle stays while it
+        // is read here.
+        const auto found = udp_.find(serial);
+        if (found == udp_.end() || ReceiveOne(found->second.get(), serial) == Received::Nothing) break;
+        if (core_->Finished()) return false;
       }
-      slot.Start = slot.NextSend = now;
-      slot.Deadline = origin + timeoutMs_;
-      slot.MalformedSeen = false;
-      SendDue(slot, index, now);
+      if (reads == READS_PER_SOCKET) more = true;
     }
+    return more;
   }
 
-  void Advance(Slot& slot, ULONGLONG now) {
-    if (!slot.Busy) return;
-    if (now >= slot.Deadline) {
-      if (slot.Truncated) {
-        Finish(slot, ExchangeFailure::TruncatedTcpFailed, std::move(slot.Truncated), slot.TcpServer);
-      } else {
-        Finish(slot, slot.MalformedSeen ? ExchangeFailure::Malformed : ExchangeFailure::TimedOut, std::nullopt,
-               servers_.size());
-      }
-      return;
-    }
-    if (!slot.Tcp) SendDue(slot, static_cast<std::size_t>(&slot - slots_.data()), now);
-  }
-
-  // Every send of the question that is due now, each to the next server of
-  // the list. A send that cannot be made lets the next one go at once; sends
-  // that would fall after the deadline never go. A resend leaves from a
-  // socket of its own: a fresh port, and out of reach of whatever floods the
-  // socket its earlier send shared with other questions.
-  void SendDue(Slot& slot, std::size_t index, ULONGLONG now) {
-    while (slot.SentCount < slot.Plan.Count && now >= slot.NextSend) {
-      const std::size_t server = slot.SentCount % servers_.size();
-      SendRecord& record = slot.Sends[slot.SentCount++];
-      record = SendRecord{{}, server, false};
-      if (const std::optional<UdpTicket> ticket =
-              udp_->Send(slot.Wire, servers_[server], static_cast<std::uint32_t>(index), slot.SentCount > 1)) {
-        record.Ticket = *ticket;
-        record.Live = true;
-        ++slot.Delivered;
-        slot.NextSend =
-            slot.SentCount < slot.Plan.Count ? slot.Start + slot.Plan.Offset(slot.SentCount) : slot.Deadline;
-      } else {
-        slot.NextSend = now;
-      }
-    }
-    if (slot.SentCount == slot.Plan.Count && slot.Delivered == 0) {
-      Finish(slot, ExchangeFailure::NothingSent, std::nullopt, servers_.size());
-    }
-  }
-
-  // The question again over TCP of `server` (RFC 7766), with the caller's
-  // spelling: no UDP reply counts for it any more.
-  void AskOverTcp(Slot& slot, std::size_t server) {
-    ReleaseSends(slot);
-    slot.TcpServer = server;
-    const std::optional<std::uint16_t> id = random_.Next16();
-    if (!id) return TcpFailed(slot);
-    // Made at the first question that needs TCP; shared by every connection.
-    if (!tcpReady_) tcpReady_.reset(::CreateEventW(nullptr, FALSE, FALSE, nullptr));
-    if (!tcpReady_) return TcpFailed(slot);
-    slot.Tcp = std::make_unique<TcpAsk>(tcpReady_.get(), queries_[firsts_[slot.Question]], *id, servers_[server]);
-    ++tcpActive_;
-    if (slot.Tcp->CurrentState() == TcpAsk::State::Failed) TcpFailed(slot);
-  }
-
-  void TcpFailed(Slot& slot) {
-    if (slot.Truncated) {
-      Finish(slot, ExchangeFailure::TruncatedTcpFailed, std::move(slot.Truncated), slot.TcpServer);
-    } else {
-      // A server that does not keep case and cannot be asked over TCP gives no
-      // reply that can be trusted.
-      Finish(slot, ExchangeFailure::TimedOut, std::nullopt, servers_.size());
-    }
-  }
-
-  void AdvanceTcp() {
-    for (Slot& slot : slots_) {
-      if (!slot.Busy || !slot.Tcp) continue;
-      switch (slot.Tcp->Advance()) {
-        case TcpAsk::State::Pending:
-          break;
-        case TcpAsk::State::Answered:
-          Finish(slot, ExchangeFailure::None, slot.Tcp->TakeReply(), slot.TcpServer);
-          break;
-        case TcpAsk::State::Failed:
-          TcpFailed(slot);
-          break;
+  // Reads, while the sockets still block, what is queued already (FIONREAD
+  // says a read will not wait), at most QUEUED_READS datagrams per socket. For
+  // a near server the reply is often there right after the send, and the
+  // event, its selection and the wait are spared: under Wine each of those is
+  // a round trip to the Wine server.
+  void ReadQueued() {
+    for (const std::uint32_t serial : Serials()) {
+      int checks = 0;
+      for (int read = 0; read < QUEUED_READS;) {
+        // A server on this machine may need only the processor this thread
+        // holds: it gets it for a moment before each look at the queue (a
+        // yield costs no Wine server request; each look costs one).
+        if (read == 0) ::SwitchToThread();
+        const auto found = udp_.find(serial);
+        if (found == udp_.end()) break;
+        const std::optional<u_long> queued = QueuedOctets(found->second.get());
+        if (!queued) break;
+        if (*queued == 0) {
+          if (++checks == QUEUED_CHECKS) break;
+          continue;
+        }
+        ++read;
+        if (ReceiveOne(found->second.get(), serial) == Received::Nothing) break;
+        if (core_->Finished()) return;
       }
     }
   }
 
-  void ReleaseSends(Slot& slot) {
-    for (std::size_t k = 0; k < slot.SentCount; ++k) {
-      if (slot.Sends[k].Live) udp_->Release(slot.Sends[k].Ticket);
-      slot.Sends[k].Live = false;
+  static bool Write(Stream& stream) {
+    while (stream.Written < stream.OutSize) {
+      const int sent = ::send(stream.Handle.get(), reinterpret_cast<const char*>(stream.Out.data() + stream.Written),
+                              static_cast<int>(stream.OutSize - stream.Written), 0);
+      if (sent == SOCKET_ERROR) return ::WSAGetLastError() == WSAEWOULDBLOCK;  // FD_WRITE tells when there is room
+      stream.Written += static_cast<std::size_t>(sent);
     }
+    return true;
   }
 
-  // `server` == servers_.size(): none to name.
-  void Finish(Slot& slot, ExchangeFailure failure, std::optional<vbDNS::Packet> reply, std::size_t server) {
-    ExchangeOutcome& outcome = results_[slot.Question];
-    outcome.Failure = failure;
-    outcome.Reply = std::move(reply);
-    if (server < serverTexts_.size()) outcome.Server = serverTexts_[server];
-    ReleaseSends(slot);
-    if (slot.Tcp) {
-      slot.Tcp.reset();
-      --tcpActive_;
-    }
-    slot.Truncated.reset();
-    slot.Busy = false;
-    ++done_;
+  // Lets every stream move on: connect, write, and hand what it read to the
+  // core. The core may close any stream from inside its handlers.
+  void AdvanceStreams() {
+    std::vector<std::uint32_t> ids;
+    for (const auto& [id, stream] : streams_) ids.push_back(id);
+    for (const std::uint32_t id : ids) AdvanceStream(id);
   }
 
-  ULONGLONG Earliest() const {
-    ULONGLONG until = ULLONG_MAX;
-    for (const Slot& slot : slots_) {
-      if (!slot.Busy) continue;
-      until = std::min(until, slot.Deadline);
-      if (!slot.Tcp && slot.SentCount < slot.Plan.Count) until = std::min(until, slot.NextSend);
+  void AdvanceStream(std::uint32_t id) {
+    auto found = streams_.find(id);
+    if (found == streams_.end()) return;
+    Stream& stream = *found->second;
+    WSANETWORKEVENTS events{};
+    // No event handle here: the event is shared by every connection and was
+    // reset by the wait, so resetting it here could hide another's signal.
+    if (::WSAEnumNetworkEvents(stream.Handle.get(), nullptr, &events) != 0 ||
+        ((events.lNetworkEvents & FD_CONNECT) && events.iErrorCode[FD_CONNECT_BIT] != 0)) {
+      return core_->OnStreamEnded(::GetTickCount64(), id);
     }
-    return until;
+    if (events.lNetworkEvents & FD_CONNECT) stream.Connected = true;
+    if (stream.Connected && !Write(stream)) return core_->OnStreamEnded(::GetTickCount64(), id);
+    if (!(events.lNetworkEvents & (FD_READ | FD_CLOSE))) return;
+    std::array<std::uint8_t, STREAM_CHUNK> chunk;
+    for (;;) {
+      found = streams_.find(id);
+      if (found == streams_.end()) return;  // the core has what it needed
+      const int received = ::recv(found->second->Handle.get(), reinterpret_cast<char*>(chunk.data()),
+                                  static_cast<int>(chunk.size()), 0);
+      if (received == 0) return core_->OnStreamEnded(::GetTickCount64(), id);
+      if (received == SOCKET_ERROR) {
+        if (::WSAGetLastError() != WSAEWOULDBLOCK) return core_->OnStreamEnded(::GetTickCount64(), id);
+        break;
+      }
+      core_->OnStreamData(::GetTickCount64(), id, vbDNS::PacketView(chunk.data(), static_cast<std::size_t>(received)));
+    }
+    // Closed before the whole reply.
+    if ((events.lNetworkEvents & FD_CLOSE) && streams_.count(id)) core_->OnStreamEnded(::GetTickCount64(), id);
   }
 
-  // Sleeps until a socket has something, the next send or deadline is due, or
-  // (once per pass) the thread's messages were dispatched; then reads. With no
-  // time left the events are still looked at once, so that what arrived while
-  // a nested call kept this wait from running is not lost. false when the wait
+  // Sleeps until a socket has something, the core's next deadline, or (once
+  // per pass) the thread's messages were dispatched; then reads. With no time
+  // left the events are still looked at once, so that what arrived while a
+  // nested call kept this wait from running is not lost. false when the wait
   // itself fails.
   bool WaitAndRead() {
-    const ULONGLONG until = Earliest();
+    const std::optional<std::uint64_t> until = core_->NextDeadline();
+    if (!until) return true;
     const HANDLE events[] = {udpReadable_.get(), tcpReady_.get()};
     const DWORD count = tcpReady_ ? 2 : 1;
     for (;;) {
       const ULONGLONG now = ::GetTickCount64();
-      const DWORD remaining = now >= until ? 0 : static_cast<DWORD>(std::min<ULONGLONG>(until - now, INFINITE - 1));
+      const DWORD remaining =
+          now >= *until ? 0 : static_cast<DWORD>(std::min<ULONGLONG>(*until - now, INFINITE - 1));
       const bool withMessages = pumping_ && remaining > 0;
       const DWORD woken = withMessages ? ::MsgWaitForMultipleObjectsEx(count, events, remaining, QS_ALLINPUT,
                                                                        MWMO_INPUTAVAILABLE)
                                        : ::WaitForMultipleObjects(count, events, FALSE, remaining);
       if (woken == WAIT_OBJECT_0) {
-        // A bounded read per socket; when one may hold more, the event is set
-        // again so that the next wait comes straight back after the deadlines
-        // and the messages had their turn.
-        if (udp_->Read(*this)) ::SetEvent(udpReadable_.get());
-        // A stream of datagrams keeps the first event signalled; a connection's
-        // signal must not wait for it to end.
-        if (tcpActive_ > 0 && ::WaitForSingleObject(tcpReady_.get(), 0) == WAIT_OBJECT_0) AdvanceTcp();
+        // When a socket may hold more, the event is set again so that the
+        // next wait comes straight back after the deadlines and the messages.
+        if (ReadAll()) ::SetEvent(udpReadable_.get());
+        // A stream of datagrams keeps the first event signalled; a
+        // connection's signal must not wait for it to end.
+        if (tcpReady_ && !streams_.empty() && ::WaitForSingleObject(tcpReady_.get(), 0) == WAIT_OBJECT_0) {
+          AdvanceStreams();
+        }
       } else if (count == 2 && woken == WAIT_OBJECT_0 + 1) {
-        AdvanceTcp();
+        AdvanceStreams();
       } else if (withMessages && woken == WAIT_OBJECT_0 + count) {
         Pump();
         continue;
@@ -352,23 +377,16 @@ class Engine {
     if (PumpMessages() == PumpResult::Quit) pumping_ = false;
   }
 
-  const std::span<const vbDNS::DNSQuery> queries_;
-  const std::vector<std::size_t>& firsts_;  // the first query of each distinct question
-  const std::vector<ServerEndpoint> servers_;
-  std::vector<std::wstring> serverTexts_;
-  const DWORD timeoutMs_;
-  const SendPlan plan_;
-  const ULONGLONG callStart_;
-  std::vector<ExchangeOutcome> results_;
-  std::vector<Slot> slots_;
-  std::size_t next_ = 0;  // the next distinct question to admit
-  std::size_t done_ = 0;
-  std::size_t tcpActive_ = 0;
-  std::optional<ULONGLONG> smoothedRttMs_;
-  RandomPool random_;
+  const std::vector<ServerEndpoint>& servers_;
+  RandomPool& random_;
+  ExchangeCore* core_ = nullptr;
+  // Not zeroed: only the octets a receive wrote are ever read.
+  std::unique_ptr<std::uint8_t[]> buffer_;
+  // The events outlive the sockets selected on them.
   unique_handle udpReadable_;
   unique_handle tcpReady_;
-  std::optional<UdpSide> udp_;
+  std::unordered_map<std::uint32_t, unique_socket> udp_;
+  std::unordered_map<std::uint32_t, std::unique_ptr<Stream>> streams_;
   bool pumping_ = true;
   ULONGLONG lastPump_ = 0;
 };
@@ -387,13 +405,20 @@ std::vector<ExchangeOutcome> ExchangeMany(std::span<const vbDNS::DNSQuery> queri
   }
   // Every entry is resolved before the first send (a host name through the
   // system, inside the time-out); those that cannot be used drop out.
-  std::vector<ServerEndpoint> servers = ResolveServerList(settings.Servers, start + settings.TimeoutMs);
+  const std::vector<ServerEndpoint> servers = ResolveServerList(settings.Servers, start + settings.TimeoutMs);
   if (servers.empty()) return AllFailed(queries.size(), ExchangeFailure::NoUsableServer);
+  std::vector<CoreServer> coreServers;
+  for (const ServerEndpoint& server : servers) coreServers.push_back({EndpointText(server), server.Address.ss_family});
 
+  // The object's memory is held for the call: the object may go while the
+  // messages are pumped.
+  const std::shared_ptr<ServerMemory> memory = settings.Memory ? settings.Memory : std::make_shared<ServerMemory>();
   const DistinctQuestions distinct = FindDistinct(queries);
-  const unsigned window = std::clamp(settings.MaxInFlight, 1u, MAX_IN_FLIGHT);
-  return HandOut(queries, distinct,
-                 Engine(queries, distinct.Firsts, std::move(servers), settings.TimeoutMs, window, start).Run());
+  RandomPool random(SystemRandom);
+  Shell shell(servers, random);
+  ExchangeCore core(queries, distinct.Firsts, std::move(coreServers), settings.TimeoutMs,
+                    std::clamp(settings.MaxInFlight, 1u, MAX_IN_FLIGHT), *memory, random, shell, start);
+  return HandOut(queries, distinct, shell.Run(core));
 }
 
 }  // namespace vavizav

@@ -1,68 +1,59 @@
-// The exchange engine: many questions in flight at once, each with its own
-// resend schedule inside the time-out, over UDP from random ports with the
-// name's letters in random case, TCP where UDP cannot be trusted or is cut
-// short, and one wait for all of it that keeps the thread's messages flowing.
+// The exchange engine on Windows: the shell around the exchange's core
+// (core/exchange_core.h). It owns the sockets, the one wait and the thread's
+// message pump; the core decides what goes out, when, and what counts.
 #pragma once
 
 #include <windows.h>
 
-#include <optional>
+#include <memory>
 #include <span>
-#include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
+#include "outcome.h"
+#include "server_memory.h"
 #include "vbdns.h"
 
 namespace vavizav {
 
-// Why a question got no reply.
-enum class ExchangeFailure {
-  None,                // answered: Reply holds it
-  NoUsableServer,      // no entry of the server list could be used
-  NothingSent,         // not one send of the question went out
-  TimedOut,            // nothing that counts came inside the time-out
-  TruncatedTcpFailed,  // the UDP reply had TC set and TCP gave nothing better (Reply keeps the cut reply)
-  Malformed,           // only replies that could not be read came from the servers asked
-};
-
-struct ExchangeOutcome {
-  ExchangeFailure Failure = ExchangeFailure::TimedOut;
-  // The reply's octets: set when Failure is None, and the truncated UDP reply
-  // when Failure is TruncatedTcpFailed.
-  std::optional<vbDNS::Packet> Reply;
-  // The server that answered: "127.0.0.1", "127.0.0.1:5300", "::1", "[::1]:5300".
-  std::wstring Server;
-};
-
 struct EngineSettings {
+  EngineSettings() = default;
+  EngineSettings(std::wstring_view servers, DWORD timeoutMs, unsigned maxInFlight,
+                 std::shared_ptr<ServerMemory> memory = nullptr)
+      : Servers(servers), TimeoutMs(timeoutMs), MaxInFlight(maxInFlight), Memory(std::move(memory)) {}
+
   std::wstring_view Servers;  // a server list: entries separated by commas, semicolons or blanks
   DWORD TimeoutMs = 10000;    // bound of each question, from its own first send
   unsigned MaxInFlight = 64;  // 1..1024; values outside are brought inside
+  // What the calling object has learnt of its servers, kept between its
+  // calls; none: this call learns for itself alone.
+  std::shared_ptr<ServerMemory> Memory;
 };
-
-inline constexpr std::size_t MAX_QUESTIONS_PER_CALL = 100000;
-inline constexpr unsigned MAX_IN_FLIGHT = 1024;
 
 // One outcome per query, in input order. At most MaxInFlight distinct
 // questions are outstanding at once; each is sent at the offsets of
-// SendSchedule(TimeoutMs) from its own first send, to the servers of the list
-// in turn, and asked again over TCP of the answering server after a reply with
-// TC set (RFC 7766). Once replies of this call have shown the servers' round
-// trip, later questions double from max(200 ms, 4 x the smoothed round trip)
-// instead, when that is sooner. Each resend leaves from a socket of its own. Identical questions (name without regard to case, type,
-// class) go out once and answer every asker.
+// SendSchedule(TimeoutMs) from its own first send, to the servers in turn, and
+// asked again over TCP of the answering server after a reply with TC set (RFC
+// 7766). Servers that left questions unanswered while another answered go to
+// the back (Memory keeps that between calls); once a server's round trip is
+// known, questions double from max(200 ms, 4 x its smoothed round trip)
+// instead, when that is sooner. Each resend leaves from a socket of its own.
+// Identical questions (name without regard to case, type, class) go out once
+// and answer every asker.
 //
 // Every UDP query goes out from a socket bound to a random port that carries
-// at most 100 queries in its life, with a random ID that no other query still
-// waiting on that socket has, and with the letters of its name in random case
-// (DNS 0x20). A reply counts only from the server, port and socket the query
-// went to, with its ID, and with the question repeated octet for octet; a
-// reply that repeats the name only without regard to case (a server that does
-// not keep case, or a forger) is never taken: the question is asked at once
-// over TCP of that server instead, within its time-out. A reply without a
-// question section counts only when it carries no answers. The reply's
-// question name is given back spelt as the caller's query had it.
+// at most 100 queries in its life, with a random ID that no other query on
+// that socket had, and with the letters of its name in random case (DNS
+// 0x20). A reply counts only from the server, port and socket the query went
+// to, with its ID, and with the question repeated octet for octet. A reply
+// that repeats the name only without regard to case sends the question over
+// TCP to that server; when TCP cannot be had within half the time left, the
+// question goes to that server over UDP as the caller spelt it, and its folded
+// echo is taken (ID, port and question still checked); the server is then
+// remembered as folding and asked so from the start. A reply without a
+// question section counts only when it carries no answers. Names in the reply
+// that repeat the sent question's letters come back as the caller spelt them.
 //
 // Pumps the thread's messages while it waits. Each call owns its sockets,
 // events and state, so a call nested in the messages another call dispatches

@@ -2,15 +2,14 @@
 // back, or nothing.
 #pragma once
 
-#include <winsock2.h>
-#include <ws2tcpip.h>
 #include <windows.h>
 
+#include <memory>
 #include <optional>
 #include <string_view>
 
 #include "engine.h"
-#include "send_schedule.h"
+#include "send_plan.h"
 #include "server_list.h"
 #include "vbdns.h"
 
@@ -18,10 +17,11 @@ namespace vavizav {
 
 // Asks the question of `query` through ExchangeMany (one question, the
 // servers of `servers`, `timeoutMs` from the start, the thread's messages
-// pumped meanwhile). The reply, or the truncated UDP reply when TCP gave
-// nothing better; nullopt after the time-out, or at once when no entry is
-// usable or nothing can be sent. Throws only std::bad_alloc.
-std::optional<vbDNS::Packet> ExchangeQuery(const vbDNS::DNSQuery& query, std::wstring_view servers,
-                                           DWORD timeoutMs);
+// pumped meanwhile, what `memory` knows of the servers used and updated).
+// The reply, or the truncated UDP reply when TCP gave nothing better; nullopt
+// after the time-out, or at once when no entry is usable or nothing can be
+// sent. Throws only std::bad_alloc.
+std::optional<vbDNS::Packet> ExchangeQuery(const vbDNS::DNSQuery& query, std::wstring_view servers, DWORD timeoutMs,
+                                           std::shared_ptr<ServerMemory> memory = nullptr);
 
 }  // namespace vavizav

@@ -260,13 +260,14 @@ class ResolverObject final : public DualObject<_Resolver> {
     std::wstring Servers;
     DWORD TimeoutMs;
     unsigned MaxInFlight;
-    EngineSettings Engine() const { return EngineSettings{Servers, TimeoutMs, MaxInFlight}; }
+    std::shared_ptr<ServerMemory> Memory;
+    EngineSettings Engine() const { return EngineSettings{Servers, TimeoutMs, MaxInFlight, Memory}; }
   };
 
   Settings CurrentSettings() const {
     // "": the servers the system is configured with, read at each call.
     return Settings{dnsServer_.empty() ? SystemDnsServers() : dnsServer_, static_cast<DWORD>(timeOut_),
-                    static_cast<unsigned>(maxInFlight_)};
+                    static_cast<unsigned>(maxInFlight_), servers_};
   }
 
   static HRESULT CopyOut(const std::wstring& text, BSTR* out) noexcept {
@@ -301,6 +302,8 @@ class ResolverObject final : public DualObject<_Resolver> {
   std::wstring lastError_;
   LONG timeOut_ = DEFAULT_TIMEOUT_MS;
   LONG maxInFlight_ = DEFAULT_MAX_IN_FLIGHT;
+  // What this object's calls learnt of its servers, for the next calls.
+  std::shared_ptr<ServerMemory> servers_ = std::make_shared<ServerMemory>();
 };
 
 }  // namespace

@@ -25,14 +25,16 @@ HRESULT CopyOut(std::wstring_view text, BSTR* out) noexcept {
 // exchange (UDP, and TCP after a truncated reply), bound to one lookup's copy of the settings.
 class NetworkQueryExchange final : public QueryExchange {
  public:
-  NetworkQueryExchange(std::wstring server, DWORD timeoutMs) : server_(std::move(server)), timeoutMs_(timeoutMs) {}
+  NetworkQueryExchange(std::wstring server, DWORD timeoutMs, std::shared_ptr<ServerMemory> memory)
+      : server_(std::move(server)), timeoutMs_(timeoutMs), memory_(std::move(memory)) {}
   std::optional<vbDNS::Packet> Exchange(const vbDNS::DNSQuery& query) override {
-    return ExchangeQuery(query, server_, timeoutMs_);
+    return ExchangeQuery(query, server_, timeoutMs_, memory_);
   }
 
  private:
   std::wstring server_;
   DWORD timeoutMs_;
+  std::shared_ptr<ServerMemory> memory_;
 };
 
 }  // namespace
@@ -101,7 +103,7 @@ HRESULT VeviVORIdezaz::Lookup(Direction direction, const VARIANT* nameOrAddress,
       return CopyOut({}, result);
     }
 
-    NetworkQueryExchange exchange(dnsServer_, static_cast<DWORD>(timeOut_));
+    NetworkQueryExchange exchange(dnsServer_, static_cast<DWORD>(timeOut_), servers_);
     LookupOutcome outcome;
     if (direction == Direction::Forward) {
       const std::optional<std::wstring> asciiName = HostNameToAscii(argument.Text);

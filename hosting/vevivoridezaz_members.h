@@ -8,7 +8,10 @@
 #include <windows.h>
 #include <oleauto.h>
 
+#include <memory>
 #include <string>
+
+#include "server_memory.h"
 
 namespace vavizav {
 
@@ -39,6 +42,9 @@ class VeviVORIdezaz {
   std::wstring dnsServer_ = DEFAULT_DNS_SERVER;
   std::wstring lastError_;
   LONG timeOut_ = DEFAULT_TIMEOUT_MS;
+  // What the lookups of this object learnt of its servers (which answer, how
+  // fast, which fold case), for the next lookups.
+  std::shared_ptr<ServerMemory> servers_ = std::make_shared<ServerMemory>();
 };
 
 }  // namespace vavizav

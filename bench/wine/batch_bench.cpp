@@ -2,7 +2,7 @@
 // against the delaying responder (tests/support/delay_responder.c), which
 // answers hN.* with 10.(N>>16&255).(N>>8&255).(N&255).
 //
-//   batch_bench.exe SERVER [--count N] [--window W] [--timeout-ms T] [--label KEY] [--repeat R]
+//   batch_bench.exe SERVER [--count N] [--window W] [--timeout-ms T] [--label KEY] [--repeat R] [--remember 1]
 //   batch_bench.exe SERVER --trace N [--window W] [--timeout-ms T]
 //
 // Asks N distinct A questions (h0 .. hN-1 .batch.vavizav.test, default 10000)
@@ -12,12 +12,16 @@
 // question spelt as asked), and the process's handles and private bytes before
 // the first batch and after each. A warm-up batch of 100 other names runs
 // first (Winsock and the allocator's first growth are not the batch's).
+// SERVER may be a list ("DEAD LIVE"). --remember 1 gives the R batches one
+// memory of the servers, as one Resolver object's calls share it (the
+// warm-up keeps its own): the second batch shows what the first learnt.
 // --trace N runs one batch of N questions between two named events, for
 // bench/wine/server-calls to count the Wine server requests per question.
 // Exit status 0 when every question of every batch was answered right, 1
 // otherwise, 2 for a usage or set-up failure.
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -38,6 +42,7 @@ using vavizav::testing::Narrow;
 struct Options {
   std::wstring Server;
   int Count = 10000, Window = 64, TimeoutMs = 2000, Repeat = 1, Trace = 0;
+  bool Remember = false;
   std::string Label = "batch";
 };
 
@@ -88,11 +93,13 @@ struct BatchResult {
   int TimedOut = 0, OtherFailures = 0;
 };
 
-BatchResult RunBatch(const Options& options, const std::vector<vbDNS::DNSQuery>& queries) {
+BatchResult RunBatch(const Options& options, const std::vector<vbDNS::DNSQuery>& queries,
+                     std::shared_ptr<vavizav::ServerMemory> memory = nullptr) {
   vavizav::EngineSettings settings;
   settings.Servers = options.Server;
   settings.TimeoutMs = static_cast<DWORD>(options.TimeoutMs);
   settings.MaxInFlight = static_cast<unsigned>(options.Window);
+  settings.Memory = std::move(memory);
   BatchResult result;
   const double start = NowUs();
   const std::vector<vavizav::ExchangeOutcome> outcomes = vavizav::ExchangeMany(queries, settings);
@@ -131,8 +138,9 @@ int Run(const Options& options) {
   const Footprint before = Measure();
   bool allRight = true;
   std::vector<double> seconds;
+  const auto memory = std::make_shared<vavizav::ServerMemory>();
   for (int r = 0; r < options.Repeat; ++r) {
-    const BatchResult result = RunBatch(options, queries);
+    const BatchResult result = RunBatch(options, queries, options.Remember ? memory : nullptr);
     seconds.push_back(result.Seconds);
     const std::string run = options.Repeat > 1 ? " (batch " + std::to_string(r + 1) + ")" : "";
     Emit(key + ".wall", result.Seconds, "s",
@@ -185,11 +193,13 @@ int wmain(int argc, wchar_t** argv) {
     else if (name == L"--timeout-ms" && number >= 1 && number <= 65534) options.TimeoutMs = static_cast<int>(number);
     else if (name == L"--repeat" && number >= 1 && number <= 100) options.Repeat = static_cast<int>(number);
     else if (name == L"--trace" && number >= 1 && number <= 100000) options.Trace = static_cast<int>(number);
+    else if (name == L"--remember" && (number == 0 || number == 1)) options.Remember = number == 1;
     else ok = false;
   }
   if (!ok) {
     std::fprintf(stderr,
                  "usage: batch_bench SERVER [--count N] [--window W] [--timeout-ms T] [--label KEY] [--repeat R]\n"
+                 "                   [--remember 1]\n"
                  "       batch_bench SERVER --trace N [--window W] [--timeout-ms T]\n");
     return 2;
   }

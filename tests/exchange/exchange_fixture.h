@@ -2,11 +2,12 @@
 // server answers with, and an exchange of that question.
 #pragma once
 
+#include <algorithm>
 #include <optional>
 #include <string_view>
 
 #include "exchange.h"
-#include "name_case.h"
+#include "reply_check.h"
 #include "scripted_server_fixture.h"
 #include "vbdns.h"
 
@@ -27,6 +28,15 @@ inline vbDNS::Packet Folded(vbDNS::Packet bytes) {
   for (std::uint8_t& c : bytes) c = (c >= 'A' && c <= 'Z') ? static_cast<std::uint8_t>(c | 0x20) : c;
   if (bytes.size() >= 2) bytes[0] = bytes[1] = 0;
   return bytes;
+}
+
+// A reply with its question's name spelt as `spelling` (the same name without
+// regard to case): what the exchange does to the question of a reply.
+inline void RespellQuestion(vbDNS::Packet& reply, const vbDNS::WireName& spelling) {
+  vbDNS::WireName asSent = spelling;
+  if (reply.size() < vbDNS::HEADER_SIZE + asSent.size()) return;
+  std::copy_n(reply.begin() + vbDNS::HEADER_SIZE, asSent.size(), asSent.data());
+  vbDNS::RespellReply(reply, asSent, spelling);
 }
 
 // A reply as the exchange hands it back: the question spelt as HostQuery has it.

@@ -24,7 +24,7 @@
 #include "fake_dns_server.h"
 #include "scripted_server_fixture.h"
 #include "lookup.h"
-#include "name_case.h"
+#include "exchange_fixture.h"
 #include "packets.h"
 #include "stand_in_exchange.h"
 #include "test_support.h"

@@ -46,13 +46,13 @@ std::vector<Listener> Receivers() {
 class RetransmitTest : public ScriptedServerTest {};
 
 TEST(SendSchedule, FirstIntervalAQuarterOfTheTimeOutAtMostOneSecondThenDoubled) {
-  EXPECT_EQ(SendSchedule(10000), (std::vector<DWORD>{0, 1000, 3000, 7000}));
-  EXPECT_EQ(SendSchedule(800), (std::vector<DWORD>{0, 200, 600}));
-  EXPECT_EQ(SendSchedule(65534), (std::vector<DWORD>{0, 1000, 3000, 7000, 15000, 31000, 63000}));
-  EXPECT_EQ(SendSchedule(7001), (std::vector<DWORD>{0, 1000, 3000, 7000}));
-  EXPECT_EQ(SendSchedule(7000), (std::vector<DWORD>{0, 1000, 3000}));  // a send at the deadline is no use
-  EXPECT_EQ(SendSchedule(3), (std::vector<DWORD>{0, 1}));               // a quarter rounds to 0: 1 ms
-  EXPECT_EQ(SendSchedule(1), (std::vector<DWORD>{0}));
+  EXPECT_EQ(SendSchedule(10000), (std::vector<std::uint32_t>{0, 1000, 3000, 7000}));
+  EXPECT_EQ(SendSchedule(800), (std::vector<std::uint32_t>{0, 200, 600}));
+  EXPECT_EQ(SendSchedule(65534), (std::vector<std::uint32_t>{0, 1000, 3000, 7000, 15000, 31000, 63000}));
+  EXPECT_EQ(SendSchedule(7001), (std::vector<std::uint32_t>{0, 1000, 3000, 7000}));
+  EXPECT_EQ(SendSchedule(7000), (std::vector<std::uint32_t>{0, 1000, 3000}));  // a send at the deadline is no use
+  EXPECT_EQ(SendSchedule(3), (std::vector<std::uint32_t>{0, 1}));               // a quarter rounds to 0: 1 ms
+  EXPECT_EQ(SendSchedule(1), (std::vector<std::uint32_t>{0}));
 }
 
 TEST(SplitServerList, CommasSemicolonsAndBlanksSeparate) {

@@ -11,6 +11,7 @@
 #include <ocidl.h>
 
 #include <algorithm>
+#include <cwctype>
 #include <initializer_list>
 #include <iterator>
 #include <string>
@@ -397,6 +398,50 @@ TEST(AnswerObjects, ItemOutOfRangeRaisesAndForEachEnumeratesEveryRecord) {
   EXPECT_EQ(TextOf(V_DISPATCH(&got[0]), L"Data"), L"192.0.2.12");
   VariantClear(&got[0]);
   EXPECT_EQ(each->Skip(5), S_FALSE);
+}
+
+// The name goes out in random case (DNS 0x20); a DNAME's synthesized CNAME
+// repeats the question's labels as sent, and the caller reads them as it
+// spelt them.
+TEST(Resolve, NamesSynthesizedFromTheQuestionComeBackAsTheCallerSpeltThem) {
+  com_ptr<IDispatch> resolver = TestResolver();
+  com_ptr<IDispatch> answer = Resolve(resolver.get(), L"SomeHost.Dname.Records.Test");
+  ASSERT_TRUE(answer);
+  EXPECT_EQ(TextOf(answer.get(), L"CanonicalName"), L"SomeHost.example.net.");
+  // The synthesized CNAME asked for itself: its owner and target read the
+  // question's labels as the caller spelt them.
+  answer = Resolve(resolver.get(), L"SomeHost.Dname.Records.Test", L"CNAME");
+  ASSERT_TRUE(answer);
+  com_ptr<IDispatch> records = ObjectOf(Call(answer.get(), L"Records"));
+  const int count = std::stoi(TextOf(records.get(), L"Count"));
+  EXPECT_EQ(count, 1);
+  for (int i = 0; i < count; ++i) {
+    com_ptr<IDispatch> record = RecordOf(answer.get(), i);
+    EXPECT_EQ(TextOf(record.get(), L"Data"), L"SomeHost.example.net.");
+    for (const wchar_t* member : {L"Name", L"Data"}) {
+      std::wstring lower = TextOf(record.get(), member);
+      const std::wstring spelt = lower;
+      for (wchar_t& c : lower) c = static_cast<wchar_t>(std::towlower(c));
+      const std::size_t at = lower.find(L"somehost");
+      if (at != std::wstring::npos) {
+        EXPECT_EQ(spelt.substr(at, 8), L"SomeHost") << spelt;
+      }
+    }
+  }
+}
+
+// A server that folds the case of names and refuses TCP answers the
+// Resolver class too, question after question.
+TEST(Resolve, ACaseFoldingServerWithoutTcpAnswers) {
+  com_ptr<IDispatch> resolver = TestResolver();
+  ASSERT_EQ(Put(resolver.get(), L"DNSServer", Text(VAVIZAV_FOLDING_NO_TCP_ADDRESS).get()).Status, S_OK);
+  for (int n = 1; n <= 3; ++n) {
+    com_ptr<IDispatch> answer = Resolve(resolver.get(), L"h" + std::to_wstring(n) + L".NoTcp.Vavizav.Test");
+    ASSERT_TRUE(answer);
+    EXPECT_EQ(TextOf(answer.get(), L"Status"), L"NOERROR");
+    EXPECT_EQ(TextOf(answer.get(), L"Name"), L"h" + std::to_wstring(n) + L".NoTcp.Vavizav.Test");
+    EXPECT_NE(TextOf(answer.get(), L"Text").find(L"10.0.0." + std::to_wstring(n)), std::wstring::npos);
+  }
 }
 
 TEST(AnswerObjects, DispatchIdentifiersAsTheTypeLibraryPinsThem) {

@@ -4,7 +4,7 @@
  * lifetime.
  *
  *   delay_responder --address A [--port P] [--delay-ms D] [--drop-percent X]
- *                   [--seed S] [--lifetime-s T] [--fold-case] [--truncate]
+ *                   [--seed S] [--lifetime-s T] [--fold-case] [--truncate] [--no-tcp]
  *
  *   --address       127.0.0.0/8 or ::1; UDP and TCP on that address, port P (53)
  *   --delay-ms      0..60000 (default 5): each reply is sent D ms after its query
@@ -26,6 +26,8 @@
  *   --fold-case     the question goes back lower-cased (as some servers do to a
  *                   name sent in mixed case); otherwise octet for octet.
  *   --truncate      UDP replies carry TC and no answers; TCP answers in full.
+ *   --no-tcp        no TCP listener: a connection is refused (a server that
+ *                   takes no TCP).
  *
  * Answers: QR set, opcode and RD echoed, AA and RA set, NOERROR, one question
  * (the query's own). An A question of class IN gets one A record, TTL 300,
@@ -383,8 +385,8 @@ int main(int argc, char **argv) {
 
   for (int i = 0; i < MAX_CONNECTIONS; ++i) connections[i].fd = -1;
   udp_fd = bind_socket(SOCK_DGRAM);
-  listen_fd = bind_socket(SOCK_STREAM);
-  if (udp_fd < 0 || listen_fd < 0) {
+  listen_fd = config.no_tcp ? -2 : bind_socket(SOCK_STREAM);
+  if (udp_fd < 0 || listen_fd == -1) {
     fprintf(stderr, "delay_responder: cannot bind %s port %d: %s\n", config.address, config.port, strerror(errno));
     return 1;
   }
@@ -401,13 +403,13 @@ int main(int argc, char **argv) {
   sigaction(SIGTERM, &action, NULL);
   sigaction(SIGINT, &action, NULL);
   watch(udp_fd, EPOLLIN, (uint64_t)SOURCE_UDP << 32);
-  watch(listen_fd, EPOLLIN, (uint64_t)SOURCE_TCP_LISTEN << 32);
+  if (!config.no_tcp) watch(listen_fd, EPOLLIN, (uint64_t)SOURCE_TCP_LISTEN << 32);
   watch(timer_fd, EPOLLIN, (uint64_t)SOURCE_TIMER << 32);
   watch(signal_pipe[0], EPOLLIN, (uint64_t)SOURCE_SIGNAL_PIPE << 32);
 
-  printf("ready %s port %d delay %ld ms drop %g %% seed %llu lifetime %ld s%s%s\n", config.address, config.port,
+  printf("ready %s port %d delay %ld ms drop %g %% seed %llu lifetime %ld s%s%s%s\n", config.address, config.port,
          config.delay_ms, config.drop_percent, (unsigned long long)config.seed, config.lifetime_s,
-         config.fold_case ? " fold-case" : "", config.truncate ? " truncate" : "");
+         config.fold_case ? " fold-case" : "", config.truncate ? " truncate" : "", config.no_tcp ? " no-tcp" : "");
   fflush(stdout);
 
   const int64_t end = now_ns() + (int64_t)config.lifetime_s * 1000000000;

@@ -26,6 +26,7 @@ struct settings {
   long lifetime_s;
   int fold_case;
   int truncate;
+  int no_tcp;
 };
 
 struct counts {

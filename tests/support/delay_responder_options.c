@@ -8,7 +8,7 @@
 #include <stdlib.h>
 #include <string.h>
 
-struct settings config = {NULL, 53, 5, 0.0, 1, 60, 0, 0};
+struct settings config = {NULL, 53, 5, 0.0, 1, 60, 0, 0, 0};
 
 static int is_loopback(const char *address) {
   struct in_addr v4;
@@ -22,7 +22,7 @@ static int usage(const char *problem) {
   fprintf(stderr,
           "delay_responder: %s\n"
           "usage: delay_responder --address A [--port P] [--delay-ms D] [--drop-percent X] [--seed S]\n"
-          "                       [--lifetime-s T] [--fold-case] [--truncate]\n",
+          "                       [--lifetime-s T] [--fold-case] [--truncate] [--no-tcp]\n",
           problem);
   return 2;
 }
@@ -48,6 +48,10 @@ int read_options(int argc, char **argv) {
     }
     if (strcmp(option, "--truncate") == 0) {
       config.truncate = 1;
+      continue;
+    }
+    if (strcmp(option, "--no-tcp") == 0) {
+      config.no_tcp = 1;
       continue;
     }
     if (value == NULL) return usage("an option without its value");

@@ -7,7 +7,7 @@
 #include <span>
 #include <vector>
 
-#include "engine.h"
+#include "outcome.h"
 #include "vbdns.h"
 
 namespace vavizav {

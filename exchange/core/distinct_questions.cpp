@@ -4,6 +4,7 @@
 #include <unordered_map>
 
 #include "name_case.h"
+#include "reply_check.h"
 
 namespace vavizav {
 
@@ -33,7 +34,9 @@ std::vector<ExchangeOutcome> HandOut(std::span<const vbDNS::DNSQuery> queries, c
   for (std::size_t i = 0; i < queries.size(); ++i) {
     const std::size_t d = distinct.Of[i];
     handed[i] = --askersLeft[d] == 0 ? std::move(outcomes[d]) : outcomes[d];
-    if (handed[i].Reply) RespellQuestion(*handed[i].Reply, queries[i].Question.QName);
+    if (handed[i].Reply) {
+      vbDNS::RespellReply(*handed[i].Reply, queries[distinct.Firsts[d]].Question.QName, queries[i].Question.QName);
+    }
   }
   return handed;
 }

@@ -1,10 +1,5 @@
 #include "name_case.h"
 
-#include <cstring>
-#include <span>
-
-#include "random.h"
-
 namespace vavizav {
 namespace {
 
@@ -13,27 +8,13 @@ constexpr std::uint8_t ASCII_CASE_BIT = 0x20;
 bool IsLetter(std::uint8_t c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
 std::uint8_t Lower(std::uint8_t c) { return c >= 'A' && c <= 'Z' ? static_cast<std::uint8_t>(c | ASCII_CASE_BIT) : c; }
 
-// Whether `octets` is `name` without regard to ASCII case. Length octets are
-// below 64 and so never letters: comparing every octet this way compares the
-// labels' lengths exactly.
-bool SameIgnoringCase(const std::uint8_t* octets, std::string_view name) {
-  for (std::size_t i = 0; i < name.size(); ++i) {
-    if (Lower(octets[i]) != Lower(static_cast<std::uint8_t>(name[i]))) return false;
-  }
-  return true;
-}
-
-std::uint16_t Count16(vbDNS::PacketView packet, std::size_t at) {
-  return static_cast<std::uint16_t>(packet[at] << 8 | packet[at + 1]);
-}
-
 }  // namespace
 
 // The first block is small (a lone question needs a few octets), later ones
 // whole.
 bool RandomPool::Refill() {
   const std::size_t size = refills_++ == 0 ? FIRST_BLOCK : block_.size();
-  if (!RandomFill(std::span(block_).last(size))) return false;
+  if (!source_(std::span(block_).last(size))) return false;
   used_ = block_.size() - size;
   return true;
 }
@@ -53,7 +34,7 @@ std::optional<bool> RandomPool::NextBit() {
     bitsLeft_ = 16;
   }
   const bool bit = bits_ & 1;
-  bits_ >>= 1;
+  bits_ = static_cast<std::uint16_t>(bits_ >> 1);
   --bitsLeft_;
   return bit;
 }
@@ -75,20 +56,6 @@ std::optional<vbDNS::WireName> MixCase(const vbDNS::WireName& name, RandomPool& 
     at += 1 + length;
   }
   return mixed;
-}
-
-Echo QuestionEcho(vbDNS::PacketView reply, const vbDNS::WireName& sent) {
-  if (reply.size() < vbDNS::HEADER_SIZE || Count16(reply, 4) == 0) return Echo::Questionless;
-  const std::string_view name = sent.view();
-  if (reply.size() < vbDNS::HEADER_SIZE + name.size()) return Echo::Folded;
-  return std::memcmp(reply.data() + vbDNS::HEADER_SIZE, name.data(), name.size()) == 0 ? Echo::Exact : Echo::Folded;
-}
-
-void RespellQuestion(vbDNS::Packet& reply, const vbDNS::WireName& spelling) {
-  const std::string_view name = spelling.view();
-  if (reply.size() < vbDNS::HEADER_SIZE + name.size() || Count16(reply, 4) == 0) return;
-  std::uint8_t* octets = reply.data() + vbDNS::HEADER_SIZE;
-  if (SameIgnoringCase(octets, name)) std::memcpy(octets, name.data(), name.size());
 }
 
 std::string QuestionKey(const vbDNS::DNSQuestion& question) {

@@ -1,0 +1,34 @@
+// What the exchange gives back for each question, and its bounds.
+#pragma once
+
+#include <cstddef>
+#include <optional>
+#include <string>
+
+#include "vbdns.h"
+
+namespace vavizav {
+
+// Why a question got no reply.
+enum class ExchangeFailure {
+  None,                // answered: Reply holds it
+  NoUsableServer,      // no entry of the server list could be used
+  NothingSent,         // not one send of the question went out
+  TimedOut,            // nothing that counts came inside the time-out
+  TruncatedTcpFailed,  // the UDP reply had TC set and TCP gave nothing better (Reply keeps the cut reply)
+  Malformed,           // only replies that could not be read came from the servers asked
+};
+
+struct ExchangeOutcome {
+  ExchangeFailure Failure = ExchangeFailure::TimedOut;
+  // The reply's octets: set when Failure is None, and the truncated UDP reply
+  // when Failure is TruncatedTcpFailed.
+  std::optional<vbDNS::Packet> Reply;
+  // The server that answered: "127.0.0.1", "127.0.0.1:5300", "::1", "[::1]:5300".
+  std::wstring Server;
+};
+
+inline constexpr std::size_t MAX_QUESTIONS_PER_CALL = 100000;
+inline constexpr unsigned MAX_IN_FLIGHT = 1024;
+
+}  // namespace vavizav

@@ -1,0 +1,31 @@
+#include "server_memory.h"
+
+#include <algorithm>
+
+namespace vavizav {
+
+std::shared_ptr<ServerState> ServerMemory::For(std::wstring_view server) {
+  ++uses_;
+  for (Entry& entry : servers_) {
+    if (entry.Server == server) {
+      entry.Used = uses_;
+      return entry.State;
+    }
+  }
+  if (servers_.size() == MAX_SERVERS) {
+    const auto oldest = std::min_element(servers_.begin(), servers_.end(),
+                                         [](const Entry& a, const Entry& b) { return a.Used < b.Used; });
+    servers_.erase(oldest);
+  }
+  servers_.push_back(Entry{std::wstring(server), std::make_shared<ServerState>(), uses_});
+  return servers_.back().State;
+}
+
+const ServerState* ServerMemory::Find(std::wstring_view server) const {
+  for (const Entry& entry : servers_) {
+    if (entry.Server == server) return entry.State.get();
+  }
+  return nullptr;
+}
+
+}  // namespace vavizav

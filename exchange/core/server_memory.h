@@ -1,0 +1,52 @@
+// What an object has learnt of its DNS servers, kept between its calls and
+// shared by every question of a call: how fast each answers, how many
+// questions in a row it left unanswered, when it last answered, and whether
+// it folds the letter case of names.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace vavizav {
+
+struct ServerState {
+  std::optional<std::uint64_t> SmoothedRttMs;
+  // Sends to it that met their resend or the question's end without a reply
+  // from it, since its last reply.
+  unsigned Unanswered = 0;
+  std::optional<std::uint64_t> LastAnswer;  // on the exchange's clock
+  std::optional<std::uint64_t> LastProbe;
+  // Repeats question names only without regard to case: asked in the
+  // caller's spelling, its folded echo taken (found once, kept).
+  bool FoldsCase = false;
+};
+
+// Servers by their text ("127.0.0.1", "[::1]:5300"), at most MAX_SERVERS of
+// them: past that the one used longest ago is forgotten. Not thread-safe; an
+// object's calls run on its thread.
+class ServerMemory {
+ public:
+  static constexpr std::size_t MAX_SERVERS = 64;
+
+  // The state of `server`, added fresh when unknown. A call holds it for its
+  // length: a state forgotten meanwhile lives on for the call.
+  std::shared_ptr<ServerState> For(std::wstring_view server);
+  const ServerState* Find(std::wstring_view server) const;
+  std::size_t Size() const { return servers_.size(); }
+
+ private:
+  struct Entry {
+    std::wstring Server;
+    std::shared_ptr<ServerState> State;
+    std::uint64_t Used = 0;
+  };
+  std::vector<Entry> servers_;
+  std::uint64_t uses_ = 0;
+};
+
+}  // namespace vavizav
