@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "message.h"
+#include "codec/message.h"
 
 namespace codec_bench {
 

@@ -7,8 +7,8 @@
 #include <string_view>
 #include <vector>
 
+#include "codec/vbdns.h"
 #include "packets.h"
-#include "vbdns.h"
 
 namespace codec_bench {
 

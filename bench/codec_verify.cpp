@@ -24,13 +24,13 @@
 #include <tuple>
 #include <vector>
 
+#include "codec/message.h"
+#include "codec/vbdns.h"
 #include "codec_bench.h"
 #include "codec_fixtures.h"
-#include "lookup.h"
-#include "message.h"
 #include "packets.h"
+#include "resolver/lookup.h"
 #include "text.h"
-#include "vbdns.h"
 
 namespace codec_bench {
 

@@ -1,7 +1,7 @@
 #include <array>
 #include <cstring>
 
-#include "vbdns.h"
+#include "codec/vbdns.h"
 
 namespace vbDNS {
 

@@ -1,6 +1,6 @@
-#include "ipv6_text.h"
+#include "codec/ipv6_text.h"
 
-#include "vbdns.h"
+#include "codec/vbdns.h"
 
 namespace vbDNS::detail {
 

@@ -3,9 +3,9 @@
 #include <array>
 #include <cstring>
 
-#include "message.h"
-#include "names.h"
-#include "wire_reader.h"
+#include "codec/message.h"
+#include "codec/names.h"
+#include "codec/wire_reader.h"
 
 namespace vbDNS {
 

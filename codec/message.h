@@ -50,7 +50,7 @@
 #include <string_view>
 #include <vector>
 
-#include "vbdns.h"
+#include "codec/vbdns.h"
 
 namespace vbDNS {
 

@@ -5,10 +5,10 @@
 #include <charconv>
 #include <cstring>
 
-#include "ipv6_text.h"
-#include "message.h"
-#include "names.h"
-#include "wire_reader.h"
+#include "codec/ipv6_text.h"
+#include "codec/message.h"
+#include "codec/names.h"
+#include "codec/wire_reader.h"
 
 namespace vbDNS {
 

@@ -1,9 +1,9 @@
-#include "names.h"
+#include "codec/names.h"
 
 #include <array>
 #include <cstring>
 
-#include "message.h"
+#include "codec/message.h"
 
 namespace vbDNS::detail {
 

@@ -6,8 +6,8 @@
 #include <string>
 #include <string_view>
 
-#include "vbdns.h"
-#include "wire_reader.h"
+#include "codec/vbdns.h"
+#include "codec/wire_reader.h"
 
 namespace vbDNS::detail {
 

@@ -3,9 +3,9 @@
 #include <cstring>
 #include <string>
 
-#include "ipv6_text.h"
-#include "vbdns.h"
-#include "wire_writer.h"
+#include "codec/ipv6_text.h"
+#include "codec/vbdns.h"
+#include "codec/wire_writer.h"
 
 namespace vbDNS {
 

@@ -1,9 +1,9 @@
 // The exchange's check of a received datagram against the query it sent.
 #include <array>
 
-#include "names.h"
-#include "vbdns.h"
-#include "wire_reader.h"
+#include "codec/names.h"
+#include "codec/vbdns.h"
+#include "codec/wire_reader.h"
 
 namespace vbDNS {
 

@@ -1,10 +1,10 @@
-#include "reply_check.h"
+#include "codec/reply_check.h"
 
 #include <algorithm>
 #include <cstring>
 
-#include "wire_reader.h"
-#include "wire_writer.h"
+#include "codec/wire_reader.h"
+#include "codec/wire_writer.h"
 
 namespace vbDNS {
 namespace {

@@ -10,7 +10,7 @@
 #include <cstdint>
 #include <optional>
 
-#include "vbdns.h"
+#include "codec/vbdns.h"
 
 namespace vbDNS {
 

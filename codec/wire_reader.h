@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "vbdns.h"
+#include "codec/vbdns.h"
 
 namespace vbDNS::detail {
 

@@ -1,4 +1,4 @@
-#include "engine.h"
+#include "exchange/engine.h"
 
 #include <winsock2.h>
 #include <ws2tcpip.h>
@@ -11,13 +11,13 @@
 #include <memory>
 #include <unordered_map>
 
-#include "distinct_questions.h"
-#include "exchange_core.h"
-#include "handles.h"
-#include "message_pump.h"
-#include "random.h"
-#include "server_list.h"
-#include "winsock_startup.h"
+#include "exchange/core/distinct_questions.h"
+#include "exchange/core/exchange_core.h"
+#include "exchange/server_list.h"
+#include "runtime/handles.h"
+#include "runtime/message_pump.h"
+#include "runtime/random.h"
+#include "runtime/winsock_startup.h"
 
 namespace vavizav {
 namespace {

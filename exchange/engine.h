@@ -11,9 +11,9 @@
 #include <utility>
 #include <vector>
 
-#include "outcome.h"
-#include "server_memory.h"
-#include "vbdns.h"
+#include "codec/vbdns.h"
+#include "exchange/core/outcome.h"
+#include "exchange/core/server_memory.h"
 
 namespace vavizav {
 

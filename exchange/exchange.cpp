@@ -1,4 +1,4 @@
-#include "exchange.h"
+#include "exchange/exchange.h"
 
 #include <span>
 #include <utility>

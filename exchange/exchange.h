@@ -8,10 +8,10 @@
 #include <optional>
 #include <string_view>
 
-#include "engine.h"
-#include "send_plan.h"
-#include "server_list.h"
-#include "vbdns.h"
+#include "codec/vbdns.h"
+#include "exchange/core/send_plan.h"
+#include "exchange/engine.h"
+#include "exchange/server_list.h"
 
 namespace vavizav {
 

@@ -1,11 +1,11 @@
-#include "server_list.h"
+#include "exchange/server_list.h"
 
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
 
-#include "handles.h"
-#include "winsock_startup.h"
+#include "runtime/handles.h"
+#include "runtime/winsock_startup.h"
 
 namespace vavizav {
 namespace {

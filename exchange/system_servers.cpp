@@ -1,4 +1,4 @@
-#include "system_servers.h"
+#include "exchange/system_servers.h"
 
 #include <iphlpapi.h>
 

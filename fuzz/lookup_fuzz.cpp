@@ -7,7 +7,7 @@
 #include <optional>
 #include <string_view>
 
-#include "lookup.h"
+#include "resolver/lookup.h"
 #include "stand_in_exchange.h"
 
 namespace {

@@ -9,10 +9,10 @@
 #include <cstdlib>
 #include <string_view>
 
-#include "message.h"
-#include "names.h"
-#include "vbdns.h"
-#include "wire_reader.h"
+#include "codec/message.h"
+#include "codec/names.h"
+#include "codec/vbdns.h"
+#include "codec/wire_reader.h"
 
 namespace {
 

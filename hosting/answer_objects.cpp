@@ -1,12 +1,12 @@
-#include "answer_objects.h"
+#include "hosting/answer_objects.h"
 
 #include <new>
 #include <utility>
 #include <vector>
 
-#include "com_boundary.h"
-#include "dual_object.h"
-#include "handles.h"
+#include "hosting/com_boundary.h"
+#include "hosting/dual_object.h"
+#include "runtime/handles.h"
 
 namespace vavizav::hosting {
 namespace {

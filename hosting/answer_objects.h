@@ -10,8 +10,8 @@
 #include <memory>
 #include <string>
 
-#include "answer.h"
-#include "text_conversion.h"
+#include "resolver/answer.h"
+#include "runtime/text_conversion.h"
 #include "vavizav.h"
 
 namespace vavizav::hosting {

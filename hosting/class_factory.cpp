@@ -1,9 +1,9 @@
-#include "class_factory.h"
+#include "hosting/class_factory.h"
 
-#include "com_object.h"
-#include "module.h"
-#include "resolver_object.h"
-#include "vevivoridezaz_object.h"
+#include "hosting/com_object.h"
+#include "hosting/module.h"
+#include "hosting/resolver_object.h"
+#include "hosting/vevivoridezaz_object.h"
 #include "vavizav.h"
 
 namespace vavizav::hosting {

@@ -16,7 +16,7 @@
 #include <tuple>
 #include <utility>
 
-#include "module.h"
+#include "hosting/module.h"
 
 namespace vavizav::hosting {
 

@@ -13,8 +13,8 @@
 #include <string_view>
 #include <utility>
 
-#include "com_object.h"
-#include "type_info_dispatch.h"
+#include "hosting/com_object.h"
+#include "hosting/type_info_dispatch.h"
 
 namespace vavizav::hosting {
 

@@ -9,9 +9,9 @@
 #include <windows.h>
 #include <objbase.h>
 
-#include "class_factory.h"
-#include "module.h"
-#include "registration.h"
+#include "hosting/class_factory.h"
+#include "hosting/module.h"
+#include "hosting/registration.h"
 
 using namespace vavizav::hosting;
 

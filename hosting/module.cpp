@@ -3,7 +3,7 @@
 // DLL's entry routine and exports (exports.cpp) are its only writers besides
 // the objects' counts.
 
-#include "module.h"
+#include "hosting/module.h"
 
 #include <oleauto.h>
 
@@ -11,7 +11,7 @@
 #include <new>
 #include <utility>
 
-#include "handles.h"
+#include "runtime/handles.h"
 #include "vavizav.h"
 
 namespace vavizav::hosting {

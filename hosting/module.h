@@ -9,7 +9,7 @@
 
 #include <string>
 
-#include "handles.h"
+#include "runtime/handles.h"
 
 namespace vavizav::hosting {
 

@@ -1,10 +1,10 @@
-#include "names_argument.h"
+#include "hosting/names_argument.h"
 
 #include <cstring>
 #include <string>
 
-#include "dispatch_arguments.h"
-#include "text_conversion.h"
+#include "hosting/dispatch_arguments.h"
+#include "runtime/text_conversion.h"
 
 namespace vavizav::hosting {
 namespace {

@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "handles.h"
+#include "runtime/handles.h"
 
 namespace vavizav::hosting {
 

@@ -31,16 +31,16 @@
 // can be registered side by side; unregistering one leaves the shared keys to
 // the other while the other's class is still registered.
 
-#include "registration.h"
+#include "hosting/registration.h"
 
 #include <oleauto.h>
 
 #include <new>
 #include <string>
 
-#include "handles.h"
-#include "module.h"
-#include "registry_key.h"
+#include "hosting/module.h"
+#include "hosting/registry_key.h"
+#include "runtime/handles.h"
 #include "vavizav.h"
 #include "vavizav_identity.h"
 

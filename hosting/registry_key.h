@@ -6,7 +6,7 @@
 
 #include <cstddef>
 
-#include "handles.h"
+#include "runtime/handles.h"
 
 namespace vavizav::hosting {
 

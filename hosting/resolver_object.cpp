@@ -1,4 +1,4 @@
-#include "resolver_object.h"
+#include "hosting/resolver_object.h"
 
 #include <oleauto.h>
 
@@ -11,17 +11,17 @@
 #include <utility>
 #include <vector>
 
-#include "answer.h"
-#include "answer_objects.h"
-#include "com_boundary.h"
-#include "dual_object.h"
-#include "engine.h"
-#include "handles.h"
-#include "names_argument.h"
-#include "outcome.h"
-#include "question.h"
-#include "system_servers.h"
-#include "text_conversion.h"
+#include "exchange/engine.h"
+#include "exchange/system_servers.h"
+#include "hosting/answer_objects.h"
+#include "hosting/com_boundary.h"
+#include "hosting/dual_object.h"
+#include "hosting/names_argument.h"
+#include "resolver/answer.h"
+#include "resolver/outcome.h"
+#include "resolver/question.h"
+#include "runtime/handles.h"
+#include "runtime/text_conversion.h"
 #include "vavizav.h"
 
 namespace vavizav::hosting {

@@ -11,8 +11,8 @@
 
 #include <new>
 
-#include "dispatch_arguments.h"
-#include "module.h"
+#include "hosting/dispatch_arguments.h"
+#include "hosting/module.h"
 
 namespace vavizav::hosting {
 

@@ -1,15 +1,15 @@
-#include "vevivoridezaz_members.h"
+#include "hosting/vevivoridezaz_members.h"
 
 #include <new>
 #include <optional>
 #include <string_view>
 #include <utility>
 
-#include "com_boundary.h"
-#include "exchange.h"
-#include "handles.h"
-#include "lookup.h"
-#include "text_conversion.h"
+#include "exchange/exchange.h"
+#include "hosting/com_boundary.h"
+#include "resolver/lookup.h"
+#include "runtime/handles.h"
+#include "runtime/text_conversion.h"
 
 namespace vavizav {
 namespace {

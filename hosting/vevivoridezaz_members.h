@@ -11,7 +11,7 @@
 #include <memory>
 #include <string>
 
-#include "server_memory.h"
+#include "exchange/core/server_memory.h"
 
 namespace vavizav {
 

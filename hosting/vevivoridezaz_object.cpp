@@ -1,11 +1,11 @@
-#include "vevivoridezaz_object.h"
+#include "hosting/vevivoridezaz_object.h"
 
 #include <oleauto.h>
 
-#include "dispatch_arguments.h"
-#include "dual_object.h"
+#include "hosting/dispatch_arguments.h"
+#include "hosting/dual_object.h"
+#include "hosting/vevivoridezaz_members.h"
 #include "vavizav.h"
-#include "vevivoridezaz_members.h"
 
 namespace vavizav::hosting {
 namespace {

@@ -1,4 +1,4 @@
-#include "answer.h"
+#include "resolver/answer.h"
 
 #include <algorithm>
 #include <cstddef>

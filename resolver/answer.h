@@ -11,9 +11,9 @@
 #include <string_view>
 #include <vector>
 
-#include "message.h"
-#include "status.h"
-#include "vbdns.h"
+#include "codec/message.h"
+#include "codec/vbdns.h"
+#include "resolver/status.h"
 
 namespace vavizav {
 

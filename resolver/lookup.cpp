@@ -1,4 +1,4 @@
-#include "lookup.h"
+#include "resolver/lookup.h"
 
 #include <algorithm>
 #include <cstddef>

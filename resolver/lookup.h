@@ -8,8 +8,8 @@
 #include <string>
 #include <string_view>
 
-#include "message.h"
-#include "vbdns.h"
+#include "codec/message.h"
+#include "codec/vbdns.h"
 
 namespace vavizav {
 

@@ -1,4 +1,4 @@
-#include "outcome.h"
+#include "resolver/outcome.h"
 
 namespace vavizav {
 

@@ -7,8 +7,8 @@
 #include <cstdint>
 #include <optional>
 
-#include "answer.h"
-#include "vbdns.h"
+#include "codec/vbdns.h"
+#include "resolver/answer.h"
 
 namespace vavizav {
 

@@ -1,8 +1,8 @@
-#include "question.h"
+#include "resolver/question.h"
 
 #include <cmath>
 
-#include "answer.h"
+#include "resolver/answer.h"
 
 namespace vavizav {
 namespace {

@@ -9,7 +9,7 @@
 #include <string>
 #include <string_view>
 
-#include "vbdns.h"
+#include "codec/vbdns.h"
 
 namespace vavizav {
 

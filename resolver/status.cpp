@@ -1,8 +1,8 @@
-#include "status.h"
+#include "resolver/status.h"
 
 #include <string_view>
 
-#include "message.h"
+#include "codec/message.h"
 
 namespace vavizav {
 namespace {

@@ -1,4 +1,4 @@
-#include "message_pump.h"
+#include "runtime/message_pump.h"
 
 #include <windows.h>
 

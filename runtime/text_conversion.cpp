@@ -1,4 +1,4 @@
-#include "text_conversion.h"
+#include "runtime/text_conversion.h"
 
 #include <winnls.h>
 
@@ -7,7 +7,7 @@
 #include <cmath>
 #include <new>
 
-#include "handles.h"
+#include "runtime/handles.h"
 
 namespace vavizav {
 namespace {

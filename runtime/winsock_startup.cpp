@@ -1,4 +1,4 @@
-#include "winsock_startup.h"
+#include "runtime/winsock_startup.h"
 
 #include <winsock2.h>
 #include <windows.h>

@@ -26,11 +26,11 @@
 #include <vector>
 
 #include "bench.h"
-#include "message.h"
+#include "codec/message.h"
 #include "text.h"
 
-#if __has_include("engine.h")
-#include "engine.h"
+#if __has_include("exchange/engine.h")
+#include "exchange/engine.h"
 #define BATCH_BENCH_HAS_ENGINE 1
 #endif
 

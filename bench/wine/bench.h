@@ -20,11 +20,11 @@
 #include <string>
 #include <vector>
 
+#include "codec/vbdns.h"
 #include "com_client.h"
-#include "handles.h"
 #include "loaded_module.h"
+#include "runtime/handles.h"
 #include "vavizav.h"
-#include "vbdns.h"
 
 namespace wine_bench {
 

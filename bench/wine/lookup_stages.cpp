@@ -18,13 +18,13 @@
 #include <vector>
 
 #include "bench.h"
-#include "exchange.h"
-#include "lookup.h"
-#include "message.h"
-#include "random.h"
+#include "codec/message.h"
+#include "exchange/exchange.h"
+#include "resolver/lookup.h"
+#include "runtime/random.h"
+#include "runtime/text_conversion.h"
+#include "runtime/winsock_startup.h"
 #include "text.h"
-#include "text_conversion.h"
-#include "winsock_startup.h"
 
 namespace wine_bench {
 namespace {

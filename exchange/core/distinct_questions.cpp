@@ -1,10 +1,10 @@
-#include "distinct_questions.h"
+#include "exchange/core/distinct_questions.h"
 
 #include <string>
 #include <unordered_map>
 
-#include "name_case.h"
-#include "reply_check.h"
+#include "codec/reply_check.h"
+#include "exchange/core/name_case.h"
 
 namespace vavizav {
 

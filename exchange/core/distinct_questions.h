@@ -7,8 +7,8 @@
 #include <span>
 #include <vector>
 
-#include "outcome.h"
-#include "vbdns.h"
+#include "codec/vbdns.h"
+#include "exchange/core/outcome.h"
 
 namespace vavizav {
 

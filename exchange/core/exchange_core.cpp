@@ -1,4 +1,4 @@
-#include "exchange_core.h"
+#include "exchange/core/exchange_core.h"
 
 #include <algorithm>
 #include <climits>

@@ -26,12 +26,12 @@
 #include <unordered_map>
 #include <vector>
 
-#include "name_case.h"
-#include "outcome.h"
-#include "reply_check.h"
-#include "send_plan.h"
-#include "server_memory.h"
-#include "vbdns.h"
+#include "codec/reply_check.h"
+#include "codec/vbdns.h"
+#include "exchange/core/name_case.h"
+#include "exchange/core/outcome.h"
+#include "exchange/core/send_plan.h"
+#include "exchange/core/server_memory.h"
 
 namespace vavizav {
 

@@ -1,4 +1,4 @@
-#include "name_case.h"
+#include "exchange/core/name_case.h"
 
 namespace vavizav {
 namespace {

@@ -11,7 +11,7 @@
 #include <span>
 #include <string>
 
-#include "vbdns.h"
+#include "codec/vbdns.h"
 
 namespace vavizav {
 

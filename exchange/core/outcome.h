@@ -5,7 +5,7 @@
 #include <optional>
 #include <string>
 
-#include "vbdns.h"
+#include "codec/vbdns.h"
 
 namespace vavizav {
 

@@ -1,4 +1,4 @@
-#include "send_plan.h"
+#include "exchange/core/send_plan.h"
 
 #include <algorithm>
 

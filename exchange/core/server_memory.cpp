@@ -1,4 +1,4 @@
-#include "server_memory.h"
+#include "exchange/core/server_memory.h"
 
 #include <algorithm>
 

@@ -11,9 +11,9 @@
 
 #include <gtest/gtest.h>
 
-#include "message.h"
+#include "codec/message.h"
+#include "codec/vbdns.h"
 #include "packets.h"
-#include "vbdns.h"
 
 namespace fixtures {
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <utility>
 
-#include "vbdns.h"
+#include "codec/vbdns.h"
 
 using namespace vbDNS;
 

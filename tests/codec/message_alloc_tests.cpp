@@ -7,7 +7,7 @@
 #include <new>
 #include <vector>
 
-#include "message.h"
+#include "codec/message.h"
 #include "packets.h"
 
 namespace {

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "message.h"
+#include "codec/message.h"
 #include "packets.h"
 
 namespace {

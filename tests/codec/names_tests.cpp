@@ -5,9 +5,9 @@
 #include <optional>
 #include <string>
 
+#include "codec/message.h"
+#include "codec/vbdns.h"
 #include "fixtures.h"
-#include "message.h"
-#include "vbdns.h"
 
 using namespace vbDNS;
 using namespace fixtures;

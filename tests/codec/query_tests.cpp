@@ -6,8 +6,8 @@
 #include <string>
 #include <string_view>
 
+#include "codec/vbdns.h"
 #include "fixtures.h"
-#include "vbdns.h"
 
 using namespace vbDNS;
 using fixtures::Built;

@@ -4,8 +4,8 @@
 #include <stdexcept>
 #include <string>
 
+#include "codec/vbdns.h"
 #include "fixtures.h"
-#include "vbdns.h"
 
 using namespace vbDNS;
 using namespace fixtures;

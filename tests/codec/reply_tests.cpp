@@ -3,9 +3,9 @@
 // its query.
 #include <gtest/gtest.h>
 
+#include "codec/message.h"
+#include "codec/vbdns.h"
 #include "fixtures.h"
-#include "message.h"
-#include "vbdns.h"
 
 using namespace vbDNS;
 using namespace fixtures;

@@ -6,8 +6,8 @@
 #include <array>
 #include <cstdint>
 
-#include "vbdns.h"
-#include "wire_writer.h"
+#include "codec/vbdns.h"
+#include "codec/wire_writer.h"
 
 namespace {
 

@@ -15,10 +15,10 @@
 
 #include "clock.h"
 #include "com_client.h"
-#include "engine.h"
+#include "exchange/engine.h"
+#include "hosting/vevivoridezaz_members.h"
 #include "message_window.h"
 #include "test_addresses.h"
-#include "vevivoridezaz_members.h"
 
 namespace vavizav::testing {
 namespace {

@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "engine.h"
+#include "exchange/engine.h"
 #include "exchange_fixture.h"
 #include "fake_dns_server.h"
 #include "packets.h"

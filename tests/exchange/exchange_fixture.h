@@ -6,10 +6,10 @@
 #include <optional>
 #include <string_view>
 
-#include "exchange.h"
-#include "reply_check.h"
+#include "codec/reply_check.h"
+#include "codec/vbdns.h"
+#include "exchange/exchange.h"
 #include "scripted_server_fixture.h"
-#include "vbdns.h"
 
 namespace vavizav::testing {
 

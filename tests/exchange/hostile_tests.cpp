@@ -21,11 +21,11 @@
 #include <vector>
 
 #include "environment.h"
-#include "fake_dns_server.h"
-#include "scripted_server_fixture.h"
-#include "lookup.h"
 #include "exchange_fixture.h"
+#include "fake_dns_server.h"
 #include "packets.h"
+#include "resolver/lookup.h"
+#include "scripted_server_fixture.h"
 #include "stand_in_exchange.h"
 #include "test_support.h"
 

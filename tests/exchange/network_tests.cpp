@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "engine.h"
+#include "exchange/engine.h"
 #include "test_addresses.h"
 #include "test_support.h"
 

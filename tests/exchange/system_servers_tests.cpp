@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "server_list.h"
-#include "system_servers.h"
+#include "exchange/server_list.h"
+#include "exchange/system_servers.h"
 
 namespace vavizav {
 namespace {

@@ -6,7 +6,7 @@
 
 #include "com_client.h"
 #include "dispatch_snapshot.h"
-#include "handles.h"
+#include "runtime/handles.h"
 #include "value_object.h"
 
 namespace vavizav::testing {

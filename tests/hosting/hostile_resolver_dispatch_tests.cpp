@@ -20,10 +20,10 @@
 #include "com_client.h"
 #include "dispatch_double.h"
 #include "environment.h"
-#include "handles.h"
 #include "hostile_calls.h"
 #include "module_fixture.h"
 #include "process_counts.h"
+#include "runtime/handles.h"
 #include "value_object.h"
 
 namespace vavizav::testing {

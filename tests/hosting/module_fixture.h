@@ -13,9 +13,9 @@
 #include <string>
 
 #include "com_client.h"
-#include "handles.h"
 #include "loaded_module.h"
 #include "paths.h"
+#include "runtime/handles.h"
 #include "test_addresses.h"
 #include "vavizav.h"
 

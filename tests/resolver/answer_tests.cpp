@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "answer.h"
 #include "packets.h"
+#include "resolver/answer.h"
 
 using namespace vavizav::packets;
 using vavizav::AnswerModel;

@@ -31,7 +31,7 @@
 #include <sstream>
 #include <string>
 
-#include "lookup.h"
+#include "resolver/lookup.h"
 #include "stand_in_exchange.h"
 
 namespace {

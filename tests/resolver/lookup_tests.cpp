@@ -8,8 +8,8 @@
 #include <optional>
 #include <string>
 
-#include "lookup.h"
 #include "packets.h"
+#include "resolver/lookup.h"
 #include "stand_in_exchange.h"
 
 using vavizav::LookupOutcome;

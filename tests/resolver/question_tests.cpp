@@ -9,10 +9,10 @@
 #include <optional>
 #include <string>
 
-#include "outcome.h"
 #include "packets.h"
-#include "question.h"
-#include "status.h"
+#include "resolver/outcome.h"
+#include "resolver/question.h"
+#include "resolver/status.h"
 
 namespace vavizav {
 namespace {

@@ -6,8 +6,8 @@
 #include <string>
 
 #include "com_client.h"
-#include "handles.h"
-#include "text_conversion.h"
+#include "runtime/handles.h"
+#include "runtime/text_conversion.h"
 #include "value_object.h"
 
 namespace vavizav::testing {

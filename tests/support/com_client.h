@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "clock.h"
-#include "handles.h"
+#include "runtime/handles.h"
 
 namespace vavizav::testing {
 

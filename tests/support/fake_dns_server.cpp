@@ -8,9 +8,9 @@
 #include <stdexcept>
 #include <thread>
 
-#include "handles.h"
 #include "packets.h"
-#include "winsock_startup.h"
+#include "runtime/handles.h"
+#include "runtime/winsock_startup.h"
 
 namespace vavizav::testing {
 

@@ -20,8 +20,8 @@
 #include <string_view>
 #include <vector>
 
+#include "codec/vbdns.h"
 #include "test_addresses.h"
-#include "vbdns.h"
 
 namespace vavizav::testing {
 

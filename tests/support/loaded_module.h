@@ -8,7 +8,7 @@
 
 #include <string>
 
-#include "handles.h"
+#include "runtime/handles.h"
 
 namespace vavizav::testing {
 

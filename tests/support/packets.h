@@ -11,8 +11,8 @@
 #include <stdexcept>
 #include <string_view>
 
-#include "vbdns.h"
-#include "wire_writer.h"
+#include "codec/vbdns.h"
+#include "codec/wire_writer.h"
 
 namespace vavizav::packets {
 

@@ -7,7 +7,7 @@
 #include <utility>
 #include <vector>
 
-#include "lookup.h"
+#include "resolver/lookup.h"
 
 namespace vavizav::testing {
 

@@ -5,6 +5,6 @@
 
 #include "clock.h"
 #include "com_client.h"
+#include "hosting/vevivoridezaz_members.h"
 #include "message_window.h"
 #include "text.h"
-#include "vevivoridezaz_members.h"

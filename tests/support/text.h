@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string>
 
-#include "vbdns.h"
+#include "codec/vbdns.h"
 
 namespace vavizav::testing {
 

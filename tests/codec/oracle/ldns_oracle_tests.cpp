@@ -43,7 +43,7 @@
 #include <string>
 #include <vector>
 
-#include "message.h"
+#include "codec/message.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include <iterator>
 #include <vector>
 
-#include "message.h"
+#include "codec/message.h"
 
 int main(int argc, char** argv) {
   if (argc != 2) {

@@ -14,10 +14,10 @@
 #include <string>
 #include <vector>
 
-#include "distinct_questions.h"
-#include "exchange_core.h"
+#include "codec/vbdns.h"
+#include "exchange/core/distinct_questions.h"
+#include "exchange/core/exchange_core.h"
 #include "packets.h"
-#include "vbdns.h"
 
 namespace vavizav::testing {
 

@@ -2,8 +2,8 @@
 // and DNS over TCP's length prefix.
 #include <gtest/gtest.h>
 
+#include "codec/reply_check.h"
 #include "packets.h"
-#include "reply_check.h"
 
 namespace vavizav::testing {
 namespace {
