@@ -52,6 +52,7 @@
 #include <string_view>
 #include <vector>
 
+#include "record_table.h"
 #include "vbdns.h"
 
 namespace vbDNS {
@@ -62,14 +63,27 @@ inline constexpr std::uint16_t TYPE_HINFO = 13;
 inline constexpr std::uint16_t TYPE_MX = 15;
 inline constexpr std::uint16_t TYPE_TXT = 16;
 inline constexpr std::uint16_t TYPE_AAAA = 28;
+inline constexpr std::uint16_t TYPE_LOC = 29;
 inline constexpr std::uint16_t TYPE_SRV = 33;
 inline constexpr std::uint16_t TYPE_NAPTR = 35;
 inline constexpr std::uint16_t TYPE_DNAME = 39;
 inline constexpr std::uint16_t TYPE_OPT = 41;
 inline constexpr std::uint16_t TYPE_DS = 43;
 inline constexpr std::uint16_t TYPE_SSHFP = 44;
+inline constexpr std::uint16_t TYPE_RRSIG = 46;
+inline constexpr std::uint16_t TYPE_NSEC = 47;
+inline constexpr std::uint16_t TYPE_DNSKEY = 48;
+inline constexpr std::uint16_t TYPE_NSEC3 = 50;
+inline constexpr std::uint16_t TYPE_NSEC3PARAM = 51;
 inline constexpr std::uint16_t TYPE_TLSA = 52;
+inline constexpr std::uint16_t TYPE_SMIMEA = 53;
+inline constexpr std::uint16_t TYPE_CDS = 59;
+inline constexpr std::uint16_t TYPE_CDNSKEY = 60;
+inline constexpr std::uint16_t TYPE_OPENPGPKEY = 61;
+inline constexpr std::uint16_t TYPE_SVCB = 64;
+inline constexpr std::uint16_t TYPE_HTTPS = 65;
 inline constexpr std::uint16_t TYPE_SPF = 99;
+inline constexpr std::uint16_t TYPE_URI = 256;
 inline constexpr std::uint16_t TYPE_CAA = 257;
 
 // Longest DNS message (the 16-bit length of RFC 1035 section 4.2.2 over TCP).
@@ -191,27 +205,60 @@ std::optional<std::uint16_t> TypeFromMnemonic(std::string_view text);  // case-i
 std::string RcodeMnemonic(std::uint16_t rcode);                        // "NOERROR", ..., "RCODE4000"
 std::string ClassMnemonic(std::uint16_t klass);                        // "IN", "CH", "HS", "NONE", "ANY", "CLASS300"
 
-// The typed fields of one record, owning, for presentation layers. Fields a
-// type lacks stay empty / nullopt. Names are presentation text (NameTextOf);
-// strings and binary fields are the raw octets.
+// The typed fields of one record, owning, for presentation layers: one slot
+// per Member (record_table.h), filled from the record's row. Fields a type
+// lacks stay empty / nullopt and are not Present. Names are presentation
+// text (NameTextOf); strings and binary fields are the raw octets; a type
+// bitmap and SVCB parameters their text in the data column.
 struct RecordFields {
   std::string Address;                      // A, AAAA: "192.0.2.1", RFC 5952 "2001:db8::1"
-  std::string Target;                       // NS CNAME DNAME PTR, MX exchange, SRV target, NAPTR replacement
+  std::string Target;                       // NS CNAME DNAME PTR, MX exchange, SRV SVCB HTTPS target, NAPTR replacement, URI
   std::optional<std::uint16_t> Preference;  // MX, NAPTR
-  std::optional<std::uint16_t> Priority, Weight, Port;  // SRV
+  std::optional<std::uint16_t> Priority, Weight, Port;  // SRV; SVCB, HTTPS and URI priority, URI weight
   std::vector<std::string> Strings;                     // TXT/SPF character-strings; HINFO CPU and OS
   std::string PrimaryServer, ResponsibleMailbox;        // SOA
   std::optional<std::uint32_t> Serial, Refresh, Retry, Expire, Minimum;  // SOA
-  std::optional<std::uint8_t> Flags;                                     // CAA
+  std::optional<std::uint16_t> Flags;                                    // CAA, DNSKEY, CDNSKEY, NSEC3, NSEC3PARAM
   std::string Tag, Value;                                                // CAA
   std::optional<std::uint16_t> Order;                                    // NAPTR
   std::string NaptrFlags, Services, Regexp;                              // NAPTR
-  std::optional<std::uint16_t> KeyTag;                                   // DS
-  std::optional<std::uint8_t> Algorithm;                                 // DS, SSHFP
-  std::optional<std::uint8_t> DigestType;                                // DS, SSHFP (fingerprint type)
-  std::optional<std::uint8_t> Usage, Selector, MatchingType;             // TLSA
-  std::string Digest;                                                    // DS digest, SSHFP fingerprint, TLSA data
+  std::optional<std::uint16_t> KeyTag;                                   // DS, CDS, RRSIG
+  std::optional<std::uint8_t> Algorithm;  // DS, CDS, SSHFP, RRSIG, DNSKEY, CDNSKEY; NSEC3, NSEC3PARAM hash
+  std::optional<std::uint8_t> DigestType;                                // DS, CDS, SSHFP (fingerprint type)
+  std::optional<std::uint8_t> Usage, Selector, MatchingType;             // TLSA, SMIMEA
+  std::string Digest;  // DS, CDS digest, SSHFP fingerprint, TLSA and SMIMEA data
+  std::optional<std::uint8_t> Protocol;                                  // DNSKEY, CDNSKEY
+  std::string PublicKey;                                                 // DNSKEY, CDNSKEY, OPENPGPKEY
+  std::optional<std::uint16_t> TypeCovered;                              // RRSIG
+  std::optional<std::uint8_t> Labels;                                    // RRSIG
+  std::optional<std::uint32_t> OriginalTTL;                              // RRSIG
+  std::optional<std::int64_t> Expiration, Inception;  // RRSIG: seconds since 1970, the serial nearest now
+  std::string SignerName, Signature;                  // RRSIG
+  std::string NextName;                               // NSEC
+  std::string Types;                                  // NSEC, NSEC3: "A NS SOA RRSIG"
+  std::optional<std::uint16_t> Iterations;            // NSEC3, NSEC3PARAM
+  std::string Salt, NextHashedOwner;                  // NSEC3 (Salt also NSEC3PARAM)
+  std::string Params;                                 // SVCB, HTTPS: "alpn=\"h2\" port=443"
+  std::optional<double> Latitude, Longitude;          // LOC: degrees, north and east positive
+  std::optional<double> Altitude;                     // LOC: metres above the WGS 84 spheroid
+  std::optional<double> Size, HorizontalPrecision, VerticalPrecision;  // LOC: metres
+  // Which members the record's type has (bit 1 << Member).
+  std::uint64_t Present = 0;
+  bool Has(Member member) const noexcept { return (Present >> static_cast<unsigned>(member) & 1u) != 0; }
 };
 RecordFields Fields(const Message& message, const ResourceRecord& record);
+
+// A member's value as a script sees it (MemberInfoOf gives its form):
+// numbers, degrees and metres as Real or Number, octets already in their
+// text form (hex, base64, base32hex), a type as its mnemonic, a time as
+// seconds since 1970 in Number. Empty when the record's type lacks it.
+struct MemberValue {
+  enum class Kind : std::uint8_t { Empty, Long, Double, Text, Strings, Date } Is = Kind::Empty;
+  std::int64_t Number = 0;
+  double Real = 0;
+  std::string Text;
+  const std::vector<std::string>* Strings = nullptr;  // into the RecordFields
+};
+MemberValue ValueOf(const RecordFields& fields, Member member);
 
 }  // namespace vbDNS
