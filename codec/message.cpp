@@ -2,6 +2,7 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <optional>
 
 #include "message.h"
 #include "names.h"
@@ -147,8 +148,11 @@ bool TypeBitmapFits(WireReader& rdata, bool mayBeEmpty) {
 }
 
 // RFC 9460 section 2.2: keys strictly ascending, each value inside the data,
-// the values of the keys RFC 9460 defines well formed.
+// the values of the keys RFC 9460 defines well formed, the keys mandatory
+// lists present.
 bool SvcParamsFit(WireReader& rdata) {
+  const WireReader all = rdata;
+  std::optional<WireReader> mandatory;
   int lastKey = -1;
   while (rdata.Ok() && rdata.Left() != 0) {
     const std::array<std::uint8_t, 4> head = rdata.Fixed<4>();
@@ -158,9 +162,10 @@ bool SvcParamsFit(WireReader& rdata) {
     if (!rdata.Ok() || key <= lastKey) return false;
     lastKey = key;
     switch (key) {
-      case 0:  // mandatory: keys, ascending, one at least
+      case 0:  // mandatory: keys, ascending, one at least, not itself
         if (length == 0 || length % 2 != 0) return false;
-        for (int last = -1; value.Left() != 0;) {
+        mandatory = value;
+        for (int last = 0; value.Left() != 0;) {
           const std::uint16_t listed = Get16<0>(value.Fixed<2>());
           if (listed <= last) return false;
           last = listed;
@@ -191,19 +196,35 @@ bool SvcParamsFit(WireReader& rdata) {
         break;
     }
   }
-  return rdata.Ok();
+  if (!rdata.Ok()) return false;
+  // Every key mandatory lists stands in the record (RFC 9460 section 8).
+  while (mandatory && mandatory->Left() != 0) {
+    const std::uint16_t listed = Get16<0>(mandatory->Fixed<2>());
+    bool present = false;
+    for (WireReader params = all; !present && params.Left() != 0;) {
+      const std::array<std::uint8_t, 4> head = params.Fixed<4>();
+      present = Get16<0>(head) == listed;
+      params.Skip(Get16<2>(head));
+    }
+    if (!present) return false;
+  }
+  return true;
 }
 
 // LOC version 0 (RFC 1876 section 2): a size or precision is a mantissa and
-// a power of ten, each 0 to 9; the position within the globe.
-bool LocPrecisionFits(std::uint8_t octet) { return (octet >> 4) <= 9 && (octet & 0x0F) <= 9; }
+// a power of ten, each 0 to 9, the mantissa 0 only in 0 itself (as dig has
+// it); the position within the globe.
+bool LocPrecisionFits(std::uint8_t octet) {
+  return octet == 0 || ((octet >> 4) >= 1 && (octet >> 4) <= 9 && (octet & 0x0F) <= 9);
+}
 constexpr std::uint32_t EQUATOR = 0x80000000u;
 constexpr std::uint32_t DEGREE = 3600000u;
 
 // Checks one field of a layout; `previous` is the value of the number before
-// it (a digest's type). False: the record does not fit its type.
+// it (a digest's type), `first` the record's first field (NSEC3's hash
+// algorithm). False: the record does not fit its type.
 bool FieldFits(FieldKind kind, WireReader& rdata, ResourceRecord& record, std::size_t& names,
-               detail::KnownNames& known, std::uint32_t& previous) {
+               detail::KnownNames& known, std::uint32_t& previous, std::uint32_t first) {
   switch (kind) {
     case FieldKind::U8:
     case FieldKind::LocPrecision: {
@@ -227,7 +248,8 @@ bool FieldFits(FieldKind kind, WireReader& rdata, ResourceRecord& record, std::s
       return value >= EQUATOR - limit && value <= EQUATOR + limit;
     }
     case FieldKind::LocVersion:
-      return true;  // checked before the layout is read
+      rdata.Skip(1);  // 0: checked before the layout is read
+      return true;
     case FieldKind::Name:
     case FieldKind::PlainName: {
       NameRef ignored;
@@ -259,11 +281,11 @@ bool FieldFits(FieldKind kind, WireReader& rdata, ResourceRecord& record, std::s
       return true;
     case FieldKind::QuotedToEnd:
     case FieldKind::HexToEnd:
-    case FieldKind::Base64ToEnd:
       rdata.Skip(rdata.Left());
       return true;
     case FieldKind::HexToEndSome:
-      // 1 octet or more (dig refuses empty TLSA data).
+    case FieldKind::Base64ToEnd:
+      // 1 octet or more: dig refuses empty TLSA data, keys and signatures.
       if (rdata.Left() == 0) return false;
       rdata.Skip(rdata.Left());
       return true;
@@ -284,9 +306,10 @@ bool FieldFits(FieldKind kind, WireReader& rdata, ResourceRecord& record, std::s
       SkipCharacterString(rdata);
       return true;
     case FieldKind::HashedName: {
+      // 1 octet or more; a SHA-1 hash (algorithm 1, the first field) is 20.
       const std::uint8_t length = rdata.U8();
       rdata.Skip(length);
-      return length != 0;
+      return length != 0 && (first != 1 || length == 20);
     }
     case FieldKind::TypeBitmap:
       return TypeBitmapFits(rdata, record.Type != TYPE_NSEC);
@@ -308,9 +331,10 @@ bool ReadLayout(WireReader& rdata, ResourceRecord& record, detail::KnownNames& k
                                      (record.RDataLength == 0 || rdata.Peek16() >> 8 != 0));
   if (!record.Typed) return true;
   std::size_t names = 0;
-  std::uint32_t previous = 0;
+  std::uint32_t previous = 0, first = 0;
   for (std::size_t i = 0; i < row->Count; ++i) {
-    if (!FieldFits(row->Fields[i].Kind, rdata, record, names, known, previous) || !rdata.Ok()) return false;
+    if (!FieldFits(row->Fields[i].Kind, rdata, record, names, known, previous, first) || !rdata.Ok()) return false;
+    if (i == 0) first = previous;
   }
   return rdata.Left() == 0;
 }

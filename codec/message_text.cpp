@@ -286,7 +286,7 @@ void AppendSvcKey(std::string& out, std::uint16_t key) {
 
 // An alpn value: the protocol ids quoted as one string, joined by ','. A ','
 // or '\' inside an id is escaped twice (once for the list, once for the
-// string), '"' once, octets outside 0x20..0x7E as \DDD.
+// string), '"' once, octets outside 0x21..0x7E as \DDD (as dig has it).
 void AppendAlpn(std::string& out, PacketView value) {
   out += '"';
   for (std::size_t at = 0; at < value.size();) {
@@ -294,7 +294,7 @@ void AppendAlpn(std::string& out, PacketView value) {
     const std::size_t length = value[at++];
     for (std::size_t i = 0; i < length && at < value.size(); ++i, ++at) {
       const std::uint8_t octet = value[at];
-      if (octet < 0x20 || octet > 0x7E) {
+      if (octet <= 0x20 || octet > 0x7E) {
         AppendDecimalEscape(out, octet);
       } else if (octet == ',' || octet == '\\') {
         out += "\\\\";
@@ -317,6 +317,7 @@ void AppendSvcParams(std::string& out, PacketView params) {
     const PacketView value = in.Bytes(Get16<2>(head));
     if (!out.empty()) out += ' ';
     AppendSvcKey(out, key);
+    if (value.empty()) continue;  // the key alone, as dig prints it
     switch (key) {
       case 0:
         out += '=';

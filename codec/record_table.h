@@ -22,8 +22,12 @@ enum class FieldKind : std::uint8_t {
   U32,
   Type,           // a 16-bit type, printed as its mnemonic (RRSIG's type covered)
   Timestamp,      // 32-bit seconds since 1970 as serial numbers, printed YYYYMMDDHHMMSS
-  Name,           // a domain name; compression pointers followed (RFC 3597 section 4)
-  PlainName,      // a domain name that is never compressed (RFC 4034, RFC 9460)
+  // A domain name; compression pointers followed (RFC 3597 section 4). NSEC's
+  // next name and the SVCB target are not to be sent compressed (RFC 4034,
+  // RFC 9460), but dig reads them compressed, and so does this reader rather
+  // than refuse whole replies dig shows.
+  Name,
+  PlainName,      // a domain name with no compression pointer: RRSIG's signer, as dig has it
   CharString,     // one <character-string>, printed quoted
   CharStrings,    // one or more character-strings to the end, each quoted
   Tag,            // a CAA tag: a length octet, 1 or more letters and digits, printed bare
