@@ -326,9 +326,13 @@ bool ReadLayout(WireReader& rdata, ResourceRecord& record, detail::KnownNames& k
   record.DataNames[0] = {};
   record.DataNames[1] = {};
   const TypeRow* row = FindTypeRow(record.Type, record.Class);
-  // LOC of a version other than 0 has no layout (RFC 1876 section 2).
-  record.Typed = row != nullptr && !(row->Fields[0].Kind == FieldKind::LocVersion &&
-                                     (record.RDataLength == 0 || rdata.Peek16() >> 8 != 0));
+  if (row != nullptr && row->Fields[0].Kind == FieldKind::LocVersion) {
+    // LOC of a version other than 0 has no layout (RFC 1876 section 2): octets.
+    WireReader version = rdata;
+    if (version.U8() != 0) row = nullptr;
+    if (!version.Ok()) return false;  // not even a version
+  }
+  record.Typed = row != nullptr;
   if (!record.Typed) return true;
   std::size_t names = 0;
   std::uint32_t previous = 0, first = 0;

@@ -237,6 +237,8 @@ CRAFTED = {
     "svcb-param-past-end": record(64, b"\x00\x01\x00" + b"\x00\x03\x00\x04\x01\xbb"),
     "svcb-param-head-cut": record(64, b"\x00\x01\x00" + b"\x00\x03\x00"),
     "https-key65535": record(65, b"\x00\x01\x00" + b"\xff\xff\x00\x01\x7f"),
+    "loc-empty": record(29, b""),
+    "loc-version-1-alone": record(29, b"\x01"),
     "loc-version-1": record(29, b"\x01" + bytes(15)),
     "loc-short": record(29, b"\x00\x12\x16\x13" + struct.pack(">II", 0x80000000, 0x80000000) + b"\x00\x98\x96"),
     "loc-long": record(29, b"\x00\x12\x16\x13" + struct.pack(">III", 0x80000000, 0x80000000, 10000000) + b"\x00"),
