@@ -19,18 +19,28 @@
 // a DS digest of an unknown type 1 octet or more, a DS digest of type 1, 2, 4
 // and an SSHFP fingerprint of type 1, 2 exactly their digest's length.
 //
-// Compressed names inside RDATA (RFC 3597 section 4). Followed in every typed
-// type that holds names: NS, CNAME, PTR, MX, SOA (RFC 1035), SRV and NAPTR
-// (RFC 3597 names them, as old servers compress them), and DNAME, which RFC
-// 6672 says is not to be sent compressed but which dig and ldns both read
-// compressed: refusing it would refuse whole replies dig shows. The pointers
-// obey the rules of every name (backwards only, at most 128, 255 octets).
-// Untyped data is octets and never looked into for names.
+// Compressed names inside RDATA (RFC 3597 section 4). Followed in the typed
+// types that hold names as dig follows them: NS, CNAME, PTR, MX, SOA (RFC
+// 1035), SRV and NAPTR (RFC 3597 names them, as old servers compress them),
+// and DNAME, NSEC's next name and the SVCB/HTTPS target, which RFC 6672, RFC
+// 4034 and RFC 9460 say are not to be sent compressed but which dig reads
+// compressed: refusing them would refuse whole replies dig shows. RRSIG's
+// signer name must stand uncompressed, as dig has it. The pointers obey the
+// rules of every name (backwards only, at most 128, 255 octets). Untyped data
+// is octets and never looked into for names.
 //
-// Types read into fields: A, AAAA, NS, CNAME, DNAME, PTR, MX, TXT, SPF, SRV,
-// SOA, CAA, NAPTR, HINFO, SSHFP, TLSA, DS. A, AAAA, SRV and NAPTR are defined
-// for class IN only; in any other class, and for every other type, the data
-// stays octets and prints as RFC 3597's "\# LEN HEX".
+// Types read into fields: each type with a row in record_table.h, which
+// declares its layout once: A, AAAA, NS, CNAME, DNAME, PTR, MX, TXT, SPF, SRV,
+// SOA, CAA, NAPTR, HINFO, SSHFP, TLSA, DS, and SVCB, HTTPS, URI, DNSKEY,
+// CDNSKEY, CDS, RRSIG, NSEC, NSEC3, NSEC3PARAM, OPENPGPKEY, SMIMEA, LOC. A,
+// AAAA, SRV, NAPTR, SVCB and HTTPS are defined for class IN only; in any other
+// class, for LOC of a version other than 0, and for every other type, the
+// data stays octets and prints as RFC 3597's "\# LEN HEX". Where the RFCs
+// leave a check open the rows follow dig's: keys, signatures and OPENPGPKEY
+// of 1 octet or more, a SHA-1 NSEC3 hash of 20 octets, an NSEC bitmap of one
+// window at least, the keys SVCB's mandatory lists present in the record.
+// (dig also refuses an NSEC3 whose owner does not start with a base32hex
+// label; this reader reads it.)
 //
 // An OPT record (EDNS(0), RFC 6891) is read as metadata (Edns()) and never
 // listed: it must stand in the additional section, once, with the root as
@@ -118,9 +128,10 @@ struct ResourceRecord {
   std::uint16_t Type = 0, Class = 0;
   std::uint32_t TTL = 0;
   std::uint16_t RDataOffset = 0, RDataLength = 0;
-  // Names inside the data, in the order they stand: the target of NS, CNAME,
-  // DNAME, PTR, the MX exchange, the SRV target, SOA MNAME then RNAME, the
-  // NAPTR replacement. Offset 0 (the header) when there is none.
+  // Names inside the data, in the order they stand (the first two): the
+  // target of NS, CNAME, DNAME, PTR, the MX exchange, the SRV and SVCB
+  // target, SOA MNAME then RNAME, the NAPTR replacement, RRSIG's signer,
+  // NSEC's next name. Offset 0 (the header) when there is none.
   NameRef DataNames[2];
   // Whether the data was read into its type's fields (false: octets only).
   bool Typed = false;
@@ -195,8 +206,11 @@ WireName NameWire(const Message& message, NameRef name);
 // A record's data column. Character-strings quoted, '"' and '\' escaped with a
 // backslash and octets outside 0x20..0x7E written \DDD; AAAA in RFC 5952 form
 // (with a dotted IPv4 tail for ::a.b.c.d and ::ffff:a.b.c.d, as dig prints
-// them); hex upper-case and base64 unsplit; untyped data as "\# LEN HEX"
-// (RFC 3597; "\# 0" when empty).
+// them); hex upper-case and base64 unsplit; RRSIG's times as YYYYMMDDHHMMSS
+// in UTC, each the instant nearest the clock that its 32 bits can name (RFC
+// 4034 section 3.1.5, serial numbers, as dig reads them); LOC in degrees,
+// minutes and seconds; SVCB parameters as key=value; untyped data as
+// "\# LEN HEX" (RFC 3597; "\# 0" when empty).
 std::string DataText(const Message& message, const ResourceRecord& record);
 
 // Mnemonics as dig prints them.
