@@ -3,9 +3,11 @@
 #include <array>
 #include <cstring>
 #include <optional>
+#include <utility>
 
 #include "message.h"
 #include "names.h"
+#include "record_rows.h"
 #include "record_table.h"
 #include "wire_reader.h"
 
@@ -221,10 +223,13 @@ constexpr std::uint32_t EQUATOR = 0x80000000u;
 constexpr std::uint32_t DEGREE = 3600000u;
 
 // Checks one field of a layout; `previous` is the value of the number before
-// it (a digest's type), `first` the record's first field (NSEC3's hash
-// algorithm). False: the record does not fit its type.
-bool FieldFits(FieldKind kind, WireReader& rdata, ResourceRecord& record, std::size_t& names,
-               detail::KnownNames& known, std::uint32_t& previous, std::uint32_t first) {
+// it (a digest's type). False: the record does not fit its type, or (the
+// caller asks once, after the last field) the reader failed.
+// Inlined into each row's check with `kind` a constant, so that the switch
+// falls away and a row checks as a hand-written layout would.
+[[gnu::always_inline]] inline bool FieldFits(FieldKind kind, WireReader& rdata, ResourceRecord& record,
+                                             std::size_t& names, detail::KnownNames& known,
+                                             std::uint32_t& previous) {
   switch (kind) {
     case FieldKind::U8:
     case FieldKind::LocPrecision: {
@@ -306,10 +311,11 @@ bool FieldFits(FieldKind kind, WireReader& rdata, ResourceRecord& record, std::s
       SkipCharacterString(rdata);
       return true;
     case FieldKind::HashedName: {
-      // 1 octet or more; a SHA-1 hash (algorithm 1, the first field) is 20.
+      // 1 octet or more; a SHA-1 hash (algorithm 1, the data's first octet) is 20.
+      const std::uint8_t algorithm = rdata.At(record.RDataOffset).U8();
       const std::uint8_t length = rdata.U8();
       rdata.Skip(length);
-      return length != 0 && (first != 1 || length == 20);
+      return length != 0 && (algorithm != 1 || length == 20);
     }
     case FieldKind::TypeBitmap:
       return TypeBitmapFits(rdata, record.Type != TYPE_NSEC);
@@ -319,28 +325,58 @@ bool FieldFits(FieldKind kind, WireReader& rdata, ResourceRecord& record, std::s
   return false;
 }
 
-// Checks the data against its type's row and notes where its names start.
-// The reader is bounded by RDLENGTH; the layout must fill it exactly. False:
-// the message is malformed.
+// Checks the data against row R of the record table and notes where its
+// names start. The reader is bounded by RDLENGTH; the layout must fill it
+// exactly. False: the message is malformed. Made for each row when compiled.
+template <std::size_t R>
+bool CheckRow(WireReader& rdata, ResourceRecord& record, detail::KnownNames& known) {
+  constexpr const TypeRow& row = detail::ROWS[R];
+  if constexpr (row.ClassInOnly) {
+    if (record.Class != CLASS_IN) return true;  // octets
+  }
+  if constexpr (row.PlainFields == row.Count) {
+    // Numbers and addresses alone (A, AAAA): one length check.
+    record.Typed = true;
+    return record.RDataLength == row.PlainOctets;
+  } else {
+    if constexpr (row.Fields[0].Kind == FieldKind::LocVersion) {
+      // LOC of a version other than 0 has no layout (RFC 1876 section 2): octets.
+      WireReader version = rdata;
+      const std::uint8_t number = version.U8();
+      if (!version.Ok()) return false;  // not even a version
+      if (number != 0) return true;
+    }
+    record.Typed = true;
+    // Leading numbers and addresses: one length check for all of them.
+    rdata.Skip(row.PlainOctets);
+    std::size_t names = 0;
+    std::uint32_t previous = 0;
+    const bool fits = [&]<std::size_t... F>(std::index_sequence<F...>) {
+      return (FieldFits(row.Fields[row.PlainFields + F].Kind, rdata, record, names, known, previous) && ...);
+    }(std::make_index_sequence<row.Count - row.PlainFields - row.PlainTailFields>{});
+    rdata.Skip(row.PlainTailOctets);  // trailing numbers: one length check
+    // A failed read anywhere fails the reader for good: asked once here.
+    return fits && rdata.Ok() && rdata.Left() == 0;
+  }
+}
+
+using RowCheck = bool (*)(WireReader&, ResourceRecord&, detail::KnownNames&);
+
+template <std::size_t... R>
+constexpr std::array<RowCheck, INDEXED_TYPES> RowChecks(std::index_sequence<R...>) {
+  std::array<RowCheck, INDEXED_TYPES> checks{};
+  ((checks[detail::ROWS[R].Type] = &CheckRow<R>), ...);
+  return checks;
+}
+// Each type's check, nullptr for the types that are octets.
+constexpr std::array<RowCheck, INDEXED_TYPES> ROW_CHECKS = RowChecks(std::make_index_sequence<std::size(detail::ROWS)>{});
+
+// Checks a record's data against its type's row (record.Typed when it has
+// one and it applies). False: the message is malformed.
 bool ReadLayout(WireReader& rdata, ResourceRecord& record, detail::KnownNames& known) {
-  record.DataNames[0] = {};
-  record.DataNames[1] = {};
-  const TypeRow* row = FindTypeRow(record.Type, record.Class);
-  if (row != nullptr && row->Fields[0].Kind == FieldKind::LocVersion) {
-    // LOC of a version other than 0 has no layout (RFC 1876 section 2): octets.
-    WireReader version = rdata;
-    if (version.U8() != 0) row = nullptr;
-    if (!version.Ok()) return false;  // not even a version
-  }
-  record.Typed = row != nullptr;
-  if (!record.Typed) return true;
-  std::size_t names = 0;
-  std::uint32_t previous = 0, first = 0;
-  for (std::size_t i = 0; i < row->Count; ++i) {
-    if (!FieldFits(row->Fields[i].Kind, rdata, record, names, known, previous, first) || !rdata.Ok()) return false;
-    if (i == 0) first = previous;
-  }
-  return rdata.Left() == 0;
+  if (record.Type >= INDEXED_TYPES) return true;
+  const RowCheck check = ROW_CHECKS[record.Type];
+  return check == nullptr || check(rdata, record, known);
 }
 
 }  // namespace

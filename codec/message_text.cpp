@@ -7,11 +7,13 @@
 #include <cstring>
 #include <ctime>
 #include <type_traits>
+#include <utility>
 #include <variant>
 
 #include "ipv6_text.h"
 #include "message.h"
 #include "names.h"
+#include "record_rows.h"
 #include "record_table.h"
 #include "wire_reader.h"
 
@@ -121,11 +123,19 @@ std::string NameString(const Message& message, NameRef name) {
   return text;
 }
 
-std::string AddressText(PacketView data) {
-  if (data.size() == 4) return IPToText(std::span<const std::uint8_t, 4>(data.data(), 4));
+void AppendAddress(std::string& out, PacketView data) {
+  if (data.size() == 4) {
+    out += IPToText(std::span<const std::uint8_t, 4>(data.data(), 4));
+    return;
+  }
   char text[detail::MAX_IPV6_TEXT];
-  char* end = detail::PutIPv6Text(text, std::span<const std::uint8_t, 16>(data.data(), 16));
-  return std::string(text, end);
+  out.append(text, detail::PutIPv6Text(text, std::span<const std::uint8_t, 16>(data.data(), 16)));
+}
+
+std::string AddressText(PacketView data) {
+  std::string text;
+  AppendAddress(text, data);
+  return text;
 }
 
 struct TypeName {
@@ -408,7 +418,7 @@ void AppendLocAltitude(std::string& out, std::uint32_t value) {
 }
 
 // Octets a fixed field spans; 0 for the others.
-std::size_t FixedWidth(FieldKind kind) {
+constexpr std::size_t FixedWidth(FieldKind kind) {
   switch (kind) {
     case FieldKind::U8: case FieldKind::LocVersion: case FieldKind::LocPrecision: return 1;
     case FieldKind::U16: case FieldKind::Type: return 2;
@@ -425,6 +435,7 @@ std::size_t FixedWidth(FieldKind kind) {
 struct FieldReader {
   const Message& message;
   WireReader& rdata;
+  bool Last = false;  // the record's last field: nothing is read after it
 
   std::uint32_t Number(FieldKind kind) {
     switch (FixedWidth(kind)) {
@@ -435,14 +446,15 @@ struct FieldReader {
   }
   NameRef Name() {
     const NameRef where{static_cast<std::uint16_t>(rdata.Offset())};
-    detail::SkipName(rdata);
+    if (!Last) detail::SkipName(rdata);
     return where;
   }
   PacketView Rest() { return rdata.Bytes(rdata.Left()); }
 };
 
 // Appends one field's text (nothing for a field that prints nothing).
-void AppendField(std::string& out, FieldKind kind, FieldReader& in) {
+// Inlined into each row's text with `kind` a constant.
+[[gnu::always_inline]] inline void AppendField(std::string& out, FieldKind kind, FieldReader& in) {
   switch (kind) {
     case FieldKind::U8:
     case FieldKind::U16:
@@ -475,10 +487,8 @@ void AppendField(std::string& out, FieldKind kind, FieldReader& in) {
       AppendQuoted(out, in.Rest());
       return;
     case FieldKind::IPv4:
-      out += AddressText(in.rdata.Bytes(4));
-      return;
     case FieldKind::IPv6:
-      out += AddressText(in.rdata.Bytes(16));
+      AppendAddress(out, in.rdata.Bytes(kind == FieldKind::IPv4 ? 4 : 16));
       return;
     case FieldKind::HexToEnd:
     case FieldKind::HexToEndSome:
@@ -633,33 +643,69 @@ void ReadField(RecordFields& fields, const FieldSpec& field, FieldReader& in) {
 
 }  // namespace
 
-std::string DataText(const Message& message, const ResourceRecord& record) {
+namespace {
+
+// One field of a row's text: a blank before it unless it is the first, or
+// prints nothing.
+template <FieldKind Kind>
+void AppendSeparated(std::string& out, FieldReader& in) {
+  const std::size_t before = out.size();
+  if (before != 0) out += ' ';
+  const std::size_t start = out.size();
+  AppendField(out, Kind, in);
+  if (out.size() == start) out.resize(before);  // the field printed nothing
+}
+
+// The text of row R's data, made for each row when compiled.
+template <std::size_t R>
+std::string RowText(const Message& message, const ResourceRecord& record) {
+  constexpr const TypeRow& row = detail::ROWS[R];
   WireReader rdata = DataReader(message, record);
-  std::string out;
-  const TypeRow* row = record.Typed ? FindTypeRow(record.Type, record.Class) : nullptr;
-  if (row == nullptr) {
-    // RFC 3597 section 5.
-    out += "\\# ";
-    AppendUnsigned(out, record.RDataLength);
-    if (record.RDataLength != 0) {
-      out += ' ';
-      AppendHex(out, rdata.Bytes(record.RDataLength));
-    }
-    return out;
-  }
   FieldReader in{message, rdata};
-  // Fields printed out of their order (LOC) are all fixed: each one's place
-  // is known without reading those before it.
-  std::size_t at[MAX_FIELDS] = {};
-  for (std::size_t i = 1; i < row->Count; ++i) at[i] = at[i - 1] + FixedWidth(row->Fields[i - 1].Kind);
-  for (std::size_t i = 0; i < row->Count; ++i) {
-    const std::size_t index = row->TextOrder ? row->TextOrder[i] : i;
-    if (row->TextOrder) rdata = DataReader(message, record), rdata.Skip(at[index]);
-    const std::size_t before = out.size();
-    if (before != 0) out += ' ';
-    const std::size_t start = out.size();
-    AppendField(out, row->Fields[index].Kind, in);
-    if (out.size() == start) out.resize(before);  // the field printed nothing
+  std::string out;
+  if constexpr (row.TextOrder == nullptr) {
+    [&]<std::size_t... F>(std::index_sequence<F...>) {
+      ((in.Last = F + 1 == row.Count, AppendSeparated<row.Fields[F].Kind>(out, in)), ...);
+    }(std::make_index_sequence<row.Count>{});
+  } else {
+    // Fields printed out of their order (LOC) are all fixed: each one's
+    // place is known without reading those before it.
+    constexpr auto at = [] {
+      std::array<std::size_t, MAX_FIELDS> offsets{};
+      for (std::size_t i = 1; i < row.Count; ++i) offsets[i] = offsets[i - 1] + FixedWidth(row.Fields[i - 1].Kind);
+      return offsets;
+    }();
+    [&]<std::size_t... F>(std::index_sequence<F...>) {
+      ((rdata = DataReader(message, record), rdata.Skip(at[row.TextOrder[F]]),
+        AppendSeparated<row.Fields[row.TextOrder[F]].Kind>(out, in)),
+       ...);
+    }(std::make_index_sequence<row.Count>{});
+  }
+  return out;
+}
+
+using RowTextMaker = std::string (*)(const Message&, const ResourceRecord&);
+
+template <std::size_t... R>
+constexpr std::array<RowTextMaker, INDEXED_TYPES> RowTexts(std::index_sequence<R...>) {
+  std::array<RowTextMaker, INDEXED_TYPES> makers{};
+  ((makers[detail::ROWS[R].Type] = &RowText<R>), ...);
+  return makers;
+}
+constexpr std::array<RowTextMaker, INDEXED_TYPES> ROW_TEXTS = RowTexts(std::make_index_sequence<std::size(detail::ROWS)>{});
+
+}  // namespace
+
+std::string DataText(const Message& message, const ResourceRecord& record) {
+  // A record is typed only when its type has a row.
+  if (record.Typed) return ROW_TEXTS[record.Type](message, record);
+  // RFC 3597 section 5.
+  WireReader rdata = DataReader(message, record);
+  std::string out = "\\# ";
+  AppendUnsigned(out, record.RDataLength);
+  if (record.RDataLength != 0) {
+    out += ' ';
+    AppendHex(out, rdata.Bytes(record.RDataLength));
   }
   return out;
 }
@@ -670,7 +716,10 @@ RecordFields Fields(const Message& message, const ResourceRecord& record) {
   if (row == nullptr) return fields;
   WireReader rdata = DataReader(message, record);
   FieldReader in{message, rdata};
-  for (std::size_t i = 0; i < row->Count; ++i) ReadField(fields, row->Fields[i], in);
+  for (std::size_t i = 0; i < row->Count; ++i) {
+    in.Last = i + 1 == row->Count;
+    ReadField(fields, row->Fields[i], in);
+  }
   return fields;
 }
 

@@ -10,6 +10,7 @@
 // exactly.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <string_view>
@@ -125,10 +126,29 @@ struct TypeRow {
   // The order fields are printed in, when it is not the order they stand in
   // (LOC prints its position before its precisions); Count entries.
   const std::uint8_t* TextOrder = nullptr;
+  // Derived from the fields: the leading fields that are plain numbers or
+  // addresses (nothing to check but their length) and the octets they span,
+  // so that a reader checks them with one length test; the same of the
+  // trailing ones (SOA's numbers) when not all are plain.
+  std::uint8_t PlainFields = 0;
+  std::uint8_t PlainOctets = 0;
+  std::uint8_t PlainTailFields = 0;
+  std::uint8_t PlainTailOctets = 0;
 };
 
+// Every type with a row is below this.
+inline constexpr std::size_t INDEXED_TYPES = 258;
+namespace detail {
+// Each type's row, nullptr for none (record_table.cpp).
+extern const std::array<const TypeRow*, INDEXED_TYPES> ROW_OF;
+}  // namespace detail
+
 // The row of `type` in class `klass`; nullptr when the data is octets.
-const TypeRow* FindTypeRow(std::uint16_t type, std::uint16_t klass) noexcept;
+inline const TypeRow* FindTypeRow(std::uint16_t type, std::uint16_t klass) noexcept {
+  if (type >= INDEXED_TYPES) return nullptr;
+  const TypeRow* row = detail::ROW_OF[type];
+  return row == nullptr || (row->ClassInOnly && klass != 1) ? nullptr : row;
+}
 
 // How a member shows to a script.
 enum class Shown : std::uint8_t {
