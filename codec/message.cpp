@@ -285,10 +285,9 @@ constexpr std::uint32_t DEGREE = 3600000u;
       rdata.Skip(16);
       return true;
     case FieldKind::QuotedToEnd:
-    case FieldKind::HexToEnd:
       rdata.Skip(rdata.Left());
       return true;
-    case FieldKind::HexToEndSome:
+    case FieldKind::HexToEnd:
     case FieldKind::Base64ToEnd:
       // 1 octet or more: dig refuses empty TLSA data, keys and signatures.
       if (rdata.Left() == 0) return false;

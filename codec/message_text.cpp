@@ -491,7 +491,6 @@ struct FieldReader {
       AppendAddress(out, in.rdata.Bytes(kind == FieldKind::IPv4 ? 4 : 16));
       return;
     case FieldKind::HexToEnd:
-    case FieldKind::HexToEndSome:
     case FieldKind::DsDigest:
     case FieldKind::SshfpDigest:
       AppendHex(out, in.Rest());
@@ -610,7 +609,6 @@ void ReadField(RecordFields& fields, const FieldSpec& field, FieldReader& in) {
       return;
     case FieldKind::QuotedToEnd:
     case FieldKind::HexToEnd:
-    case FieldKind::HexToEndSome:
     case FieldKind::DsDigest:
     case FieldKind::SshfpDigest:
     case FieldKind::Base64ToEnd:

@@ -113,8 +113,8 @@ inline constexpr TypeRow ROWS[] = {
              {K::HashedName, M::NextHashedOwner},
              {K::TypeBitmap, M::Types}}),
     Row(51, {{K::U8, M::Algorithm}, {K::U8, M::Flags}, {K::U16, M::Iterations}, {K::Salt, M::Salt}}),
-    Row(52, {{K::U8, M::Usage}, {K::U8, M::Selector}, {K::U8, M::MatchingType}, {K::HexToEndSome, M::Digest}}),
-    Row(53, {{K::U8, M::Usage}, {K::U8, M::Selector}, {K::U8, M::MatchingType}, {K::HexToEndSome, M::Digest}}),
+    Row(52, {{K::U8, M::Usage}, {K::U8, M::Selector}, {K::U8, M::MatchingType}, {K::HexToEnd, M::Digest}}),
+    Row(53, {{K::U8, M::Usage}, {K::U8, M::Selector}, {K::U8, M::MatchingType}, {K::HexToEnd, M::Digest}}),
     Row(59, {{K::U16, M::KeyTag}, {K::U8, M::Algorithm}, {K::U8, M::DigestType}, {K::DsDigest, M::Digest}}),
     Row(60, {{K::U16, M::Flags}, {K::U8, M::Protocol}, {K::U8, M::Algorithm}, {K::Base64ToEnd, M::PublicKey}}),
     Row(61, {{K::Base64ToEnd, M::PublicKey}}),
@@ -132,7 +132,7 @@ constexpr bool RowsAreSound() {
     for (std::size_t i = 0; i + 1 < row.Count; ++i) {
       // Fields that run to the end stand last.
       switch (row.Fields[i].Kind) {
-        case K::CharStrings: case K::QuotedToEnd: case K::HexToEnd: case K::HexToEndSome: case K::DsDigest:
+        case K::CharStrings: case K::QuotedToEnd: case K::HexToEnd: case K::DsDigest:
         case K::SshfpDigest: case K::Base64ToEnd: case K::TypeBitmap: case K::SvcParams:
           return false;
         default:

@@ -35,8 +35,7 @@ enum class FieldKind : std::uint8_t {
   QuotedToEnd,    // octets to the end, printed as one quoted string (CAA value, URI target)
   IPv4,           // 4 octets, dotted
   IPv6,           // 16 octets, RFC 5952
-  HexToEnd,       // octets to the end, upper-case hex, none at all allowed
-  HexToEndSome,   // the same, 1 octet or more (TLSA and SMIMEA data)
+  HexToEnd,       // octets to the end, 1 or more, upper-case hex (TLSA and SMIMEA data)
   DsDigest,       // hex to the end, of its digest type's length (the field before)
   SshfpDigest,    // hex to the end, of its fingerprint type's length (the field before)
   Base64ToEnd,    // octets to the end, base64
