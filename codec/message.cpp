@@ -15,6 +15,7 @@ namespace vbDNS {
 
 using detail::Get16;
 using detail::Get32;
+using detail::ROW;
 using detail::WireReader;
 
 Message::Message(const Message& other)
@@ -329,16 +330,15 @@ constexpr std::uint32_t DEGREE = 3600000u;
 // exactly. False: the message is malformed. Made for each row when compiled.
 template <std::size_t R>
 bool CheckRow(WireReader& rdata, ResourceRecord& record, detail::KnownNames& known) {
-  constexpr const TypeRow& row = detail::ROWS[R];
-  if constexpr (row.ClassInOnly) {
+  if constexpr (ROW<R>.ClassInOnly) {
     if (record.Class != CLASS_IN) return true;  // octets
   }
-  if constexpr (row.PlainFields == row.Count) {
+  if constexpr (ROW<R>.PlainFields == ROW<R>.Count) {
     // Numbers and addresses alone (A, AAAA): one length check.
     record.Typed = true;
-    return record.RDataLength == row.PlainOctets;
+    return record.RDataLength == ROW<R>.PlainOctets;
   } else {
-    if constexpr (row.Fields[0].Kind == FieldKind::LocVersion) {
+    if constexpr (ROW<R>.Fields[0].Kind == FieldKind::LocVersion) {
       // LOC of a version other than 0 has no layout (RFC 1876 section 2): octets.
       WireReader version = rdata;
       const std::uint8_t number = version.U8();
@@ -347,13 +347,14 @@ bool CheckRow(WireReader& rdata, ResourceRecord& record, detail::KnownNames& kno
     }
     record.Typed = true;
     // Leading numbers and addresses: one length check for all of them.
-    rdata.Skip(row.PlainOctets);
+    rdata.Skip(ROW<R>.PlainOctets);
     std::size_t names = 0;
     std::uint32_t previous = 0;
     const bool fits = [&]<std::size_t... F>(std::index_sequence<F...>) {
-      return (FieldFits(row.Fields[row.PlainFields + F].Kind, rdata, record, names, known, previous) && ...);
-    }(std::make_index_sequence<row.Count - row.PlainFields - row.PlainTailFields>{});
-    rdata.Skip(row.PlainTailOctets);  // trailing numbers: one length check
+      return (FieldFits(ROW<R>.Fields[ROW<R>.PlainFields + F].Kind, rdata, record, names, known, previous) &&
+              ...);
+    }(std::make_index_sequence<ROW<R>.Count - ROW<R>.PlainFields - ROW<R>.PlainTailFields>{});
+    rdata.Skip(ROW<R>.PlainTailOctets);  // trailing numbers: one length check
     // A failed read anywhere fails the reader for good: asked once here.
     return fits && rdata.Ok() && rdata.Left() == 0;
   }
@@ -368,7 +369,8 @@ constexpr std::array<RowCheck, INDEXED_TYPES> RowChecks(std::index_sequence<R...
   return checks;
 }
 // Each type's check, nullptr for the types that are octets.
-constexpr std::array<RowCheck, INDEXED_TYPES> ROW_CHECKS = RowChecks(std::make_index_sequence<std::size(detail::ROWS)>{});
+constexpr std::array<RowCheck, INDEXED_TYPES> ROW_CHECKS =
+    RowChecks(std::make_index_sequence<std::size(detail::ROWS)>{});
 
 // Checks a record's data against its type's row (record.Typed when it has
 // one and it applies). False: the message is malformed.

@@ -226,7 +226,8 @@ std::string ClassMnemonic(std::uint16_t klass);                        // "IN", 
 // bitmap and SVCB parameters their text in the data column.
 struct RecordFields {
   std::string Address;                      // A, AAAA: "192.0.2.1", RFC 5952 "2001:db8::1"
-  std::string Target;                       // NS CNAME DNAME PTR, MX exchange, SRV SVCB HTTPS target, NAPTR replacement, URI
+  // NS CNAME DNAME PTR, MX exchange, SRV SVCB HTTPS target, NAPTR replacement, URI.
+  std::string Target;
   std::optional<std::uint16_t> Preference;  // MX, NAPTR
   std::optional<std::uint16_t> Priority, Weight, Port;  // SRV; SVCB, HTTPS and URI priority, URI weight
   std::vector<std::string> Strings;                     // TXT/SPF character-strings; HINFO CPU and OS

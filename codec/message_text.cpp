@@ -23,6 +23,7 @@ namespace {
 
 using detail::Get16;
 using detail::Get32;
+using detail::ROW;
 using detail::WireReader;
 
 // Octets a label shows as themselves; '.' '\' and the characters a zone file
@@ -657,27 +658,28 @@ void AppendSeparated(std::string& out, FieldReader& in) {
 // The text of row R's data, made for each row when compiled.
 template <std::size_t R>
 std::string RowText(const Message& message, const ResourceRecord& record) {
-  constexpr const TypeRow& row = detail::ROWS[R];
   WireReader rdata = DataReader(message, record);
   FieldReader in{message, rdata};
   std::string out;
-  if constexpr (row.TextOrder == nullptr) {
+  if constexpr (ROW<R>.TextOrder == nullptr) {
     [&]<std::size_t... F>(std::index_sequence<F...>) {
-      ((in.Last = F + 1 == row.Count, AppendSeparated<row.Fields[F].Kind>(out, in)), ...);
-    }(std::make_index_sequence<row.Count>{});
+      ((in.Last = F + 1 == ROW<R>.Count, AppendSeparated<ROW<R>.Fields[F].Kind>(out, in)), ...);
+    }(std::make_index_sequence<ROW<R>.Count>{});
   } else {
     // Fields printed out of their order (LOC) are all fixed: each one's
     // place is known without reading those before it.
     constexpr auto at = [] {
       std::array<std::size_t, MAX_FIELDS> offsets{};
-      for (std::size_t i = 1; i < row.Count; ++i) offsets[i] = offsets[i - 1] + FixedWidth(row.Fields[i - 1].Kind);
+      for (std::size_t i = 1; i < ROW<R>.Count; ++i) {
+        offsets[i] = offsets[i - 1] + FixedWidth(ROW<R>.Fields[i - 1].Kind);
+      }
       return offsets;
     }();
     [&]<std::size_t... F>(std::index_sequence<F...>) {
-      ((rdata = DataReader(message, record), rdata.Skip(at[row.TextOrder[F]]),
-        AppendSeparated<row.Fields[row.TextOrder[F]].Kind>(out, in)),
+      ((rdata = DataReader(message, record), rdata.Skip(at[ROW<R>.TextOrder[F]]),
+        AppendSeparated<ROW<R>.Fields[ROW<R>.TextOrder[F]].Kind>(out, in)),
        ...);
-    }(std::make_index_sequence<row.Count>{});
+    }(std::make_index_sequence<ROW<R>.Count>{});
   }
   return out;
 }
@@ -690,7 +692,8 @@ constexpr std::array<RowTextMaker, INDEXED_TYPES> RowTexts(std::index_sequence<R
   ((makers[detail::ROWS[R].Type] = &RowText<R>), ...);
   return makers;
 }
-constexpr std::array<RowTextMaker, INDEXED_TYPES> ROW_TEXTS = RowTexts(std::make_index_sequence<std::size(detail::ROWS)>{});
+constexpr std::array<RowTextMaker, INDEXED_TYPES> ROW_TEXTS =
+    RowTexts(std::make_index_sequence<std::size(detail::ROWS)>{});
 
 }  // namespace
 

@@ -144,4 +144,8 @@ constexpr bool RowsAreSound() {
 }
 static_assert(RowsAreSound());
 
+// Row R, for code made from the rows when compiled.
+template <std::size_t R>
+inline constexpr const TypeRow& ROW = ROWS[R];
+
 }  // namespace vbDNS::detail

@@ -1,9 +1,9 @@
 // The rows of the record table and the members they show as.
 #include "record_table.h"
 
-#include "record_rows.h"
-
 #include <array>
+
+#include "record_rows.h"
 
 namespace vbDNS {
 namespace {

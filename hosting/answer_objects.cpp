@@ -102,52 +102,144 @@ class RecordObject final : public DualObject<_Record> {
     return S_OK;
   }
   // Every typed member reads its field through the record table.
-  HRESULT STDMETHODCALLTYPE get_Address(VARIANT* value) noexcept override { return Field(value, vbDNS::Member::Address); }
-  HRESULT STDMETHODCALLTYPE get_Target(VARIANT* value) noexcept override { return Field(value, vbDNS::Member::Target); }
-  HRESULT STDMETHODCALLTYPE get_Preference(VARIANT* value) noexcept override { return Field(value, vbDNS::Member::Preference); }
-  HRESULT STDMETHODCALLTYPE get_Priority(VARIANT* value) noexcept override { return Field(value, vbDNS::Member::Priority); }
-  HRESULT STDMETHODCALLTYPE get_Weight(VARIANT* value) noexcept override { return Field(value, vbDNS::Member::Weight); }
-  HRESULT STDMETHODCALLTYPE get_Port(VARIANT* value) noexcept override { return Field(value, vbDNS::Member::Port); }
-  HRESULT STDMETHODCALLTYPE get_Text(VARIANT* value) noexcept override { return Field(value, vbDNS::Member::Text); }
-  HRESULT STDMETHODCALLTYPE get_Strings(VARIANT* value) noexcept override { return Field(value, vbDNS::Member::Strings); }
-  HRESULT STDMETHODCALLTYPE get_PrimaryServer(VARIANT* value) noexcept override { return Field(value, vbDNS::Member::PrimaryServer); }
-  HRESULT STDMETHODCALLTYPE get_ResponsibleMailbox(VARIANT* value) noexcept override { return Field(value, vbDNS::Member::ResponsibleMailbox); }
-  HRESULT STDMETHODCALLTYPE get_Serial(VARIANT* value) noexcept override { return Field(value, vbDNS::Member::Serial); }
-  HRESULT STDMETHODCALLTYPE get_Refresh(VARIANT* value) noexcept override { return Field(value, vbDNS::Member::Refresh); }
-  HRESULT STDMETHODCALLTYPE get_Retry(VARIANT* value) noexcept override { return Field(value, vbDNS::Member::Retry); }
-  HRESULT STDMETHODCALLTYPE get_Expire(VARIANT* value) noexcept override { return Field(value, vbDNS::Member::Expire); }
-  HRESULT STDMETHODCALLTYPE get_Minimum(VARIANT* value) noexcept override { return Field(value, vbDNS::Member::Minimum); }
-  HRESULT STDMETHODCALLTYPE get_Flags(VARIANT* value) noexcept override { return Field(value, vbDNS::Member::Flags); }
-  HRESULT STDMETHODCALLTYPE get_Tag(VARIANT* value) noexcept override { return Field(value, vbDNS::Member::Tag); }
-  HRESULT STDMETHODCALLTYPE get_Value(VARIANT* value) noexcept override { return Field(value, vbDNS::Member::Value); }
-  HRESULT STDMETHODCALLTYPE get_KeyTag(VARIANT* value) noexcept override { return Field(value, vbDNS::Member::KeyTag); }
-  HRESULT STDMETHODCALLTYPE get_Algorithm(VARIANT* value) noexcept override { return Field(value, vbDNS::Member::Algorithm); }
-  HRESULT STDMETHODCALLTYPE get_DigestType(VARIANT* value) noexcept override { return Field(value, vbDNS::Member::DigestType); }
-  HRESULT STDMETHODCALLTYPE get_Digest(VARIANT* value) noexcept override { return Field(value, vbDNS::Member::Digest); }
-  HRESULT STDMETHODCALLTYPE get_Usage(VARIANT* value) noexcept override { return Field(value, vbDNS::Member::Usage); }
-  HRESULT STDMETHODCALLTYPE get_Selector(VARIANT* value) noexcept override { return Field(value, vbDNS::Member::Selector); }
-  HRESULT STDMETHODCALLTYPE get_MatchingType(VARIANT* value) noexcept override { return Field(value, vbDNS::Member::MatchingType); }
-  HRESULT STDMETHODCALLTYPE get_Protocol(VARIANT* value) noexcept override { return Field(value, vbDNS::Member::Protocol); }
-  HRESULT STDMETHODCALLTYPE get_PublicKey(VARIANT* value) noexcept override { return Field(value, vbDNS::Member::PublicKey); }
-  HRESULT STDMETHODCALLTYPE get_TypeCovered(VARIANT* value) noexcept override { return Field(value, vbDNS::Member::TypeCovered); }
-  HRESULT STDMETHODCALLTYPE get_Labels(VARIANT* value) noexcept override { return Field(value, vbDNS::Member::Labels); }
-  HRESULT STDMETHODCALLTYPE get_OriginalTTL(VARIANT* value) noexcept override { return Field(value, vbDNS::Member::OriginalTTL); }
-  HRESULT STDMETHODCALLTYPE get_Expiration(VARIANT* value) noexcept override { return Field(value, vbDNS::Member::Expiration); }
-  HRESULT STDMETHODCALLTYPE get_Inception(VARIANT* value) noexcept override { return Field(value, vbDNS::Member::Inception); }
-  HRESULT STDMETHODCALLTYPE get_SignerName(VARIANT* value) noexcept override { return Field(value, vbDNS::Member::SignerName); }
-  HRESULT STDMETHODCALLTYPE get_Signature(VARIANT* value) noexcept override { return Field(value, vbDNS::Member::Signature); }
-  HRESULT STDMETHODCALLTYPE get_NextName(VARIANT* value) noexcept override { return Field(value, vbDNS::Member::NextName); }
-  HRESULT STDMETHODCALLTYPE get_Types(VARIANT* value) noexcept override { return Field(value, vbDNS::Member::Types); }
-  HRESULT STDMETHODCALLTYPE get_Iterations(VARIANT* value) noexcept override { return Field(value, vbDNS::Member::Iterations); }
-  HRESULT STDMETHODCALLTYPE get_Salt(VARIANT* value) noexcept override { return Field(value, vbDNS::Member::Salt); }
-  HRESULT STDMETHODCALLTYPE get_NextHashedOwner(VARIANT* value) noexcept override { return Field(value, vbDNS::Member::NextHashedOwner); }
-  HRESULT STDMETHODCALLTYPE get_Params(VARIANT* value) noexcept override { return Field(value, vbDNS::Member::Params); }
-  HRESULT STDMETHODCALLTYPE get_Latitude(VARIANT* value) noexcept override { return Field(value, vbDNS::Member::Latitude); }
-  HRESULT STDMETHODCALLTYPE get_Longitude(VARIANT* value) noexcept override { return Field(value, vbDNS::Member::Longitude); }
-  HRESULT STDMETHODCALLTYPE get_Altitude(VARIANT* value) noexcept override { return Field(value, vbDNS::Member::Altitude); }
-  HRESULT STDMETHODCALLTYPE get_Size(VARIANT* value) noexcept override { return Field(value, vbDNS::Member::Size); }
-  HRESULT STDMETHODCALLTYPE get_HorizontalPrecision(VARIANT* value) noexcept override { return Field(value, vbDNS::Member::HorizontalPrecision); }
-  HRESULT STDMETHODCALLTYPE get_VerticalPrecision(VARIANT* value) noexcept override { return Field(value, vbDNS::Member::VerticalPrecision); }
+  HRESULT STDMETHODCALLTYPE get_Address(VARIANT* value) noexcept override {
+    return Field(value, vbDNS::Member::Address);
+  }
+  HRESULT STDMETHODCALLTYPE get_Target(VARIANT* value) noexcept override {
+    return Field(value, vbDNS::Member::Target);
+  }
+  HRESULT STDMETHODCALLTYPE get_Preference(VARIANT* value) noexcept override {
+    return Field(value, vbDNS::Member::Preference);
+  }
+  HRESULT STDMETHODCALLTYPE get_Priority(VARIANT* value) noexcept override {
+    return Field(value, vbDNS::Member::Priority);
+  }
+  HRESULT STDMETHODCALLTYPE get_Weight(VARIANT* value) noexcept override {
+    return Field(value, vbDNS::Member::Weight);
+  }
+  HRESULT STDMETHODCALLTYPE get_Port(VARIANT* value) noexcept override {
+    return Field(value, vbDNS::Member::Port);
+  }
+  HRESULT STDMETHODCALLTYPE get_Text(VARIANT* value) noexcept override {
+    return Field(value, vbDNS::Member::Text);
+  }
+  HRESULT STDMETHODCALLTYPE get_Strings(VARIANT* value) noexcept override {
+    return Field(value, vbDNS::Member::Strings);
+  }
+  HRESULT STDMETHODCALLTYPE get_PrimaryServer(VARIANT* value) noexcept override {
+    return Field(value, vbDNS::Member::PrimaryServer);
+  }
+  HRESULT STDMETHODCALLTYPE get_ResponsibleMailbox(VARIANT* value) noexcept override {
+    return Field(value, vbDNS::Member::ResponsibleMailbox);
+  }
+  HRESULT STDMETHODCALLTYPE get_Serial(VARIANT* value) noexcept override {
+    return Field(value, vbDNS::Member::Serial);
+  }
+  HRESULT STDMETHODCALLTYPE get_Refresh(VARIANT* value) noexcept override {
+    return Field(value, vbDNS::Member::Refresh);
+  }
+  HRESULT STDMETHODCALLTYPE get_Retry(VARIANT* value) noexcept override {
+    return Field(value, vbDNS::Member::Retry);
+  }
+  HRESULT STDMETHODCALLTYPE get_Expire(VARIANT* value) noexcept override {
+    return Field(value, vbDNS::Member::Expire);
+  }
+  HRESULT STDMETHODCALLTYPE get_Minimum(VARIANT* value) noexcept override {
+    return Field(value, vbDNS::Member::Minimum);
+  }
+  HRESULT STDMETHODCALLTYPE get_Flags(VARIANT* value) noexcept override {
+    return Field(value, vbDNS::Member::Flags);
+  }
+  HRESULT STDMETHODCALLTYPE get_Tag(VARIANT* value) noexcept override {
+    return Field(value, vbDNS::Member::Tag);
+  }
+  HRESULT STDMETHODCALLTYPE get_Value(VARIANT* value) noexcept override {
+    return Field(value, vbDNS::Member::Value);
+  }
+  HRESULT STDMETHODCALLTYPE get_KeyTag(VARIANT* value) noexcept override {
+    return Field(value, vbDNS::Member::KeyTag);
+  }
+  HRESULT STDMETHODCALLTYPE get_Algorithm(VARIANT* value) noexcept override {
+    return Field(value, vbDNS::Member::Algorithm);
+  }
+  HRESULT STDMETHODCALLTYPE get_DigestType(VARIANT* value) noexcept override {
+    return Field(value, vbDNS::Member::DigestType);
+  }
+  HRESULT STDMETHODCALLTYPE get_Digest(VARIANT* value) noexcept override {
+    return Field(value, vbDNS::Member::Digest);
+  }
+  HRESULT STDMETHODCALLTYPE get_Usage(VARIANT* value) noexcept override {
+    return Field(value, vbDNS::Member::Usage);
+  }
+  HRESULT STDMETHODCALLTYPE get_Selector(VARIANT* value) noexcept override {
+    return Field(value, vbDNS::Member::Selector);
+  }
+  HRESULT STDMETHODCALLTYPE get_MatchingType(VARIANT* value) noexcept override {
+    return Field(value, vbDNS::Member::MatchingType);
+  }
+  HRESULT STDMETHODCALLTYPE get_Protocol(VARIANT* value) noexcept override {
+    return Field(value, vbDNS::Member::Protocol);
+  }
+  HRESULT STDMETHODCALLTYPE get_PublicKey(VARIANT* value) noexcept override {
+    return Field(value, vbDNS::Member::PublicKey);
+  }
+  HRESULT STDMETHODCALLTYPE get_TypeCovered(VARIANT* value) noexcept override {
+    return Field(value, vbDNS::Member::TypeCovered);
+  }
+  HRESULT STDMETHODCALLTYPE get_Labels(VARIANT* value) noexcept override {
+    return Field(value, vbDNS::Member::Labels);
+  }
+  HRESULT STDMETHODCALLTYPE get_OriginalTTL(VARIANT* value) noexcept override {
+    return Field(value, vbDNS::Member::OriginalTTL);
+  }
+  HRESULT STDMETHODCALLTYPE get_Expiration(VARIANT* value) noexcept override {
+    return Field(value, vbDNS::Member::Expiration);
+  }
+  HRESULT STDMETHODCALLTYPE get_Inception(VARIANT* value) noexcept override {
+    return Field(value, vbDNS::Member::Inception);
+  }
+  HRESULT STDMETHODCALLTYPE get_SignerName(VARIANT* value) noexcept override {
+    return Field(value, vbDNS::Member::SignerName);
+  }
+  HRESULT STDMETHODCALLTYPE get_Signature(VARIANT* value) noexcept override {
+    return Field(value, vbDNS::Member::Signature);
+  }
+  HRESULT STDMETHODCALLTYPE get_NextName(VARIANT* value) noexcept override {
+    return Field(value, vbDNS::Member::NextName);
+  }
+  HRESULT STDMETHODCALLTYPE get_Types(VARIANT* value) noexcept override {
+    return Field(value, vbDNS::Member::Types);
+  }
+  HRESULT STDMETHODCALLTYPE get_Iterations(VARIANT* value) noexcept override {
+    return Field(value, vbDNS::Member::Iterations);
+  }
+  HRESULT STDMETHODCALLTYPE get_Salt(VARIANT* value) noexcept override {
+    return Field(value, vbDNS::Member::Salt);
+  }
+  HRESULT STDMETHODCALLTYPE get_NextHashedOwner(VARIANT* value) noexcept override {
+    return Field(value, vbDNS::Member::NextHashedOwner);
+  }
+  HRESULT STDMETHODCALLTYPE get_Params(VARIANT* value) noexcept override {
+    return Field(value, vbDNS::Member::Params);
+  }
+  HRESULT STDMETHODCALLTYPE get_Latitude(VARIANT* value) noexcept override {
+    return Field(value, vbDNS::Member::Latitude);
+  }
+  HRESULT STDMETHODCALLTYPE get_Longitude(VARIANT* value) noexcept override {
+    return Field(value, vbDNS::Member::Longitude);
+  }
+  HRESULT STDMETHODCALLTYPE get_Altitude(VARIANT* value) noexcept override {
+    return Field(value, vbDNS::Member::Altitude);
+  }
+  HRESULT STDMETHODCALLTYPE get_Size(VARIANT* value) noexcept override {
+    return Field(value, vbDNS::Member::Size);
+  }
+  HRESULT STDMETHODCALLTYPE get_HorizontalPrecision(VARIANT* value) noexcept override {
+    return Field(value, vbDNS::Member::HorizontalPrecision);
+  }
+  HRESULT STDMETHODCALLTYPE get_VerticalPrecision(VARIANT* value) noexcept override {
+    return Field(value, vbDNS::Member::VerticalPrecision);
+  }
 
  private:
   const RecordModel& Model() const noexcept { return content_->Model.Records[index_]; }

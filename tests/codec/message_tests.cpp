@@ -312,7 +312,8 @@ TEST(MessageTypes, FieldsAndMemberValuesOfTheTableRows) {
   EXPECT_EQ(nsec.NextName, "next.example.");
   EXPECT_EQ(nsec.Types, "A");
 
-  const auto svcb = fieldsOf(64, p::Join({p::U16(1), p::DottedName("svc.example"), p::U16(3), p::U16(2), p::U16(8443)}));
+  const auto svcb =
+      fieldsOf(64, p::Join({p::U16(1), p::DottedName("svc.example"), p::U16(3), p::U16(2), p::U16(8443)}));
   EXPECT_EQ(svcb.Priority, 1);
   EXPECT_EQ(svcb.Target, "svc.example.");
   EXPECT_EQ(svcb.Params, "port=8443");
@@ -375,7 +376,8 @@ TEST(MessageTypes, TableRowsRefuseWhatDigRefuses) {
   EXPECT_FALSE(Reads(OneAnswer(46, p::Join({p::U16(1), {8, 2}, p::U32(60), p::U32(1), p::U32(0), p::U16(7),
                                              p::Name({})}))))
       << "RRSIG without signature";
-  EXPECT_TRUE(Reads(OneAnswer(47, p::Join({p::Pointer(12), {0, 1, 0x40}})))) << "NSEC's next name compressed, as dig reads it";
+  EXPECT_TRUE(Reads(OneAnswer(47, p::Join({p::Pointer(12), {0, 1, 0x40}}))))
+      << "NSEC's next name compressed, as dig reads it";
   EXPECT_FALSE(Reads(OneAnswer(47, p::Name({})))) << "NSEC without types";
   EXPECT_FALSE(Reads(OneAnswer(47, p::Join({p::Name({}), {0, 2, 0x40, 0}})))) << "a window ending in zero";
   EXPECT_FALSE(Reads(OneAnswer(47, p::Join({p::Name({}), {1, 1, 0x40, 0, 1, 0x40}})))) << "windows descending";
