@@ -223,14 +223,23 @@ bool LocPrecisionFits(std::uint8_t octet) {
 constexpr std::uint32_t EQUATOR = 0x80000000u;
 constexpr std::uint32_t DEGREE = 3600000u;
 
+// What a row's check finds: whether the data fits, whether it is typed (LOC
+// of another version is octets), where its first two names start. Returned
+// by value, so that the record being read stays in registers.
+struct Layout {
+  NameRef Names[2];
+  bool Typed = false;
+  bool Fits = false;
+};
+
 // Checks one field of a layout; `previous` is the value of the number before
 // it (a digest's type). False: the record does not fit its type, or (the
 // caller asks once, after the last field) the reader failed.
 // Inlined into each row's check with `kind` a constant, so that the switch
 // falls away and a row checks as a hand-written layout would.
-[[gnu::always_inline]] inline bool FieldFits(FieldKind kind, WireReader& rdata, ResourceRecord& record,
-                                             std::size_t& names, detail::KnownNames& known,
-                                             std::uint32_t& previous) {
+[[gnu::always_inline]] inline bool FieldFits(FieldKind kind, WireReader& rdata, Layout& layout, std::size_t& names,
+                                             detail::KnownNames& known, std::uint32_t& previous, std::uint16_t type,
+                                             std::uint16_t rdataOffset) {
   switch (kind) {
     case FieldKind::U8:
     case FieldKind::LocPrecision: {
@@ -259,7 +268,7 @@ constexpr std::uint32_t DEGREE = 3600000u;
     case FieldKind::Name:
     case FieldKind::PlainName: {
       NameRef ignored;
-      NameRef& where = names < std::size(record.DataNames) ? record.DataNames[names] : ignored;
+      NameRef& where = names < std::size(layout.Names) ? layout.Names[names] : ignored;
       ++names;
       if (kind == FieldKind::Name) CheckDataName(rdata, where, known);
       else CheckPlainName(rdata, where);
@@ -312,13 +321,13 @@ constexpr std::uint32_t DEGREE = 3600000u;
       return true;
     case FieldKind::HashedName: {
       // 1 octet or more; a SHA-1 hash (algorithm 1, the data's first octet) is 20.
-      const std::uint8_t algorithm = rdata.At(record.RDataOffset).U8();
+      const std::uint8_t algorithm = rdata.At(rdataOffset).U8();
       const std::uint8_t length = rdata.U8();
       rdata.Skip(length);
       return length != 0 && (algorithm != 1 || length == 20);
     }
     case FieldKind::TypeBitmap:
-      return TypeBitmapFits(rdata, record.Type != TYPE_NSEC);
+      return TypeBitmapFits(rdata, type != TYPE_NSEC);
     case FieldKind::SvcParams:
       return SvcParamsFit(rdata);
   }
@@ -329,55 +338,88 @@ constexpr std::uint32_t DEGREE = 3600000u;
 // names start. The reader is bounded by RDLENGTH; the layout must fill it
 // exactly. False: the message is malformed. Made for each row when compiled.
 template <std::size_t R>
-bool CheckRow(WireReader& rdata, ResourceRecord& record, detail::KnownNames& known) {
+[[gnu::always_inline]] inline Layout CheckRow(WireReader& rdata, detail::KnownNames& known,
+                                              const ResourceRecord& record) {
+  Layout layout;
   if constexpr (ROW<R>.ClassInOnly) {
-    if (record.Class != CLASS_IN) return true;  // octets
+    if (record.Class != CLASS_IN) {
+      layout.Fits = true;  // octets
+      return layout;
+    }
   }
+  layout.Typed = true;
   if constexpr (ROW<R>.PlainFields == ROW<R>.Count) {
     // Numbers and addresses alone (A, AAAA): one length check.
-    record.Typed = true;
-    return record.RDataLength == ROW<R>.PlainOctets;
-  } else {
-    if constexpr (ROW<R>.Fields[0].Kind == FieldKind::LocVersion) {
-      // LOC of a version other than 0 has no layout (RFC 1876 section 2): octets.
-      WireReader version = rdata;
-      const std::uint8_t number = version.U8();
-      if (!version.Ok()) return false;  // not even a version
-      if (number != 0) return true;
-    }
-    record.Typed = true;
-    // Leading numbers and addresses: one length check for all of them.
-    rdata.Skip(ROW<R>.PlainOctets);
-    std::size_t names = 0;
-    std::uint32_t previous = 0;
-    const bool fits = [&]<std::size_t... F>(std::index_sequence<F...>) {
-      return (FieldFits(ROW<R>.Fields[ROW<R>.PlainFields + F].Kind, rdata, record, names, known, previous) &&
-              ...);
-    }(std::make_index_sequence<ROW<R>.Count - ROW<R>.PlainFields - ROW<R>.PlainTailFields>{});
-    rdata.Skip(ROW<R>.PlainTailOctets);  // trailing numbers: one length check
-    // A failed read anywhere fails the reader for good: asked once here.
-    return fits && rdata.Ok() && rdata.Left() == 0;
+    layout.Fits = record.RDataLength == ROW<R>.PlainOctets;
+    return layout;
   }
+  if constexpr (ROW<R>.Fields[0].Kind == FieldKind::LocVersion) {
+    // LOC of a version other than 0 has no layout (RFC 1876 section 2): octets.
+    WireReader version = rdata;
+    const std::uint8_t number = version.U8();
+    if (!version.Ok() || number != 0) {
+      layout.Typed = false;
+      layout.Fits = version.Ok();  // not even a version: malformed
+      return layout;
+    }
+  }
+  // Leading numbers and addresses: one length check for all of them.
+  if constexpr (ROW<R>.PlainOctets != 0) rdata.Skip(ROW<R>.PlainOctets);
+  std::size_t names = 0;
+  std::uint32_t previous = 0;
+  const bool fits = [&]<std::size_t... F>(std::index_sequence<F...>) {
+    return (FieldFits(ROW<R>.Fields[ROW<R>.PlainFields + F].Kind, rdata, layout, names, known, previous, ROW<R>.Type,
+                      record.RDataOffset) &&
+            ...);
+  }(std::make_index_sequence<ROW<R>.Count - ROW<R>.PlainFields - ROW<R>.PlainTailFields>{});
+  if constexpr (ROW<R>.PlainTailOctets != 0) rdata.Skip(ROW<R>.PlainTailOctets);  // trailing numbers: one check
+  // A failed read anywhere fails the reader for good: asked once here.
+  layout.Fits = fits && rdata.Ok() && rdata.Left() == 0;
+  return layout;
 }
 
-using RowCheck = bool (*)(WireReader&, ResourceRecord&, detail::KnownNames&);
-
+// The check of the row of the record's type, if it has one: every row's
+// check inlined behind a comparison of the type, which the compiler makes
+// into one jump as for a switch. False: no row (the data is octets).
 template <std::size_t... R>
-constexpr std::array<RowCheck, INDEXED_TYPES> RowChecks(std::index_sequence<R...>) {
-  std::array<RowCheck, INDEXED_TYPES> checks{};
-  ((checks[detail::ROWS[R].Type] = &CheckRow<R>), ...);
-  return checks;
+[[gnu::always_inline]] inline bool CheckTypeRow(WireReader& rdata, detail::KnownNames& known,
+                                                const ResourceRecord& record, Layout& layout,
+                                                std::index_sequence<R...>) {
+  return ((record.Type == ROW<R>.Type && (layout = CheckRow<R>(rdata, known, record), true)) || ...);
 }
-// Each type's check, nullptr for the types that are octets.
-constexpr std::array<RowCheck, INDEXED_TYPES> ROW_CHECKS =
-    RowChecks(std::make_index_sequence<std::size(detail::ROWS)>{});
 
-// Checks a record's data against its type's row (record.Typed when it has
-// one and it applies). False: the message is malformed.
+struct PlainRow {
+  std::uint8_t Length = 0;  // 0: not a row of numbers and addresses alone
+  bool ClassInOnly = false;
+};
+constexpr std::array<PlainRow, INDEXED_TYPES> PLAIN_ROWS = [] {
+  std::array<PlainRow, INDEXED_TYPES> rows{};
+  for (const TypeRow& row : detail::ROWS) {
+    if (row.PlainFields == row.Count) rows[row.Type] = {row.PlainOctets, row.ClassInOnly};
+  }
+  return rows;
+}();
+
+// Checks a record's data against its type's row, notes where its names
+// start and whether it is typed (its type has a row, for its class). The
+// reader is bounded by RDLENGTH; the layout must fill it exactly. False: the
+// message is malformed.
 bool ReadLayout(WireReader& rdata, ResourceRecord& record, detail::KnownNames& known) {
-  if (record.Type >= INDEXED_TYPES) return true;
-  const RowCheck check = ROW_CHECKS[record.Type];
-  return check == nullptr || check(rdata, record, known);
+  // Rows of numbers and addresses alone (A, AAAA), the most frequent: their
+  // length, looked up at once.
+  if (record.Type < INDEXED_TYPES) {
+    const PlainRow plain = PLAIN_ROWS[record.Type];
+    if (plain.Length != 0 && (!plain.ClassInOnly || record.Class == CLASS_IN)) {
+      record.Typed = true;
+      return record.RDataLength == plain.Length;
+    }
+  }
+  Layout layout;
+  if (!CheckTypeRow(rdata, known, record, layout, std::make_index_sequence<std::size(detail::ROWS)>{})) return true;
+  record.DataNames[0] = layout.Names[0];
+  record.DataNames[1] = layout.Names[1];
+  record.Typed = layout.Typed;
+  return layout.Fits;
 }
 
 }  // namespace
