@@ -336,6 +336,7 @@ void ExchangeCore::OnDatagram(std::uint64_t now, std::uint32_t socketSerial, std
   NoteAnswer(server, now - record.At, now);
   vbDNS::Packet reply(datagram.begin(), datagram.end());
   vbDNS::RespellReply(reply, sent.QName, Asked(slot).Question.QName);
+  NoteReplied(slot, ReplyTransport::Udp, now);
   if (check.Truncated) {
     slot.Truncated = std::move(reply);
     slot.TruncatedServer = server;
@@ -424,6 +425,7 @@ void ExchangeCore::OnStreamData(std::uint64_t now, std::uint32_t stream, vbDNS::
   NoteAnswer(server, now - slot->StreamStart, now);
   if (slot->StreamForCase) states_[server]->FoldsCase = true;
   vbDNS::RespellReply(reply, Asked(*slot).Question.QName, Asked(*slot).Question.QName);
+  NoteReplied(*slot, ReplyTransport::Tcp, now);
   Finish(*slot, ExchangeFailure::None, std::move(reply), server);
 }
 
@@ -475,10 +477,17 @@ void ExchangeCore::ReleaseSends(Slot& slot) {
 }
 
 // `server` == servers_.size(): none to name.
+void ExchangeCore::NoteReplied(const Slot& slot, ReplyTransport transport, std::uint64_t now) {
+  ExchangeOutcome& outcome = outcomes_[slot.Question];
+  outcome.Transport = transport;
+  outcome.ElapsedMs = now - slot.Start;
+}
+
 void ExchangeCore::Finish(Slot& slot, ExchangeFailure failure, std::optional<vbDNS::Packet> reply,
                           std::size_t server) {
   ExchangeOutcome& outcome = outcomes_[slot.Question];
   outcome.Failure = failure;
+  if (!reply) outcome.Transport = ReplyTransport::None;
   outcome.Reply = std::move(reply);
   if (server < servers_.size()) outcome.Server = servers_[server].Text;
   ReleaseSends(slot);

@@ -182,6 +182,8 @@ class ExchangeCore {
   void StreamFailed(Slot& slot, std::uint64_t now);
   void CaseFallback(Slot& slot, std::size_t server, std::uint64_t now);
   void Expire(Slot& slot);
+  // The reply that will stand (or the cut one kept) came now over `transport`.
+  void NoteReplied(const Slot& slot, ReplyTransport transport, std::uint64_t now);
   void Finish(Slot& slot, ExchangeFailure failure, std::optional<vbDNS::Packet> reply, std::size_t server);
   void Release(SendRecord& record);
   void ReleaseSends(Slot& slot);

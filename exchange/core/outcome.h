@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <string>
 
@@ -19,6 +20,9 @@ enum class ExchangeFailure {
   Malformed,           // only replies that could not be read came from the servers asked
 };
 
+// How the reply of an outcome came: None without one.
+enum class ReplyTransport : std::uint8_t { None, Udp, Tcp };
+
 struct ExchangeOutcome {
   ExchangeFailure Failure = ExchangeFailure::TimedOut;
   // The reply's octets: set when Failure is None, and the truncated UDP reply
@@ -26,6 +30,10 @@ struct ExchangeOutcome {
   std::optional<vbDNS::Packet> Reply;
   // The server that answered: "127.0.0.1", "127.0.0.1:5300", "::1", "[::1]:5300".
   std::wstring Server;
+  // How Reply came (a cut reply kept after TruncatedTcpFailed came over UDP),
+  // and the milliseconds from the question's first send to its arrival.
+  ReplyTransport Transport = ReplyTransport::None;
+  std::uint64_t ElapsedMs = 0;
 };
 
 inline constexpr std::size_t MAX_QUESTIONS_PER_CALL = 100000;
