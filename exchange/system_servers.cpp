@@ -50,8 +50,9 @@ std::wstring EntryText(const SOCKET_ADDRESS& address) {
   return {};
 }
 
-// GetAdaptersAddresses' servers, or nothing when it fails.
-std::vector<std::wstring> AdapterServers() {
+// GetAdaptersAddresses' table (AF_UNSPEC, without unicast, anycast and
+// multicast addresses); empty when it fails.
+std::vector<ULONGLONG> AdapterTable() {
   constexpr ULONG FLAGS = GAA_FLAG_SKIP_UNICAST | GAA_FLAG_SKIP_ANYCAST | GAA_FLAG_SKIP_MULTICAST |
                           GAA_FLAG_SKIP_FRIENDLY_NAME;
   // The size the call asks for can grow between two calls (an adapter comes
@@ -65,18 +66,57 @@ std::vector<std::wstring> AdapterServers() {
     result = ::GetAdaptersAddresses(AF_UNSPEC, FLAGS, nullptr,
                                     reinterpret_cast<IP_ADAPTER_ADDRESSES*>(buffer.data()), &size);
   }
-  std::vector<std::wstring> servers;
-  if (result != NO_ERROR) return servers;
-  for (const IP_ADAPTER_ADDRESSES* adapter = reinterpret_cast<const IP_ADAPTER_ADDRESSES*>(buffer.data());
+  if (result != NO_ERROR) buffer.clear();
+  return buffer;
+}
+
+// Each adapter of the table that is up, in the order it reports them: a
+// disconnected adapter keeps its configuration, but nothing is asked there.
+template <typename Visit>
+void ForEachAdapterUp(const std::vector<ULONGLONG>& table, Visit visit) {
+  if (table.empty()) return;
+  for (const IP_ADAPTER_ADDRESSES* adapter = reinterpret_cast<const IP_ADAPTER_ADDRESSES*>(table.data());
        adapter != nullptr; adapter = adapter->Next) {
-    // A disconnected adapter keeps its configuration, but nothing is asked there.
-    if (adapter->OperStatus != IfOperStatusUp) continue;
-    for (const IP_ADAPTER_DNS_SERVER_ADDRESS* server = adapter->FirstDnsServerAddress; server != nullptr;
+    if (adapter->OperStatus == IfOperStatusUp) visit(*adapter);
+  }
+}
+
+// GetAdaptersAddresses' servers, or nothing when it fails.
+std::vector<std::wstring> AdapterServers() {
+  std::vector<std::wstring> servers;
+  ForEachAdapterUp(AdapterTable(), [&](const IP_ADAPTER_ADDRESSES& adapter) {
+    for (const IP_ADAPTER_DNS_SERVER_ADDRESS* server = adapter.FirstDnsServerAddress; server != nullptr;
          server = server->Next) {
       servers.push_back(EntryText(server->Address));
     }
-  }
+  });
   return servers;
+}
+
+// A REG_SZ value of HKEY_LOCAL_MACHINE; "" when there is none.
+std::wstring MachineText(const wchar_t* key, const wchar_t* value) {
+  DWORD size = 0;
+  if (::RegGetValueW(HKEY_LOCAL_MACHINE, key, value, RRF_RT_REG_SZ, nullptr, nullptr, &size) != ERROR_SUCCESS ||
+      size < sizeof(wchar_t)) {
+    return {};
+  }
+  std::wstring text(size / sizeof(wchar_t), L'\0');
+  if (::RegGetValueW(HKEY_LOCAL_MACHINE, key, value, RRF_RT_REG_SZ, nullptr, text.data(), &size) != ERROR_SUCCESS) {
+    return {};
+  }
+  text.resize(::wcsnlen(text.c_str(), text.size()));
+  return text;
+}
+
+// A list of suffixes separated by commas or spaces, as its entries.
+void AppendEntries(std::vector<std::wstring>& entries, std::wstring_view list) {
+  std::size_t start = 0;
+  while (start < list.size()) {
+    std::size_t end = list.find_first_of(L", ", start);
+    if (end == std::wstring_view::npos) end = list.size();
+    if (end > start) entries.emplace_back(list.substr(start, end - start));
+    start = end + 1;
+  }
 }
 
 // GetNetworkParams' list: IPv4 only, as dotted text.
@@ -119,6 +159,29 @@ std::wstring ServerListText(std::span<const SOCKET_ADDRESS> addresses) {
   std::vector<std::wstring> entries;
   entries.reserve(addresses.size());
   for (const SOCKET_ADDRESS& address : addresses) entries.push_back(EntryText(address));
+  return JoinUnique(entries);
+}
+
+std::wstring SystemSearchList() {
+  std::vector<std::wstring> entries;
+  // A search list an administrator set (by group policy, or on the machine)
+  // is the whole list.
+  AppendEntries(entries, MachineText(L"SOFTWARE\\Policies\\Microsoft\\Windows NT\\DNSClient", L"SearchList"));
+  if (entries.empty()) {
+    AppendEntries(entries, MachineText(L"SYSTEM\\CurrentControlSet\\Services\\Tcpip\\Parameters", L"SearchList"));
+  }
+  if (entries.empty()) {
+    // The primary DNS suffix, then each connection's suffix and search list.
+    wchar_t primary[256] = {};
+    DWORD size = static_cast<DWORD>(std::size(primary));
+    if (::GetComputerNameExW(ComputerNameDnsDomain, primary, &size)) entries.emplace_back(primary, size);
+    ForEachAdapterUp(AdapterTable(), [&](const IP_ADAPTER_ADDRESSES& adapter) {
+      if (adapter.DnsSuffix != nullptr) entries.emplace_back(adapter.DnsSuffix);
+      for (const IP_ADAPTER_DNS_SUFFIX* suffix = adapter.FirstDnsSuffix; suffix != nullptr; suffix = suffix->Next) {
+        entries.emplace_back(suffix->String, ::wcsnlen(suffix->String, std::size(suffix->String)));
+      }
+    });
+  }
   return JoinUnique(entries);
 }
 

@@ -19,6 +19,14 @@ namespace vavizav {
 // Throws only std::bad_alloc.
 std::wstring SystemDnsServers();
 
+// The DNS suffix search list of the system, as Windows orders it: the
+// SearchList an administrator set (group policy first, then the TCP/IP
+// parameters) when there is one, otherwise the primary DNS suffix, then the
+// suffix and search list of each adapter that is up. Entries separated by
+// single spaces, duplicates left out, "" when none.
+// Throws only std::bad_alloc.
+std::wstring SystemSearchList();
+
 // The server list text of socket addresses, as SystemDnsServers writes it:
 // IPv4 "192.0.2.53", IPv6 "2001:db8::53" (RFC 5952, bracket-free), a
 // link-local IPv6 address with its scope ("fe80::1%12"; the exchange passes

@@ -51,7 +51,16 @@ HRESULT MemberVariant(const RecordModel& record, vbDNS::Member member, VARIANT* 
       return S_OK;
     case Kind::Text: {
       BSTR text = nullptr;
-      const HRESULT hr = CopyOut(value.Text, &text);
+      HRESULT hr = S_OK;
+      if (member == vbDNS::Member::Text && !record.Fields.Strings.empty()) {
+        // TXT and SPF: each string decoded as Strings decodes it, then joined,
+        // so that a string of raw octets beside one of UTF-8 reads the same in both.
+        std::wstring joined;
+        for (const std::string& part : record.Fields.Strings) joined += OctetsToText(part);
+        hr = CopyOut(joined, &text);
+      } else {
+        hr = CopyOut(value.Text, &text);
+      }
       if (FAILED(hr)) return hr;
       V_VT(out) = VT_BSTR;
       V_BSTR(out) = text;
@@ -78,12 +87,27 @@ HRESULT MemberVariant(const RecordModel& record, vbDNS::Member member, VARIANT* 
   return S_OK;
 }
 
+// The section a Records object shows.
+enum class RecordSection : std::uint8_t { Answer, Authority, Additional };
+
+const std::vector<RecordModel>& SectionRecords(const AnswerContent& content, RecordSection section) noexcept {
+  switch (section) {
+    case RecordSection::Authority:
+      return content.Model.Authority;
+    case RecordSection::Additional:
+      return content.Model.Additional;
+    case RecordSection::Answer:
+      break;
+  }
+  return content.Model.Records;
+}
+
 // ---------------------------------------------------------------------------
 
 class RecordObject final : public DualObject<_Record> {
  public:
-  RecordObject(std::shared_ptr<const AnswerContent> content, std::size_t index) noexcept
-      : content_(std::move(content)), index_(index) {}
+  RecordObject(std::shared_ptr<const AnswerContent> content, RecordSection section, std::size_t index) noexcept
+      : content_(std::move(content)), section_(section), index_(index) {}
 
   HRESULT STDMETHODCALLTYPE get_Data(BSTR* value) noexcept override {
     return Text(value, [](const RecordModel& r) -> const std::string& { return r.Data; });
@@ -123,8 +147,34 @@ class RecordObject final : public DualObject<_Record> {
   HRESULT STDMETHODCALLTYPE get_Text(VARIANT* value) noexcept override {
     return Field(value, vbDNS::Member::Text);
   }
-  HRESULT STDMETHODCALLTYPE get_Strings(VARIANT* value) noexcept override {
-    return Field(value, vbDNS::Member::Strings);
+  // Without Index the array; with it, that string (a VBScript property
+  // returning an array cannot be indexed where it is read).
+  HRESULT STDMETHODCALLTYPE get_Strings(VARIANT Index, VARIANT* value) noexcept override {
+    if (value == nullptr) return E_POINTER;
+    ::VariantInit(value);
+    const VARTYPE given = V_VT(&Index);
+    if (given == VT_EMPTY || (given == VT_ERROR && V_ERROR(&Index) == DISP_E_PARAMNOTFOUND)) {
+      return Field(value, vbDNS::Member::Strings);
+    }
+    return Guarded([&]() -> HRESULT {
+      const std::vector<std::string>& strings = Model().Fields.Strings;
+      const std::optional<double> number = IsNumberType(given & VT_TYPEMASK) || given == VT_BSTR
+                                               ? VariantToDouble(Index)
+                                               : std::nullopt;
+      if (!number || !IsWholeNumber(*number, static_cast<double>(MAXLONG)) ||
+          *number >= static_cast<double>(strings.size())) {
+        const std::wstring text = strings.empty() ? std::wstring(L"Record.Strings: there are no strings")
+                                                  : L"Record.Strings: the index runs from 0 to " +
+                                                        std::to_wstring(strings.size() - 1);
+        return RaiseError(DISP_E_BADINDEX, IID__Record, SOURCE, text);
+      }
+      BSTR text = nullptr;
+      const HRESULT hr = CopyOut(strings[static_cast<std::size_t>(*number)], &text);
+      if (FAILED(hr)) return hr;
+      V_VT(value) = VT_BSTR;
+      V_BSTR(value) = text;
+      return S_OK;
+    });
   }
   HRESULT STDMETHODCALLTYPE get_PrimaryServer(VARIANT* value) noexcept override {
     return Field(value, vbDNS::Member::PrimaryServer);
@@ -242,7 +292,7 @@ class RecordObject final : public DualObject<_Record> {
   }
 
  private:
-  const RecordModel& Model() const noexcept { return content_->Model.Records[index_]; }
+  const RecordModel& Model() const noexcept { return SectionRecords(*content_, section_)[index_]; }
 
   template <typename Select>
   HRESULT Text(BSTR* value, Select select) noexcept {
@@ -264,11 +314,13 @@ class RecordObject final : public DualObject<_Record> {
   }
 
   std::shared_ptr<const AnswerContent> content_;
+  RecordSection section_;
   std::size_t index_;
 };
 
-HRESULT NewRecord(const std::shared_ptr<const AnswerContent>& content, std::size_t index, _Record** record) noexcept {
-  return CreateDualObject<RecordObject>(IID__Record, reinterpret_cast<void**>(record), content, index);
+HRESULT NewRecord(const std::shared_ptr<const AnswerContent>& content, RecordSection section, std::size_t index,
+                  _Record** record) noexcept {
+  return CreateDualObject<RecordObject>(IID__Record, reinterpret_cast<void**>(record), content, section, index);
 }
 
 // For Each over the records: each Next hands out new Record objects.
@@ -276,8 +328,8 @@ constexpr InterfaceEntry ENUMERATOR_INTERFACES[] = {{&IID_IUnknown, 0}, {&IID_IE
 
 class RecordEnumerator final : public ComObject<Lifetime::Counted, IEnumVARIANT> {
  public:
-  RecordEnumerator(std::shared_ptr<const AnswerContent> content, std::size_t next) noexcept
-      : ComObject(ENUMERATOR_INTERFACES), content_(std::move(content)), next_(next) {}
+  RecordEnumerator(std::shared_ptr<const AnswerContent> content, RecordSection section, std::size_t next) noexcept
+      : ComObject(ENUMERATOR_INTERFACES), content_(std::move(content)), section_(section), next_(next) {}
 
   // IEnumVARIANT::Next: `fetched` may be null only when one element is asked.
   HRESULT STDMETHODCALLTYPE Next(ULONG count, VARIANT* elements, ULONG* fetched) noexcept override {
@@ -285,10 +337,10 @@ class RecordEnumerator final : public ComObject<Lifetime::Counted, IEnumVARIANT>
     if (count == 0) return S_OK;
     if (elements == nullptr || (fetched == nullptr && count != 1)) return E_POINTER;
     ULONG given = 0;
-    const std::size_t total = content_->Model.Records.size();
+    const std::size_t total = SectionRecords(*content_, section_).size();
     while (given < count && next_ < total) {
       _Record* record = nullptr;
-      const HRESULT hr = NewRecord(content_, next_, &record);
+      const HRESULT hr = NewRecord(content_, section_, next_, &record);
       if (FAILED(hr)) {
         for (ULONG i = 0; i < given; ++i) ::VariantClear(&elements[i]);
         return hr;
@@ -303,7 +355,7 @@ class RecordEnumerator final : public ComObject<Lifetime::Counted, IEnumVARIANT>
     return given == count ? S_OK : S_FALSE;
   }
   HRESULT STDMETHODCALLTYPE Skip(ULONG count) noexcept override {
-    const std::size_t total = content_->Model.Records.size();
+    const std::size_t total = SectionRecords(*content_, section_).size();
     const std::size_t left = total - next_;
     next_ = count > left ? total : next_ + count;
     return count > left ? S_FALSE : S_OK;
@@ -315,7 +367,7 @@ class RecordEnumerator final : public ComObject<Lifetime::Counted, IEnumVARIANT>
   HRESULT STDMETHODCALLTYPE Clone(IEnumVARIANT** copy) noexcept override {
     if (copy == nullptr) return E_POINTER;
     *copy = nullptr;
-    auto* made = new (std::nothrow) RecordEnumerator(content_, next_);
+    auto* made = new (std::nothrow) RecordEnumerator(content_, section_, next_);
     if (made == nullptr) return E_OUTOFMEMORY;
     *copy = made;
     return S_OK;
@@ -323,18 +375,19 @@ class RecordEnumerator final : public ComObject<Lifetime::Counted, IEnumVARIANT>
 
  private:
   std::shared_ptr<const AnswerContent> content_;
+  RecordSection section_;
   std::size_t next_;
 };
 
 class RecordsObject final : public DualObject<_Records> {
  public:
-  explicit RecordsObject(std::shared_ptr<const AnswerContent> content) noexcept
-      : content_(std::move(content)) {}
+  RecordsObject(std::shared_ptr<const AnswerContent> content, RecordSection section) noexcept
+      : content_(std::move(content)), section_(section) {}
 
   HRESULT STDMETHODCALLTYPE Item(LONG index, _Record** value) noexcept override {
     if (value == nullptr) return E_POINTER;
     *value = nullptr;
-    const std::size_t count = content_->Model.Records.size();
+    const std::size_t count = SectionRecords(*content_, section_).size();
     if (index < 0 || static_cast<std::size_t>(index) >= count) {
       return Guarded([&] {
         const std::wstring text = count == 0 ? std::wstring(L"Records.Item: there are no records")
@@ -342,11 +395,11 @@ class RecordsObject final : public DualObject<_Records> {
         return RaiseError(DISP_E_BADINDEX, IID__Records, SOURCE, text);
       });
     }
-    return NewRecord(content_, static_cast<std::size_t>(index), value);
+    return NewRecord(content_, section_, static_cast<std::size_t>(index), value);
   }
   HRESULT STDMETHODCALLTYPE get_Count(LONG* value) noexcept override {
     if (value == nullptr) return E_POINTER;
-    *value = static_cast<LONG>(content_->Model.Records.size());
+    *value = static_cast<LONG>(SectionRecords(*content_, section_).size());
     return S_OK;
   }
   // For Each asks for DISPID_NEWENUM as a property (VBScript, VBA) or as a
@@ -376,7 +429,7 @@ class RecordsObject final : public DualObject<_Records> {
   HRESULT STDMETHODCALLTYPE get__NewEnum(IUnknown** value) noexcept override {
     if (value == nullptr) return E_POINTER;
     *value = nullptr;
-    auto* made = new (std::nothrow) RecordEnumerator(content_, 0);
+    auto* made = new (std::nothrow) RecordEnumerator(content_, section_, 0);
     if (made == nullptr) return E_OUTOFMEMORY;
     *value = made;
     return S_OK;
@@ -384,6 +437,7 @@ class RecordsObject final : public DualObject<_Records> {
 
  private:
   std::shared_ptr<const AnswerContent> content_;
+  RecordSection section_;
 };
 
 class AnswerObject final : public DualObject<_Answer> {
@@ -404,9 +458,27 @@ class AnswerObject final : public DualObject<_Answer> {
     return Out(value, [&] { return CopyOut(StatusText(content_->Model.Status), value); });
   }
   HRESULT STDMETHODCALLTYPE get_Records(_Records** value) noexcept override {
+    return Section(RecordSection::Answer, value);
+  }
+  HRESULT STDMETHODCALLTYPE get_Authority(_Records** value) noexcept override {
+    return Section(RecordSection::Authority, value);
+  }
+  HRESULT STDMETHODCALLTYPE get_Additional(_Records** value) noexcept override {
+    return Section(RecordSection::Additional, value);
+  }
+  HRESULT STDMETHODCALLTYPE get_Authoritative(VARIANT_BOOL* value) noexcept override {
+    return Flag(content_->Model.Authoritative, value);
+  }
+  HRESULT STDMETHODCALLTYPE get_RecursionAvailable(VARIANT_BOOL* value) noexcept override {
+    return Flag(content_->Model.RecursionAvailable, value);
+  }
+  HRESULT STDMETHODCALLTYPE get_Transport(BSTR* value) noexcept override {
+    return Out(value, [&] { return CopyOut(content_->Transport, value); });
+  }
+  HRESULT STDMETHODCALLTYPE get_Elapsed(LONG* value) noexcept override {
     if (value == nullptr) return E_POINTER;
-    *value = nullptr;
-    return CreateDualObject<RecordsObject>(IID__Records, reinterpret_cast<void**>(value), content_);
+    *value = content_->ElapsedMs;
+    return S_OK;
   }
   HRESULT STDMETHODCALLTYPE get_CanonicalName(BSTR* value) noexcept override {
     return Out(value, [&] { return CopyOut(content_->Model.CanonicalName, value); });
@@ -416,6 +488,16 @@ class AnswerObject final : public DualObject<_Answer> {
   }
 
  private:
+  HRESULT Section(RecordSection section, _Records** value) noexcept {
+    if (value == nullptr) return E_POINTER;
+    *value = nullptr;
+    return CreateDualObject<RecordsObject>(IID__Records, reinterpret_cast<void**>(value), content_, section);
+  }
+  static HRESULT Flag(bool flag, VARIANT_BOOL* value) noexcept {
+    if (value == nullptr) return E_POINTER;
+    *value = flag ? VARIANT_TRUE : VARIANT_FALSE;
+    return S_OK;
+  }
   template <typename Body>
   HRESULT Out(BSTR* value, Body body) noexcept {
     if (value == nullptr) return E_POINTER;

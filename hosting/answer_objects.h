@@ -21,6 +21,8 @@ struct AnswerContent {
   std::wstring Name;    // as the caller gave it
   std::wstring Type;    // the asked type's mnemonic (or the caller's text when it was no type)
   std::wstring Server;  // the server that answered; "" when none did
+  std::wstring Transport;  // "UDP" or "TCP": how the reply came; "" without one
+  LONG ElapsedMs = 0;      // from the question's first send to its reply
   AnswerModel Model;
 };
 

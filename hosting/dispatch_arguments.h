@@ -37,12 +37,20 @@ inline bool RecordsDescribed(const SAFEARRAY* array) noexcept {
   return true;
 }
 
+// The references the second class follows to reach an argument's value:
+// VBScript passes a fixed-size array as a reference to its variable, which
+// itself refers to the array (two levels); VBA and compiled callers may add
+// one or two more. The first class takes one level, as it always has.
+inline constexpr int ONE_REFERENCE = 1;
+inline constexpr int REFERENCE_CHAIN = 4;
+
 // Checks that a caller's argument can be copied without following a null
 // pointer: VariantCopyInd dereferences every by-reference pointer it meets,
 // and a record needs its IRecordInfo: a record in the variant's second
 // pointer, an array of records in the array. For an array that second pointer
-// is undefined and never read.
-inline HRESULT CheckArgument(const VARIANT& argument) noexcept {
+// is undefined and never read. `levels` is how many references may lead to
+// the value.
+inline HRESULT CheckArgument(const VARIANT& argument, int levels = ONE_REFERENCE) noexcept {
   const VARTYPE type = V_VT(&argument);
   const bool records = (type & VT_TYPEMASK) == VT_RECORD;
   const bool record = records && !(type & VT_ARRAY);
@@ -54,13 +62,31 @@ inline HRESULT CheckArgument(const VARIANT& argument) noexcept {
   if (records && (type & VT_ARRAY)) return RecordsDescribed(*V_ARRAYREF(&argument)) ? S_OK : E_POINTER;
   if ((type & VT_TYPEMASK) == VT_VARIANT && !(type & VT_ARRAY)) {
     // One level of indirection is all VariantCopyInd follows; a variant that
-    // refers to another reference is not an automation value.
+    // refers to another reference is followed only as far as `levels` allows.
     const VARIANT& inner = *V_VARIANTREF(&argument);
-    if (V_VT(&inner) & VT_BYREF) return DISP_E_BADVARTYPE;
+    if (V_VT(&inner) & VT_BYREF) {
+      if (levels <= 1) return DISP_E_BADVARTYPE;
+      return CheckArgument(inner, levels - 1);
+    }
     return CheckArgument(inner);
   }
   if (record && V_RECORDINFO(&argument) == nullptr) return E_POINTER;
   return S_OK;
+}
+
+// The variant at the end of a chain of references to variants that
+// CheckArgument accepted: a value, or a reference to one of another type.
+inline VARIANT& Dereferenced(VARIANT& argument) noexcept {
+  VARIANT* value = &argument;
+  while (V_VT(value) == (VT_BYREF | VT_VARIANT) && V_VARIANTREF(value) != nullptr &&
+         (V_VT(V_VARIANTREF(value)) & VT_BYREF)) {
+    value = V_VARIANTREF(value);
+  }
+  return *value;
+}
+inline const VARIANT& Dereferenced(const VARIANT& argument) noexcept {
+  // Only read through: the chain is the caller's.
+  return Dereferenced(const_cast<VARIANT&>(argument));
 }
 
 // The arguments of one Invoke call as ITypeInfo::Invoke receives them: a copy
@@ -90,7 +116,7 @@ class DispatchArguments {
   // Copies `params`; on failure `argumentError` (when given) names the
   // argument by its index in rgvarg, which runs from the last argument to the
   // first. Throws only std::bad_alloc.
-  HRESULT CopyFrom(const DISPPARAMS* params, UINT* argumentError) {
+  HRESULT CopyFrom(const DISPPARAMS* params, UINT* argumentError, int levels = ONE_REFERENCE) {
     if (params == nullptr) return E_INVALIDARG;
     if (params->cArgs > 0 && params->rgvarg == nullptr) return E_INVALIDARG;
     if (params->cNamedArgs > params->cArgs) return E_INVALIDARG;
@@ -99,10 +125,10 @@ class DispatchArguments {
     names_.assign(params->rgdispidNamedArgs, params->rgdispidNamedArgs + params->cNamedArgs);
     values_.reserve(params->cArgs);
     for (UINT i = 0; i < params->cArgs; ++i) {
-      HRESULT hr = CheckArgument(params->rgvarg[i]);
+      HRESULT hr = CheckArgument(params->rgvarg[i], levels);
       VARIANT copy;
       ::VariantInit(&copy);
-      if (SUCCEEDED(hr)) hr = ::VariantCopyInd(&copy, &params->rgvarg[i]);
+      if (SUCCEEDED(hr)) hr = ::VariantCopyInd(&copy, &Dereferenced(params->rgvarg[i]));
       if (FAILED(hr)) {
         if (argumentError != nullptr) *argumentError = i;
         return hr == E_OUTOFMEMORY || hr == E_POINTER || hr == DISP_E_BADVARTYPE ? hr : DISP_E_TYPEMISMATCH;

@@ -59,6 +59,12 @@ class DualObject : public DispatchObject<Interface, ISupportErrorInfo> {
   HRESULT STDMETHODCALLTYPE InterfaceSupportsErrorInfo(REFIID iid) noexcept override {
     return IsEqualIID(iid, __uuidof(Interface)) ? S_OK : S_FALSE;
   }
+  // Arguments reached through a chain of references, as script hosts pass them.
+  HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID iid, LCID, WORD flags, DISPPARAMS* params, VARIANT* result,
+                                   EXCEPINFO* exception, UINT* argumentError) noexcept override {
+    return InvokeThroughTypeInfo(__uuidof(Interface), static_cast<Interface*>(this), id, iid, flags, params, result,
+                                 exception, argumentError, REFERENCE_CHAIN);
+  }
 
  protected:
   DualObject() noexcept : DispatchObject<Interface, ISupportErrorInfo>(Interfaces()) {}

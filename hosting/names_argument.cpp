@@ -12,8 +12,8 @@ namespace {
 std::optional<std::wstring> ElementText(const VARIANT& element) {
   // A by-reference element that points nowhere, or a record without its
   // description, has no text; neither is followed.
-  if (FAILED(CheckArgument(element))) return std::nullopt;
-  TextConversion text = VariantToText(element);
+  if (FAILED(CheckArgument(element, REFERENCE_CHAIN))) return std::nullopt;
+  TextConversion text = VariantToText(Dereferenced(element));
   if (text.Status == TextConversionStatus::OutOfMemory) throw std::bad_alloc();
   if (!text.Ok()) return std::nullopt;
   return std::move(text.Text);
@@ -186,9 +186,9 @@ HRESULT ReadObject(IDispatch* borrowed, NamesArgument& read, std::wstring& error
 }
 
 HRESULT ReadNamesAt(const VARIANT& names, NamesArgument& read, std::wstring& error, int depth) {
-  HRESULT hr = CheckArgument(names);
+  HRESULT hr = CheckArgument(names, REFERENCE_CHAIN);
   if (FAILED(hr)) return hr;
-  const VARIANT* value = &names;
+  const VARIANT* value = &Dereferenced(names);
   if (V_VT(value) == (VT_BYREF | VT_VARIANT)) value = V_VARIANTREF(value);
   const VARTYPE type = V_VT(value);
   if (type & VT_ARRAY) return ReadArray(type & VT_BYREF ? *V_ARRAYREF(value) : V_ARRAY(value), read, error);

@@ -18,6 +18,7 @@
 #include "hosting/dual_object.h"
 #include "hosting/names_argument.h"
 #include "resolver/answer.h"
+#include "resolver/name_text.h"
 #include "resolver/outcome.h"
 #include "resolver/question.h"
 #include "runtime/handles.h"
@@ -83,12 +84,31 @@ TypeArgument ReadType(const VARIANT& argument) {
   return read;
 }
 
-// The question a name makes, after IDNA; nullopt when it cannot be asked.
-std::optional<vbDNS::DNSQuery> QuestionFor(const std::wstring& name, std::uint16_t type) {
-  const std::optional<std::string> octets = HostNameToAsciiOctets(name);
-  if (!octets) return std::nullopt;
-  return QuestionForName(*octets, type);
+// IDNA of one label, as NameFromText asks it.
+std::optional<std::string> LabelIdna(std::u16string_view label) {
+  return HostNameToAsciiOctets(Utf16ToText(label));
 }
+
+// The questions a name's text asks in turn (more than one only through the
+// search list); none, with `error` set, when it cannot be asked.
+std::vector<vbDNS::DNSQuery> QuestionsFor(const std::wstring& text, std::uint16_t type,
+                                          const std::vector<std::string>& suffixes, std::wstring& error) {
+  const std::u16string given = TextToUtf16(text);
+  std::optional<NameText> name;
+  if (type == vbDNS::TYPE_PTR) name = ReverseNameFromText(given);
+  if (!name) name = NameFromText(given, LabelIdna);
+  std::vector<vbDNS::DNSQuery> questions;
+  if (name->Problem != NameTextProblem::None) {
+    error = Utf16ToText(NameProblemText(*name, given));
+    return questions;
+  }
+  for (const std::string& wire : NamesToAsk(*name, suffixes)) questions.push_back(QuestionForWire(wire, type));
+  return questions;
+}
+
+// Whether the next suffix is tried after this answer: Windows goes on after
+// NXDOMAIN only.
+bool TriesNextSuffix(const AnswerContent& content) { return content.Model.Status == RcodeStatus(3); }
 
 std::shared_ptr<AnswerContent> Content(std::wstring name, std::wstring type) {
   auto content = std::make_shared<AnswerContent>();
@@ -118,11 +138,15 @@ void Judge(const ExchangeOutcome& outcome, const vbDNS::DNSQuery& query, AnswerC
     if (row.Failure == outcome.Failure) end = row.End;
   }
   content.Model = JudgeExchange(end, outcome.Reply, query);
-  // No usable reply, no server to name.
+  // No usable reply, no server to name, no way it came.
   if (content.Model.Status.FromReply()) {
     content.Server = outcome.Server;
+    content.Transport = outcome.Transport == ReplyTransport::Tcp ? L"TCP" : L"UDP";
+    content.ElapsedMs = static_cast<LONG>(std::min<std::uint64_t>(outcome.ElapsedMs, MAXLONG));
   } else {
     content.Server.clear();
+    content.Transport.clear();
+    content.ElapsedMs = 0;
   }
 }
 
@@ -146,6 +170,18 @@ class ResolverObject final : public DualObject<_Resolver> {
     return PutRange(value, MIN_MAX_IN_FLIGHT, MAX_MAX_IN_FLIGHT, maxInFlight_, L"MaxInFlight");
   }
   HRESULT STDMETHODCALLTYPE get_LastError(BSTR* value) noexcept override { return CopyOut(lastError_, value); }
+  HRESULT STDMETHODCALLTYPE get_SearchList(BSTR* value) noexcept override {
+    if (value == nullptr) return E_POINTER;
+    *value = nullptr;
+    return Guarded([&] { return CopyOut(SearchListText(), value); });
+  }
+  HRESULT STDMETHODCALLTYPE put_SearchList(BSTR value) noexcept override {
+    return Guarded([&] {
+      searchList_ = std::wstring(BstrView(value));
+      lastError_.clear();
+      return S_OK;
+    });
+  }
 
   // The engine pumps the thread's messages: the script may use this object
   // meanwhile, even release it. The settings are copied first and a
@@ -153,32 +189,32 @@ class ResolverObject final : public DualObject<_Resolver> {
   HRESULT STDMETHODCALLTYPE Resolve(VARIANT Name, VARIANT Type, _Answer** answer) noexcept override {
     if (answer == nullptr) return E_POINTER;
     *answer = nullptr;
-    HRESULT hr = CheckArgument(Name);
-    if (SUCCEEDED(hr)) hr = CheckArgument(Type);
+    HRESULT hr = CheckArgument(Name, REFERENCE_CHAIN);
+    if (SUCCEEDED(hr)) hr = CheckArgument(Type, REFERENCE_CHAIN);
     if (FAILED(hr)) return hr;
     CallGuard guard(static_cast<_Resolver*>(this));
     return Guarded([&]() -> HRESULT {
       lastError_.clear();
-      const TypeArgument type = ReadType(Type);
-      TextConversion name = VariantToText(Name);
+      const TypeArgument type = ReadType(Dereferenced(Type));
+      TextConversion name = VariantToText(Dereferenced(Name));
       if (name.Status == TextConversionStatus::OutOfMemory) return E_OUTOFMEMORY;
       std::shared_ptr<AnswerContent> content = Content(name.Ok() ? name.Text : std::wstring(), type.Text);
 
-      std::optional<vbDNS::DNSQuery> query;
+      std::vector<vbDNS::DNSQuery> questions;
+      const Settings settings = CurrentSettings();
       if (!type.Type) {
         lastError_ = type.Error;
       } else if (!name.Ok()) {
         lastError_ = Refused(Refusal::NameWithoutText, name.Description());
-      } else if (!(query = QuestionFor(name.Text, *type.Type))) {
-        lastError_ = Refused(Refusal::NameCannotBeAsked, name.Text);
-      }
-      if (!query) {
-        content->Model = AnswerWithoutReply(BADNAME_STATUS);
       } else {
-        const Settings settings = CurrentSettings();
-        const std::vector<ExchangeOutcome> outcomes = ExchangeMany(std::span(&*query, 1), settings.Engine());
+        questions = QuestionsFor(name.Text, *type.Type, settings.Suffixes, lastError_);
+      }
+      if (questions.empty()) content->Model = AnswerWithoutReply(BADNAME_STATUS);
+      for (std::size_t k = 0; k < questions.size(); ++k) {
+        const std::vector<ExchangeOutcome> outcomes = ExchangeMany(std::span(&questions[k], 1), settings.Engine());
         if (outcomes.size() != 1) return E_UNEXPECTED;
-        Judge(outcomes.front(), *query, *content);
+        Judge(outcomes.front(), questions[k], *content);
+        if (!TriesNextSuffix(*content)) break;
       }
       return CreateAnswerObject(std::move(content), answer);
     });
@@ -187,7 +223,7 @@ class ResolverObject final : public DualObject<_Resolver> {
   HRESULT STDMETHODCALLTYPE ResolveMany(VARIANT Names, VARIANT Type, VARIANT* answers) noexcept override {
     if (answers == nullptr) return E_POINTER;
     ::VariantInit(answers);
-    HRESULT hr = CheckArgument(Type);
+    HRESULT hr = CheckArgument(Type, REFERENCE_CHAIN);
     if (FAILED(hr)) return hr;
     CallGuard guard(static_cast<_Resolver*>(this));
     return Guarded([&]() -> HRESULT {
@@ -201,35 +237,42 @@ class ResolverObject final : public DualObject<_Resolver> {
         lastError_ = error;
         return RaiseError(read, IID__Resolver, SOURCE, error);
       }
-      const TypeArgument type = ReadType(Type);
+      const TypeArgument type = ReadType(Dereferenced(Type));
       if (!type.Type) lastError_ = type.Error;
 
-      // One question per element with a name; the engine asks duplicates once.
+      // Each element's questions in turn (more than one through the search
+      // list): in each round one question per element still asking; the
+      // engine asks duplicates once.
+      const Settings settings = CurrentSettings();
       const std::size_t count = names.Texts.size();
       std::vector<std::shared_ptr<AnswerContent>> contents(count);
-      std::vector<vbDNS::DNSQuery> queries;
-      std::vector<std::size_t> asked;  // the element of each query
+      std::vector<std::vector<vbDNS::DNSQuery>> questions(count);
+      std::size_t rounds = 0;
       for (std::size_t i = 0; i < count; ++i) {
         const std::optional<std::wstring>& text = names.Texts[i];
         contents[i] = Content(text ? *text : std::wstring(), type.Text);
-        std::optional<vbDNS::DNSQuery> query;
-        if (type.Type && text) query = QuestionFor(*text, *type.Type);
-        if (!query) {
-          contents[i]->Model = AnswerWithoutReply(BADNAME_STATUS);
-          continue;
-        }
-        queries.push_back(*query);
-        asked.push_back(i);
+        std::wstring ignored;
+        if (type.Type && text) questions[i] = QuestionsFor(*text, *type.Type, settings.Suffixes, ignored);
+        if (questions[i].empty()) contents[i]->Model = AnswerWithoutReply(BADNAME_STATUS);
+        rounds = std::max(rounds, questions[i].size());
       }
       names.Texts.clear();
 
-      const Settings settings = CurrentSettings();
-      for (std::size_t first = 0; first < queries.size(); first += ENGINE_BATCH) {
-        const std::size_t size = std::min(ENGINE_BATCH, queries.size() - first);
-        const std::span<const vbDNS::DNSQuery> turn(queries.data() + first, size);
-        const std::vector<ExchangeOutcome> outcomes = ExchangeMany(turn, settings.Engine());
-        if (outcomes.size() != size) return E_UNEXPECTED;
-        for (std::size_t k = 0; k < size; ++k) Judge(outcomes[k], turn[k], *contents[asked[first + k]]);
+      for (std::size_t round = 0; round < rounds; ++round) {
+        std::vector<vbDNS::DNSQuery> queries;
+        std::vector<std::size_t> asked;  // the element of each query
+        for (std::size_t i = 0; i < count; ++i) {
+          if (round >= questions[i].size() || (round > 0 && !TriesNextSuffix(*contents[i]))) continue;
+          queries.push_back(questions[i][round]);
+          asked.push_back(i);
+        }
+        for (std::size_t first = 0; first < queries.size(); first += ENGINE_BATCH) {
+          const std::size_t size = std::min(ENGINE_BATCH, queries.size() - first);
+          const std::span<const vbDNS::DNSQuery> turn(queries.data() + first, size);
+          const std::vector<ExchangeOutcome> outcomes = ExchangeMany(turn, settings.Engine());
+          if (outcomes.size() != size) return E_UNEXPECTED;
+          for (std::size_t k = 0; k < size; ++k) Judge(outcomes[k], turn[k], *contents[asked[first + k]]);
+        }
       }
 
       unique_safearray result;
@@ -257,6 +300,7 @@ class ResolverObject final : public DualObject<_Resolver> {
 
  private:
   struct Settings {
+    std::vector<std::string> Suffixes;  // wire forms
     std::wstring Servers;
     DWORD TimeoutMs;
     unsigned MaxInFlight;
@@ -266,8 +310,16 @@ class ResolverObject final : public DualObject<_Resolver> {
 
   Settings CurrentSettings() const {
     // "": the servers the system is configured with, read at each call.
-    return Settings{dnsServer_.empty() ? SystemDnsServers() : dnsServer_, static_cast<DWORD>(timeOut_),
+    return Settings{SearchSuffixes(TextToUtf16(SearchListText()), LabelIdna),
+                    dnsServer_.empty() ? SystemDnsServers() : dnsServer_, static_cast<DWORD>(timeOut_),
                     static_cast<unsigned>(maxInFlight_), servers_};
+  }
+
+  // What the script set, or by default the system's search list when the
+  // system's servers are asked (read at each call), none otherwise.
+  std::wstring SearchListText() const {
+    if (searchList_) return *searchList_;
+    return dnsServer_.empty() ? SystemSearchList() : std::wstring();
   }
 
   static HRESULT CopyOut(const std::wstring& text, BSTR* out) noexcept {
@@ -299,6 +351,7 @@ class ResolverObject final : public DualObject<_Resolver> {
   }
 
   std::wstring dnsServer_;
+  std::optional<std::wstring> searchList_;  // nullopt: the default
   std::wstring lastError_;
   LONG timeOut_ = DEFAULT_TIMEOUT_MS;
   LONG maxInFlight_ = DEFAULT_MAX_IN_FLIGHT;

@@ -45,7 +45,7 @@ inline HRESULT IdsOfInterfaceNames(REFIID iid, REFIID requested, LPOLESTR* names
 // `object` is the dual interface `iid` of the object called.
 inline HRESULT InvokeThroughTypeInfo(REFIID iid, IDispatch* object, DISPID id, REFIID requested, WORD flags,
                                      DISPPARAMS* params, VARIANT* result, EXCEPINFO* exception,
-                                     UINT* argumentError) noexcept {
+                                     UINT* argumentError, int levels = ONE_REFERENCE) noexcept {
   if (!IsEqualIID(requested, IID_NULL)) return DISP_E_UNKNOWNINTERFACE;
   const InterfaceTypeInfo* info = nullptr;
   HRESULT hr = GetInterfaceTypeInfo(iid, &info);
@@ -53,7 +53,7 @@ inline HRESULT InvokeThroughTypeInfo(REFIID iid, IDispatch* object, DISPID id, R
   CallGuard guard(object);
   try {
     DispatchArguments arguments;
-    hr = arguments.CopyFrom(params, argumentError);
+    hr = arguments.CopyFrom(params, argumentError, levels);
     if (FAILED(hr)) return hr;
     return info->vtableView->Invoke(object, id, flags, arguments.get(), result, exception, argumentError);
   } catch (const std::bad_alloc&) {

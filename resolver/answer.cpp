@@ -46,6 +46,24 @@ std::optional<std::string> RewriteBelowDname(std::string_view name, std::string_
 
 std::string_view Octets(const vbDNS::WireName& name) noexcept { return name.view(); }
 
+RecordModel ModelOf(const vbDNS::Message& message, const vbDNS::ResourceRecord& record) {
+  RecordModel model;
+  model.Name = vbDNS::NameTextOf(message, record.Owner);
+  model.Type = record.Type;
+  model.TTL = (record.TTL & 0x80000000u) != 0 ? 0 : record.TTL;
+  model.Data = vbDNS::DataText(message, record);
+  model.Fields = vbDNS::Fields(message, record);
+  return model;
+}
+
+std::vector<RecordModel> SectionModels(const vbDNS::Message& message, vbDNS::Section section) {
+  std::vector<RecordModel> models;
+  const std::span<const vbDNS::ResourceRecord> records = message.Records(section);
+  models.reserve(records.size());
+  for (const vbDNS::ResourceRecord& record : records) models.push_back(ModelOf(message, record));
+  return models;
+}
+
 // The name a chain has reached: its wire form, and where the reply holds it
 // when it does (a DNAME rewrite exists only here).
 struct ChainName {
@@ -153,17 +171,18 @@ AnswerModel JudgeReply(vbDNS::PacketView reply, const vbDNS::DNSQuery& asked) {
 
   answer.CanonicalName = current.InReply ? vbDNS::NameTextOf(message, *current.InReply) : vbDNS::WireNameText(current.Wire);
   answer.Records.reserve(matched.size());
-  for (const std::size_t i : matched) {
-    const vbDNS::ResourceRecord& record = records[i];
-    RecordModel model;
-    model.Name = vbDNS::NameTextOf(message, record.Owner);
-    model.Type = record.Type;
-    model.TTL = (record.TTL & 0x80000000u) != 0 ? 0 : record.TTL;
-    model.Data = vbDNS::DataText(message, record);
-    model.Fields = vbDNS::Fields(message, record);
-    answer.Records.push_back(std::move(model));
-  }
+  for (const std::size_t i : matched) answer.Records.push_back(ModelOf(message, records[i]));
+  answer.Authoritative = (message.Header().Flags1 & vbDNS::FLAG_AA) != 0;
+  answer.RecursionAvailable = (message.Header().Flags2 & vbDNS::FLAG_RA) != 0;
+  answer.Authority = SectionModels(message, vbDNS::Section::Authority);
+  answer.Additional = SectionModels(message, vbDNS::Section::Additional);
   return answer;
+}
+
+bool IsReferral(const AnswerModel& answer) {
+  if (answer.Status != NOERROR_STATUS || !answer.Records.empty() || answer.Authoritative) return false;
+  return std::any_of(answer.Authority.begin(), answer.Authority.end(),
+                     [](const RecordModel& record) { return record.Type == vbDNS::TYPE_NS; });
 }
 
 std::string AnswerText(const AnswerModel& answer) {

@@ -45,7 +45,17 @@ struct AnswerModel {
   AnswerStatus Status;        // the RCODE, or how the question ended without one (status.h)
   std::vector<RecordModel> Records;
   std::string CanonicalName;  // end of the CNAME/DNAME chain, final dot; "" without a reply
+  // The reply as dig shows it: the AA and RA flags, and every record of the
+  // authority and additional sections in reply order (OPT is no record).
+  bool Authoritative = false;
+  bool RecursionAvailable = false;
+  std::vector<RecordModel> Authority;
+  std::vector<RecordModel> Additional;
 };
+
+// A referral (RFC 8499 section 4): NOERROR, no answer records, NS records in
+// the authority section, AA clear. The server names where to ask next.
+bool IsReferral(const AnswerModel& answer);
 
 // What a reply says about the question `asked` (type and class). Records
 // are the answer section's records of that type (of every type for ANY) at

@@ -234,3 +234,52 @@ TEST(Judge, AnAnswerWithoutReplyHasOnlyItsStatus) {
 }
 
 }  // namespace
+
+namespace {
+
+// The reply as dig shows it: flags, the authority and additional sections
+// (OPT left out), and a referral told apart from an empty authoritative answer.
+TEST(Judge, SectionsAndFlagsAsDigShowsThem) {
+  constexpr std::uint16_t NS = 2, A = 1, SOA = 6;
+  // A referral from a server without recursion: NOERROR, no answer, NS below, glue.
+  const Packet referral = Join({
+      {0x30, 0x39, REPLY_FLAGS1, 0x00},  // ID, QR RD, AA clear; RA clear, NOERROR
+      U16(1), U16(0), U16(1), U16(2),    // one question, no answer, one NS, glue and OPT
+      Question(DottedName("www.sub.vz.test"), A),
+      Record(DottedName("sub.vz.test"), NS, DottedName("ns.sub.vz.test")),
+      Record(DottedName("ns.sub.vz.test"), A, {192, 0, 2, 53}),
+      Opt(1232),
+  });
+  const AnswerModel delegated = JudgeReply(referral, Ask("www.sub.vz.test", A));
+  EXPECT_EQ(StatusText(delegated.Status), "NOERROR");
+  EXPECT_FALSE(delegated.Authoritative);
+  EXPECT_FALSE(delegated.RecursionAvailable);
+  ASSERT_EQ(delegated.Authority.size(), 1u);
+  EXPECT_EQ(delegated.Authority[0].Data, "ns.sub.vz.test.");
+  EXPECT_EQ(delegated.Authority[0].Name, "sub.vz.test.");
+  ASSERT_EQ(delegated.Additional.size(), 1u);  // the OPT is no record
+  EXPECT_EQ(delegated.Additional[0].Data, "192.0.2.53");
+  EXPECT_TRUE(vavizav::IsReferral(delegated));
+
+  // With AA set the server speaks for the name itself: no referral.
+  Packet authoritative = referral;
+  authoritative[2] |= vbDNS::FLAG_AA;
+  authoritative[3] = vbDNS::FLAG_RA;
+  const AnswerModel empty = JudgeReply(authoritative, Ask("www.sub.vz.test", A));
+  EXPECT_TRUE(empty.Authoritative);
+  EXPECT_TRUE(empty.RecursionAvailable);
+  EXPECT_FALSE(vavizav::IsReferral(empty));
+
+  // NODATA: SOA in authority, no NS: no referral either; nor an answer with records.
+  const Packet nodata = Join({MessageHeader(1, 0, 1, 0, ReplyFlags2()), Question(DottedName("vz.test"), A),
+                              Record(DottedName("vz.test"), SOA,
+                                     Join({DottedName("ns.vz.test"), DottedName("admin.vz.test"), U32(1), U32(2),
+                                           U32(3), U32(4), U32(5)}))});
+  const AnswerModel soa = JudgeReply(nodata, Ask("vz.test", A));
+  ASSERT_EQ(soa.Authority.size(), 1u);
+  EXPECT_EQ(soa.Authority[0].Type, SOA);
+  EXPECT_FALSE(vavizav::IsReferral(soa));
+  EXPECT_TRUE(vavizav::AnswerWithoutReply(vavizav::TIMEOUT_STATUS).Authority.empty());
+}
+
+}  // namespace
