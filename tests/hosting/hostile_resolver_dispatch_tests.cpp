@@ -267,7 +267,12 @@ TEST(DispatchArguments, ResolverObjectsRefuseMissingPointersAndReferences) {
   EXPECT_EQ(records->get__NewEnum(nullptr), E_POINTER);
   com_ptr<_Record> record;
   ASSERT_EQ(records->Item(0, record.put()), S_OK);
-  EXPECT_EQ(record->get_Strings(nullptr), E_POINTER);
+  EXPECT_EQ(record->get_Strings(missing, nullptr), E_POINTER);
+  EXPECT_EQ(answer->get_Authority(nullptr), E_POINTER);
+  EXPECT_EQ(answer->get_Authoritative(nullptr), E_POINTER);
+  EXPECT_EQ(answer->get_Elapsed(nullptr), E_POINTER);
+  EXPECT_EQ(answer->get_Transport(nullptr), E_POINTER);
+  EXPECT_EQ(resolver->get_SearchList(nullptr), E_POINTER);
   com_ptr<_Record> none;
   EXPECT_EQ(records->Item(1, none.put()), DISP_E_BADINDEX);
   EXPECT_FALSE(none);

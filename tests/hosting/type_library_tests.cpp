@@ -217,11 +217,15 @@ const std::vector<NewInterface>& NewInterfaces() {
        {{L"DNSServer", 1, INVOKE_PROPERTYGET}, {L"DNSServer", 1, INVOKE_PROPERTYPUT},
         {L"TimeOut", 2, INVOKE_PROPERTYGET}, {L"TimeOut", 2, INVOKE_PROPERTYPUT},
         {L"MaxInFlight", 3, INVOKE_PROPERTYGET}, {L"MaxInFlight", 3, INVOKE_PROPERTYPUT},
-        {L"LastError", 4, INVOKE_PROPERTYGET}, {L"Resolve", 5, INVOKE_FUNC}, {L"ResolveMany", 6, INVOKE_FUNC}}},
+        {L"LastError", 4, INVOKE_PROPERTYGET}, {L"Resolve", 5, INVOKE_FUNC}, {L"ResolveMany", 6, INVOKE_FUNC},
+        {L"SearchList", 7, INVOKE_PROPERTYGET}, {L"SearchList", 7, INVOKE_PROPERTYPUT}}},
       {&IID__Answer, L"_Answer", &CLSID_Answer, L"Answer", false,
        {{L"Text", DISPID_VALUE, INVOKE_PROPERTYGET}, {L"Name", 1, INVOKE_PROPERTYGET},
         {L"Type", 2, INVOKE_PROPERTYGET}, {L"Status", 3, INVOKE_PROPERTYGET}, {L"Records", 4, INVOKE_PROPERTYGET},
-        {L"CanonicalName", 5, INVOKE_PROPERTYGET}, {L"Server", 6, INVOKE_PROPERTYGET}}},
+        {L"CanonicalName", 5, INVOKE_PROPERTYGET}, {L"Server", 6, INVOKE_PROPERTYGET},
+        {L"Authoritative", 7, INVOKE_PROPERTYGET}, {L"RecursionAvailable", 8, INVOKE_PROPERTYGET},
+        {L"Authority", 9, INVOKE_PROPERTYGET}, {L"Additional", 10, INVOKE_PROPERTYGET},
+        {L"Transport", 11, INVOKE_PROPERTYGET}, {L"Elapsed", 12, INVOKE_PROPERTYGET}}},
       {&IID__Records, L"_Records", &CLSID_Records, L"Records", false,
        {{L"Item", DISPID_VALUE, INVOKE_FUNC}, {L"Count", 1, INVOKE_PROPERTYGET},
         {L"_NewEnum", DISPID_NEWENUM, INVOKE_PROPERTYGET}}},
@@ -309,6 +313,18 @@ TEST_F(TypeLibrary, SecondClassInterfacesAreDualHiddenNonextensibleWithPinnedMem
     EXPECT_FALSE(function->lprgelemdescParam[0].paramdesc.wParamFlags & PARAMFLAG_FOPT);
     vtableSide->ReleaseFuncDesc(function);
   }
+  // Record's Strings takes an optional index (rec.Strings(0)).
+  com_ptr<ITypeInfo> record = Type(IID__Record);
+  com_ptr<ITypeInfo> recordTable;
+  ASSERT_HRESULT_SUCCEEDED(record->GetRefTypeOfImplType(static_cast<UINT>(-1), &ref));
+  ASSERT_HRESULT_SUCCEEDED(record->GetRefTypeInfo(ref, recordTable.put()));
+  FUNCDESC* strings = nullptr;
+  ASSERT_HRESULT_SUCCEEDED(recordTable->GetFuncDesc(11, &strings));
+  EXPECT_EQ(strings->memid, 11);
+  ASSERT_EQ(strings->cParams, 2);
+  EXPECT_TRUE(strings->lprgelemdescParam[0].paramdesc.wParamFlags & PARAMFLAG_FOPT);
+  EXPECT_EQ(strings->lprgelemdescParam[0].tdesc.vt, VT_VARIANT);
+  recordTable->ReleaseFuncDesc(strings);
 }
 
 }  // namespace
