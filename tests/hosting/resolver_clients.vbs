@@ -91,6 +91,40 @@ Check "two dimensions kept", UBound(answers, 2), 2
 Check "element (1, 2)", answers(1, 2).Status, "NXDOMAIN"
 Check "element (0, 2)", answers(0, 2).Text, "192.0.2.1"
 
+' A fixed-size array, as Dim declares it: VBScript passes a reference to a
+' variable that itself refers to the array. Cells keep their white space.
+Dim fixed(1)
+fixed(0) = "mx1.admin.test "
+fixed(1) = "sp\032ace.admin.test."
+answers = r.ResolveMany(fixed)
+Check "fixed-size array: upper bound", UBound(answers), 1
+Check "fixed-size array: a trimmed cell", answers(0).Text, "192.0.2.25"
+Check "fixed-size array: the cell as given", answers(0).Name, "mx1.admin.test "
+Check "fixed-size array: an escaped name", answers(1).Text, "192.0.2.10"
+answers = r.ResolveMany(Array("mx1.admin.test ", "sp\032ace.admin.test."))
+Check "fixed-size array: a plain array the same", answers(0).Text & answers(1).Text, "192.0.2.25192.0.2.10"
+
+' Names printed come back; Strings(0) reads as written; the reply's sections.
+Set a = r.Resolve("ptr.admin.test", "PTR")
+Check "PTR to an escaped name", a.Records(0).Target, "sp\032ace.admin.test."
+Check "asked again", r.Resolve(a.Records(0).Target).Text, "192.0.2.10"
+Check "a space unescaped is BADNAME", r.Resolve("sp ace.admin.test").Status, "BADNAME"
+Check "and LastError says where", InStr(r.LastError, "a space at position 3") > 0, True
+Check "an address that is none", r.Resolve("999.1.1.1", "PTR").Status, "BADNAME"
+Set rec = r.Resolve("txt.admin.test", "TXT").Records(0)
+Check "Strings(0): four characters (UTF-8 decoded)", Left(rec.Strings(0), 3) & Len(rec.Strings(0)), "caf4"
+Check "Text is Strings joined", rec.Text, rec.Strings(0) & rec.Strings(1)
+Set a = r.Resolve("www.sub.admin.test")
+Check "a referral is NOERROR", a.Status, "NOERROR"
+Check "without AA", a.Authoritative, False
+Check "its servers in Authority", a.Authority(0).Target, "ns.sub.admin.test."
+Check "their glue in Additional", a.Additional(0).Address, "192.0.2.54"
+Check "over UDP", a.Transport, "UDP"
+Check "Elapsed is a Long", TypeName(a.Elapsed), "Long"
+r.SearchList = "nothere.admin.test admin.test"
+Check "a single label through the search list", r.Resolve("mx1").CanonicalName, "mx1.admin.test."
+r.SearchList = ""
+
 ' Wrong arguments raise errors a script can catch, and LastError says why.
 On Error Resume Next
 r.TimeOut = 0
