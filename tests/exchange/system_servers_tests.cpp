@@ -104,3 +104,20 @@ TEST(SystemDnsServers, ReadsTheServersTheSystemReports) {
 
 }  // namespace
 }  // namespace vavizav
+
+namespace vavizav {
+namespace {
+
+// The search list as the system reports it: Wine gives the first suffix of
+// resolv.conf's "search" line as each adapter's connection-specific suffix
+// (the others it does not report, and there is no primary suffix); an
+// adapter's suffix met twice is listed once.
+TEST(SystemSearchList, ReadsTheSuffixesTheSystemReports) {
+  const char* expected = std::getenv("VAVIZAV_EXPECTED_SEARCH_LIST");
+  ASSERT_NE(expected, nullptr) << "run through tests/exchange/system-servers";
+  const std::wstring list = SystemSearchList();
+  EXPECT_EQ(std::string(list.begin(), list.end()), expected);
+}
+
+}  // namespace
+}  // namespace vavizav
