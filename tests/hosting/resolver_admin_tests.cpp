@@ -263,6 +263,23 @@ TEST(AdminSearchList, ASingleLabelTriesEachSuffixPastNxdomain) {
   EXPECT_EQ(TextOf(Resolve(resolver.get(), L"mx1").get(), L"CanonicalName"), L"mx1.");
 }
 
+// DNSServer as automation treats any String property: a value without a text
+// form is the host's type mismatch, and the setting keeps its value.
+TEST(AdminSettings, DnsServerWithoutATextFormIsATypeMismatch) {
+  com_ptr<IDispatch> resolver = TestResolver();
+  unique_variant null;
+  V_VT(null.get()) = VT_NULL;
+  EXPECT_EQ(Put(resolver.get(), L"DNSServer", null.get()).Status, DISP_E_TYPEMISMATCH);
+  unique_variant array;
+  SAFEARRAYBOUND bound{1, 0};
+  V_VT(array.get()) = VT_ARRAY | VT_VARIANT;
+  V_ARRAY(array.get()) = SafeArrayCreate(VT_VARIANT, 1, &bound);
+  EXPECT_EQ(Put(resolver.get(), L"DNSServer", array.get()).Status, DISP_E_TYPEMISMATCH);
+  EXPECT_EQ(TextOf(resolver.get(), L"DNSServer"), SERVER);
+  EXPECT_EQ(Put(resolver.get(), L"DNSServer", Long(53).get()).Status, S_OK);
+  EXPECT_EQ(TextOf(resolver.get(), L"DNSServer"), L"53");
+}
+
 TEST(AdminObjects, NewMembersKeepTheirDispatchIdentifiers) {
   com_ptr<IDispatch> resolver = TestResolver();
   EXPECT_EQ(IdOf(resolver.get(), L"SearchList"), 7);
