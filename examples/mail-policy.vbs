@@ -10,7 +10,7 @@
 ' 1 one is missing, broken or does not protect the domain, 2 usage.
 Option Explicit
 
-Dim args, domain, resolver, spfOk, dmarcOk
+Dim args, domain, resolver, spfOk, dmarcOk, lastStatus
 Set args = WScript.Arguments
 If args.Count < 1 Or args.Count > 2 Then
     WScript.Echo "Usage: cscript //nologo mail-policy.vbs DOMAIN [SERVER]"
@@ -23,6 +23,11 @@ Set resolver = CreateObject("Vavizav.Resolver")
 If args.Count = 2 Then resolver.DNSServer = args(1)
 
 spfOk = CheckSpf(domain)
+' A domain that does not exist has no policies to check.
+If lastStatus = "NXDOMAIN" Then
+    WScript.Echo "Result: " & domain & " does not exist (NXDOMAIN)."
+    WScript.Quit 1
+End If
 dmarcOk = CheckDmarc(domain)
 If spfOk And dmarcOk Then
     WScript.Echo "Result: " & domain & " publishes sound SPF and DMARC policies."
@@ -37,6 +42,7 @@ WScript.Quit 1
 Function TaggedTexts(name, tag, label)
     Dim answer, record, found, count
     Set answer = resolver.Resolve(name, "TXT")
+    lastStatus = answer.Status
     If answer.Status <> "NOERROR" And answer.Status <> "NXDOMAIN" Then
         WScript.Echo label & ": cannot tell, the question for " & name & " TXT ended in " & answer.Status
         TaggedTexts = Empty
@@ -69,6 +75,10 @@ Function CheckSpf(name)
     CheckSpf = False
     texts = TaggedTexts(name, "v=spf1", "SPF")
     If IsEmpty(texts) Then Exit Function
+    If lastStatus = "NXDOMAIN" Then
+        WScript.Echo "SPF:   " & name & " does not exist."
+        Exit Function
+    End If
     If UBound(texts) < 0 Then
         WScript.Echo "SPF:   none: " & name & " publishes no SPF record; anyone may send as it."
         Exit Function

@@ -33,11 +33,13 @@ If answer.Server <> "" Then
 Else
     WScript.Echo answer.Name & " " & answer.Type & ": " & answer.Status
 End If
-' An alias: the records belong to another name than the one asked. (For an
-' address asked as PTR, the name asked is its reverse name.)
-If answer.Records.Count > 0 And Not IsAddress(args(0)) And _
-   LCase(answer.CanonicalName) <> LCase(FullName(args(0))) Then
-    WScript.Echo "  (an alias of " & answer.CanonicalName & ")"
+' An alias: the name asked (after the search list, or the reverse name of an
+' address) is a CNAME, or lies below a DNAME, and the records belong to the
+' name the chain ends at. Said only when the name asked has such a record.
+If answer.Records.Count > 0 And UCase(answer.Type) <> "CNAME" And UCase(answer.Type) <> "DNAME" Then
+    If resolver.Resolve(args(0), "CNAME").Records.Count > 0 Then
+        WScript.Echo "  (an alias of " & answer.CanonicalName & ")"
+    End If
 End If
 For Each record In answer.Records
     WScript.Echo "  " & record.Name & "  " & record.TTL & "  " & record.Type & "  " & record.Data
@@ -46,15 +48,3 @@ If answer.Records.Count = 0 Then
     If answer.Status = "NOERROR" Then WScript.Echo "  (the name has no records of this type)"
     WScript.Quit 1
 End If
-
-Function IsAddress(text)
-    Dim pattern
-    Set pattern = New RegExp
-    pattern.Pattern = "^([0-9.]+|[0-9a-fA-F:.]*:[0-9a-fA-F:.]*)$"
-    IsAddress = pattern.Test(text)
-End Function
-
-Function FullName(name)
-    FullName = name
-    If Right(name, 1) <> "." Then FullName = name & "."
-End Function

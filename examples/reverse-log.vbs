@@ -11,7 +11,8 @@
 Option Explicit
 
 Const ForReading = 1
-Dim args, path, fso, file, line, token, seen, counts, lineCount, resolver, addresses, answers, i, name, named, ipv4, ipv6
+Dim args, path, fso, file, text, finder, match, token, at, lineEnd, lastAt, counts, lineCount
+Dim resolver, addresses, answers, i, name, named
 Set args = WScript.Arguments
 If args.Count < 1 Or args.Count > 2 Then
     WScript.Echo "Usage: cscript //nologo reverse-log.vbs LOGFILE [SERVER]"
@@ -27,27 +28,42 @@ End If
 
 ' An address is a whole blank-separated token: four dotted decimals, or hex
 ' groups with "::" or all eight groups (a time such as 01:02:03 is not one).
-Set ipv4 = New RegExp
-ipv4.Pattern = "^([0-9]{1,3}\.){3}[0-9]{1,3}$"
-Set ipv6 = New RegExp
-ipv6.Pattern = "^(([0-9a-fA-F]{0,4}:)*:([0-9a-fA-F]{0,4}:)*[0-9a-fA-F]{0,4}|([0-9a-fA-F]{1,4}:){7}[0-9a-fA-F]{1,4})$"
+' One pass of one expression over the whole file finds them all, in order:
+' looping over every token of every line in script costs far more than the
+' lookups (tens of seconds for a 50,000-line log, where this takes seconds).
+Set finder = New RegExp
+finder.Global = True
+finder.Multiline = True
+finder.Pattern = "(^|[ \t])((?:[0-9]{1,3}\.){3}[0-9]{1,3}|" & _
+                 "(?:[0-9a-fA-F]{0,4}:)*:(?:[0-9a-fA-F]{0,4}:)*[0-9a-fA-F]{0,4}|" & _
+                 "(?:[0-9a-fA-F]{1,4}:){7}[0-9a-fA-F]{1,4})(?=[ \t\r\n]|$)"
 
-' Distinct addresses, counted by line, in the order they first appear.
-Set counts = CreateObject("Scripting.Dictionary")
-lineCount = 0
 Set file = fso.OpenTextFile(path, ForReading)
-Do Until file.AtEndOfStream
-    line = file.ReadLine
-    lineCount = lineCount + 1
-    Set seen = CreateObject("Scripting.Dictionary")
-    For Each token In Split(Replace(line, vbTab, " "), " ")
-        If (ipv4.Test(token) Or (ipv6.Test(token) And Len(token) > 1)) And Not seen.Exists(token) Then
-            seen.Add token, True
-            counts(token) = counts(token) + 1
-        End If
-    Next
-Loop
+If file.AtEndOfStream Then text = "" Else text = file.ReadAll
 file.Close
+' Lines: line ends, and a last line without one.
+lineCount = Len(text) - Len(Replace(text, vbLf, ""))
+If Len(text) > 0 Then
+    If Right(text, 1) <> vbLf Then lineCount = lineCount + 1
+End If
+
+' Distinct addresses, counted by line, in the order they first appear: an
+' address met again counts only when a line end lies between the two.
+Set counts = CreateObject("Scripting.Dictionary")
+Set lastAt = CreateObject("Scripting.Dictionary")
+For Each match In finder.Execute(text)
+    token = match.SubMatches(1)
+    at = match.FirstIndex + 1
+    If Len(token) > 1 Then
+        If Not lastAt.Exists(token) Then
+            counts(token) = 1
+        Else
+            lineEnd = InStr(lastAt(token), text, vbLf)
+            If lineEnd > 0 And lineEnd < at Then counts(token) = counts(token) + 1
+        End If
+        lastAt(token) = at
+    End If
+Next
 
 If counts.Count = 0 Then
     WScript.Echo "No addresses in " & path & " (" & lineCount & " lines)."
