@@ -370,5 +370,49 @@ TEST(ExchangeCore, NoServerAndNothingSent) {
   EXPECT_EQ(refused.Run()[0].Failure, ExchangeFailure::NothingSent);
 }
 
+// Answer.Transport and Answer.Elapsed: how the reply that stands came, and
+// the time from the question's first send to it.
+TEST(ExchangeCore, TheOutcomeSaysHowAndWhenItsReplyCame) {
+  ServerMemory memory;
+  CoreRun second({Ask("a.example")}, {Silent(), Answers(3)}, 2000, 1, memory);
+  std::vector<ExchangeOutcome> outcomes = second.Run();
+  ASSERT_EQ(outcomes[0].Failure, ExchangeFailure::None);
+  EXPECT_EQ(outcomes[0].Transport, ReplyTransport::Udp);
+  EXPECT_EQ(outcomes[0].ElapsedMs, 503u);  // sent at 0, again at 500, answered 3 ms later
+
+  const ServerScript cut = [](const SentDatagram& sent) {
+    return std::vector<ServerReply>{{AnswerTo(sent, REPLY_FLAGS1 | vbDNS::FLAG_TC), 1}};
+  };
+  CoreRun refused({Ask("long.example")}, {cut}, 1000, 1, memory);
+  refused.Net.RefuseStreams = true;
+  outcomes = refused.Run();
+  ASSERT_EQ(outcomes[0].Failure, ExchangeFailure::TruncatedTcpFailed);
+  EXPECT_EQ(outcomes[0].Transport, ReplyTransport::Udp);  // the cut reply kept
+  EXPECT_EQ(outcomes[0].ElapsedMs, 1u);
+
+  CoreRun streamed({Ask("long.example")}, {cut}, 1000, 1, memory);
+  streamed.Core().Advance(0);
+  streamed.Deliver();
+  streamed.Jump(1);
+  streamed.Deliver();
+  ASSERT_EQ(streamed.Net.Streams.size(), 1u);
+  const vbDNS::Packet& query = streamed.Net.Streams[0].Octets;
+  SentDatagram asked{0, 0, vbDNS::Packet(query.begin() + 2, query.end()), 1};
+  const vbDNS::Packet whole = AnswerTo(asked, REPLY_FLAGS1, 3);
+  const vbDNS::Packet framed = Join({U16(static_cast<std::uint16_t>(whole.size())), whole});
+  streamed.Core().OnStreamData(9, streamed.Net.Streams[0].Id, framed);
+  ASSERT_TRUE(streamed.Core().Finished());
+  outcomes = streamed.Core().TakeOutcomes();
+  ASSERT_EQ(outcomes[0].Failure, ExchangeFailure::None);
+  EXPECT_EQ(outcomes[0].Transport, ReplyTransport::Tcp);
+  EXPECT_EQ(outcomes[0].ElapsedMs, 9u);
+
+  CoreRun silent({Ask("a.example")}, {Silent()}, 300, 1, memory);
+  outcomes = silent.Run();
+  ASSERT_EQ(outcomes[0].Failure, ExchangeFailure::TimedOut);
+  EXPECT_EQ(outcomes[0].Transport, ReplyTransport::None);
+  EXPECT_EQ(outcomes[0].ElapsedMs, 0u);
+}
+
 }  // namespace
 }  // namespace vavizav::testing
