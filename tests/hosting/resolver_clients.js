@@ -39,6 +39,18 @@ check("a VBArray is taken too",
       new VBArray(r.ResolveMany(new VBArray(r.ResolveMany(["one.vavizav.test"])).toArray().length == 1
                                 ? ["one.vavizav.test"] : [])).ubound(1), 0);
 
+// A JScript array of cells with white space; Strings(0); the reply's sections.
+answers = new VBArray(r.ResolveMany([" mx1.admin.test\r\n", "sp\\032ace.admin.test"])).toArray();
+check("a trimmed cell", answers[0].Text, "192.0.2.25");
+check("an escaped name", answers[1].Text, "192.0.2.10");
+var txt = r.Resolve("txt.admin.test", "TXT").Records.Item(0);
+check("Strings(0)", txt.Strings(0), "caf\u00e9");
+check("Text is Strings joined", txt.Text, txt.Strings(0) + txt.Strings(1));
+var referral = r.Resolve("www.sub.admin.test");
+check("a referral: not authoritative", referral.Authoritative, false);
+check("its servers", referral.Authority.Item(0).Target, "ns.sub.admin.test.");
+check("60 addresses came over TCP", r.Resolve("many.admin.test").Transport, "TCP");
+
 var thrown = "none";
 try {
     r.MaxInFlight = 2000;
