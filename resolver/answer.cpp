@@ -87,15 +87,6 @@ std::optional<std::uint16_t> ParseQuestionType(std::string_view text) {
   return type;
 }
 
-std::optional<vbDNS::DNSQuery> BuildResolverQuestion(std::string_view asciiName, std::uint16_t type) {
-  if (type == 0) return std::nullopt;
-  if (type == vbDNS::TYPE_PTR) {
-    const std::string reverse = vbDNS::ReverseName(asciiName);
-    if (!reverse.empty()) return vbDNS::BuildQuestion(type, reverse);
-  }
-  return vbDNS::BuildQuestion(type, asciiName);
-}
-
 AnswerModel AnswerWithoutReply(AnswerStatus status) {
   AnswerModel answer;
   answer.Status = status;

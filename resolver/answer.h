@@ -24,12 +24,6 @@ inline constexpr std::uint16_t TYPE_ANY = 255;
 // blanks). nullopt for anything else, 0 included.
 std::optional<std::uint16_t> ParseQuestionType(std::string_view text);
 
-// The question for `asciiName` (after IDNA) and `type`. For PTR an IPv4 or
-// IPv6 address asks its reverse name (in-addr.arpa, ip6.arpa), as dig -x
-// does; any other name is asked as it is. nullopt when the codec refuses the
-// name (empty, an empty label, a label over 63 octets, over 255 in all).
-std::optional<vbDNS::DNSQuery> BuildResolverQuestion(std::string_view asciiName, std::uint16_t type);
-
 // One record of an answer, owning its texts.
 struct RecordModel {
   std::string Name;  // owner, absolute, final dot

@@ -24,10 +24,6 @@ constexpr RefusalWords REFUSAL_WORDS[] = {
     {u"Type: ", true, u"", false},
     {u"Type \"", true, u"\"", true},
     {u"Name: ", true, u"", false},
-    {u"Name \"", true,
-     u"\" cannot be asked: it is empty, has an empty label, a label over 63 octets, is over 255 octets in all, or "
-     u"IDNA refuses it",
-     false},
 };
 
 }  // namespace
@@ -36,11 +32,6 @@ std::optional<std::uint16_t> QuestionTypeFromNumber(double number) noexcept {
   // Compared before the cast: a Double outside the range has no integer to cast to.
   if (!(number >= 1 && number <= 65535) || std::floor(number) != number) return std::nullopt;
   return static_cast<std::uint16_t>(number);
-}
-
-std::optional<vbDNS::DNSQuery> QuestionForName(std::string_view asciiName, std::uint16_t type) {
-  if (asciiName.empty()) return std::nullopt;
-  return BuildResolverQuestion(asciiName, type);
 }
 
 std::u16string RefusalText(Refusal refusal, std::u16string_view given) {
