@@ -106,9 +106,7 @@ std::vector<vbDNS::DNSQuery> QuestionsFor(const std::wstring& text, std::uint16_
   return questions;
 }
 
-// Whether the next suffix is tried after this answer: Windows goes on after
-// NXDOMAIN only.
-bool TriesNextSuffix(const AnswerContent& content) { return content.Model.Status == RcodeStatus(3); }
+bool TriesNextSuffix(const AnswerContent& content) { return AsksNextSuffixAfter(content.Model.Status); }
 
 std::shared_ptr<AnswerContent> Content(std::wstring name, std::wstring type) {
   auto content = std::make_shared<AnswerContent>();

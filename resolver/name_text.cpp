@@ -214,6 +214,11 @@ std::vector<std::string> NamesToAsk(const NameText& name, const std::vector<std:
   return names;
 }
 
+bool AsksNextSuffixAfter(AnswerStatus status) noexcept {
+  constexpr AnswerStatus NXDOMAIN = RcodeStatus(3);  // RFC 1035 section 4.1.1: name error
+  return status == NXDOMAIN;
+}
+
 vbDNS::DNSQuery QuestionForWire(std::string_view wire, std::uint16_t type) {
   vbDNS::DNSQuery query;
   query.Header.ID = vbDNS::QUERY_ID;

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "codec/vbdns.h"
+#include "resolver/status.h"
 
 namespace vavizav {
 
@@ -70,6 +71,11 @@ std::vector<std::string> SearchSuffixes(std::u16string_view list, const LabelToA
 // is a single label and there are suffixes (those too long left out; the name
 // alone when none fits), `name` alone otherwise.
 std::vector<std::string> NamesToAsk(const NameText& name, const std::vector<std::string>& suffixes);
+
+// Whether the next name of NamesToAsk is asked after an answer with
+// `status`: after NXDOMAIN only, as the Windows resolver goes on (any other
+// answer, an error or a time-out included, is the answer).
+bool AsksNextSuffixAfter(AnswerStatus status) noexcept;
 
 // The question of wire name `wire` (as NameFromText makes it) and `type`:
 // class IN, RD set, ID QUERY_ID, as BuildQuestion makes them.

@@ -140,6 +140,13 @@ TEST(SearchSuffixes, ListsAndWhatASingleLabelAsks) {
   EXPECT_EQ(NamesToAsk(wide, tooLong), std::vector<std::string>{wide.Wire});
 }
 
+TEST(SearchSuffixes, OnlyNxdomainGoesOnToTheNextSuffix) {
+  EXPECT_TRUE(AsksNextSuffixAfter(RcodeStatus(3)));
+  for (const AnswerStatus answer : {NOERROR_STATUS, RcodeStatus(2), RcodeStatus(5), TIMEOUT_STATUS, TRUNCATED_STATUS}) {
+    EXPECT_FALSE(AsksNextSuffixAfter(answer)) << answer;
+  }
+}
+
 TEST(QuestionForWire, AsBuildQuestionMakesThem) {
   const vbDNS::DNSQuery built = *vbDNS::BuildQuestion(15, "vz.test");
   const vbDNS::DNSQuery made = QuestionForWire("\x02vz\x04test\0"s, 15);
