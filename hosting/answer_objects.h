@@ -21,7 +21,7 @@ struct AnswerContent {
   std::wstring Name;    // as the caller gave it
   std::wstring Type;    // the asked type's mnemonic (or the caller's text when it was no type)
   std::wstring Server;  // the server that answered; "" when none did
-  AnswerModel Model;
+  resolver::AnswerModel Model;
 };
 
 // A new Answer object showing `content`, in `*answer` (with its reference).

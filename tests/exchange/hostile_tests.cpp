@@ -171,7 +171,7 @@ class HostileServer : public ScriptedServerTest {
     Configure(object_, SERVER_ADDRESS, TIMEOUT_MS);
   }
 
-  VeviVORIdezaz object_;
+  hosting::VeviVORIdezaz object_;
 };
 
 // Both lookups, round after round, against replies from one seeded generator.
@@ -208,8 +208,8 @@ TEST_F(HostileServer, EveryLookupEndsAsTheDecisionsSayForTheBytesSent) {
                                           : *vbDNS::BuildQuery(vbDNS::TYPE_PTR, std::u16string_view(REVERSE_ADDRESS16));
     RespellQuestion(sent, asked.Question.QName);
     StandInExchange replay(sent);
-    const LookupOutcome expected =
-        forward ? ForwardLookup(FORWARD_NAME16, replay) : ReverseLookup(REVERSE_ADDRESS16, replay);
+    const resolver::LookupOutcome expected =
+        forward ? resolver::ForwardLookup(FORWARD_NAME16, replay) : resolver::ReverseLookup(REVERSE_ADDRESS16, replay);
 
     const std::wstring failure = forward ? L"Unable to Resolve HostName" : L"Cannot Reverse Resolve Host";
     const bool consistent =
@@ -266,7 +266,7 @@ TEST_F(HostileServer, TargetedReplies) {
   const struct {
     const char* Case;
     Script Answering;
-    bool ForwardLookup;
+    bool resolver::ForwardLookup;
   } cases[] = {
       {"ANCount 65535 with one answer", answering([](vbDNS::Packet& p) { p[6] = p[7] = 0xFF; }, {A("192.0.2.1")}),
        true},
