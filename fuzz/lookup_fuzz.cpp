@@ -33,6 +33,7 @@ void CheckOutcome(const vavizav::resolver::LookupOutcome& outcome, std::string_v
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   vavizav::testing::StandInExchange exchange(vbDNS::Packet(data, data + size));
   CheckOutcome(vavizav::resolver::ForwardLookup(u"ab.cd", exchange), vavizav::resolver::ERROR_UNRESOLVED_NAME, true);
-  CheckOutcome(vavizav::resolver::ReverseLookup(u"192.0.2.1", exchange), vavizav::resolver::ERROR_UNRESOLVED_ADDRESS, false);
+  CheckOutcome(vavizav::resolver::ReverseLookup(u"192.0.2.1", exchange), vavizav::resolver::ERROR_UNRESOLVED_ADDRESS,
+               false);
   return 0;
 }

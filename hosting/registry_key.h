@@ -11,7 +11,8 @@
 namespace vavizav::hosting {
 
 // Opens `subKey` below `parent`, creating it and its missing ancestors.
-inline HRESULT CreateRegistryKey(HKEY parent, const wchar_t* subKey, REGSAM access, runtime::unique_hkey& key) noexcept {
+inline HRESULT CreateRegistryKey(HKEY parent, const wchar_t* subKey, REGSAM access,
+                                 runtime::unique_hkey& key) noexcept {
   return HRESULT_FROM_WIN32(
       RegCreateKeyExW(parent, subKey, 0, nullptr, REG_OPTION_NON_VOLATILE, access, nullptr, key.put(), nullptr));
 }

@@ -73,7 +73,8 @@ TypeArgument ReadType(const VARIANT& argument) {
       return read;
     }
     read.Text = text.Text;
-    if (const std::optional<std::string> ascii = runtime::TextToAscii(text.Text)) read.Type = resolver::ParseQuestionType(*ascii);
+    if (const std::optional<std::string> ascii = runtime::TextToAscii(text.Text))
+      read.Type = resolver::ParseQuestionType(*ascii);
     if (!read.Type) {
       read.Error = Refused(resolver::Refusal::TypeNotAType, text.Text);
       return read;
@@ -176,7 +177,8 @@ class ResolverObject final : public DualObject<_Resolver> {
         content->Model = resolver::AnswerWithoutReply(resolver::BADNAME_STATUS);
       } else {
         const Settings settings = CurrentSettings();
-        const std::vector<exchange::ExchangeOutcome> outcomes = exchange::ExchangeMany(std::span(&*query, 1), settings.Engine());
+        const std::vector<exchange::ExchangeOutcome> outcomes =
+            exchange::ExchangeMany(std::span(&*query, 1), settings.Engine());
         if (outcomes.size() != 1) return E_UNEXPECTED;
         Judge(outcomes.front(), *query, *content);
       }
@@ -261,7 +263,9 @@ class ResolverObject final : public DualObject<_Resolver> {
     DWORD TimeoutMs;
     unsigned MaxInFlight;
     std::shared_ptr<exchange::ServerMemory> Memory;
-    exchange::EngineSettings Engine() const { return exchange::EngineSettings{Servers, TimeoutMs, MaxInFlight, Memory}; }
+    exchange::EngineSettings Engine() const {
+      return exchange::EngineSettings{Servers, TimeoutMs, MaxInFlight, Memory};
+    }
   };
 
   Settings CurrentSettings() const {

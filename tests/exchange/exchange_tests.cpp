@@ -26,7 +26,9 @@ class ExchangeTest : public ScriptedServerTest {};
 
 
 TEST(ResolveServer, ReadsAddressesPortsAndBrackets) {
-  const auto port = [](const exchange::ServerEndpoint& e) { return ::ntohs(reinterpret_cast<const sockaddr_in&>(e.Address).sin_port); };
+  const auto port = [](const exchange::ServerEndpoint& e) {
+    return ::ntohs(reinterpret_cast<const sockaddr_in&>(e.Address).sin_port);
+  };
   const struct {
     const wchar_t* Text;
     int Family;

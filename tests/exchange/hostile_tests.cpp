@@ -266,7 +266,7 @@ TEST_F(HostileServer, TargetedReplies) {
   const struct {
     const char* Case;
     Script Answering;
-    bool resolver::ForwardLookup;
+    bool ForwardLookup;
   } cases[] = {
       {"ANCount 65535 with one answer", answering([](vbDNS::Packet& p) { p[6] = p[7] = 0xFF; }, {A("192.0.2.1")}),
        true},

@@ -193,13 +193,17 @@ TEST(Judge, ATruncatedReplyWhoseTcpRetryFailedIsNoVerdictUnlessItIsAnError) {
   // TC without answers, as unbound sends when the answer would not fit.
   Packet empty = Reply("many.test", vbDNS::TYPE_A, {});
   empty[2] |= vbDNS::FLAG_TC;
-  EXPECT_EQ(StatusText(vavizav::resolver::JudgeTruncatedReply(empty, Ask("many.test", vbDNS::TYPE_A)).Status), "TRUNCATED");
+  EXPECT_EQ(StatusText(vavizav::resolver::JudgeTruncatedReply(empty, Ask("many.test", vbDNS::TYPE_A)).Status),
+            "TRUNCATED");
 
   // An error code is the server's whole verdict, cut or not.
   Packet refused = Reply("many.test", vbDNS::TYPE_A, {}, ReplyFlags2(RCODE_REFUSED));
   refused[2] |= vbDNS::FLAG_TC;
-  EXPECT_EQ(StatusText(vavizav::resolver::JudgeTruncatedReply(refused, Ask("many.test", vbDNS::TYPE_A)).Status), "REFUSED");
-  EXPECT_EQ(StatusText(vavizav::resolver::JudgeTruncatedReply(Packet{0x30, 0x39}, Ask("many.test", vbDNS::TYPE_A)).Status), "MALFORMED");
+  EXPECT_EQ(StatusText(vavizav::resolver::JudgeTruncatedReply(refused, Ask("many.test", vbDNS::TYPE_A)).Status),
+            "REFUSED");
+  EXPECT_EQ(
+      StatusText(vavizav::resolver::JudgeTruncatedReply(Packet{0x30, 0x39}, Ask("many.test", vbDNS::TYPE_A)).Status),
+      "MALFORMED");
 }
 
 TEST(Judge, OnlyTheQuestionsClassAndTtlsWithTheTopBitReadAsZero) {

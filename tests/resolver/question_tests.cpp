@@ -47,7 +47,8 @@ TEST(RefusalText, EachRefusalInTheWordsLastErrorShows) {
   const std::u16string hint = u" is not a DNS type: give a mnemonic such as \"MX\" or a number from 1 to 65535";
   EXPECT_EQ(resolver::RefusalText(resolver::Refusal::TypeNumberOutOfRange, u"0"), u"Type 0" + hint);
   EXPECT_EQ(resolver::RefusalText(resolver::Refusal::TypeNumberUnreadable, u"ignored"), u"Type" + hint);
-  EXPECT_EQ(resolver::RefusalText(resolver::Refusal::TypeWithoutText, u"Invalid use of Null"), u"Type: Invalid use of Null");
+  EXPECT_EQ(resolver::RefusalText(resolver::Refusal::TypeWithoutText, u"Invalid use of Null"),
+            u"Type: Invalid use of Null");
   EXPECT_EQ(resolver::RefusalText(resolver::Refusal::TypeNotAType, u"BOGUS"), u"Type \"BOGUS\"" + hint);
   EXPECT_EQ(resolver::RefusalText(resolver::Refusal::NameWithoutText, u"Type mismatch"), u"Name: Type mismatch");
   EXPECT_EQ(resolver::RefusalText(resolver::Refusal::NameCannotBeAsked, u"a..b\u00e9"),
@@ -67,7 +68,8 @@ TEST(AnswerStatus, TextOnlyAtTheEdgeRcodesByTheirMnemonics) {
   EXPECT_EQ(resolver::StatusText(resolver::MALFORMED_STATUS), "MALFORMED");
   EXPECT_TRUE(resolver::RcodeStatus(2).FromReply());
   EXPECT_TRUE(resolver::TRUNCATED_STATUS.FromReply());
-  for (const resolver::AnswerStatus none : {resolver::TIMEOUT_STATUS, resolver::NOSERVER_STATUS, resolver::BADNAME_STATUS, resolver::MALFORMED_STATUS}) {
+  for (const resolver::AnswerStatus none :
+       {resolver::TIMEOUT_STATUS, resolver::NOSERVER_STATUS, resolver::BADNAME_STATUS, resolver::MALFORMED_STATUS}) {
     EXPECT_FALSE(none.FromReply()) << none;
   }
   EXPECT_NE(resolver::RcodeStatus(2), resolver::RcodeStatus(3));
@@ -89,22 +91,26 @@ Packet AddressReply(std::string_view name, std::uint8_t flags1 = REPLY_FLAGS1, s
 
 TEST(JudgeExchange, EveryEndWithAndWithoutItsReply) {
   const vbDNS::DNSQuery asked = Ask("one.test");
-  const resolver::AnswerModel answered = resolver::JudgeExchange(resolver::ExchangeEnd::Answered, AddressReply("one.test"), asked);
+  const resolver::AnswerModel answered =
+      resolver::JudgeExchange(resolver::ExchangeEnd::Answered, AddressReply("one.test"), asked);
   EXPECT_EQ(answered.Status, resolver::NOERROR_STATUS);
   ASSERT_EQ(answered.Records.size(), 1u);
   EXPECT_EQ(answered.CanonicalName, "one.test.");
 
   // A cut reply that says NOERROR is no verdict; an error code in it stands.
   const std::uint8_t cut = REPLY_FLAGS1 | vbDNS::FLAG_TC;
-  const resolver::AnswerModel truncated = resolver::JudgeExchange(resolver::ExchangeEnd::TruncatedTcpFailed, AddressReply("one.test", cut), asked);
+  const resolver::AnswerModel truncated =
+      resolver::JudgeExchange(resolver::ExchangeEnd::TruncatedTcpFailed, AddressReply("one.test", cut), asked);
   EXPECT_EQ(truncated.Status, resolver::TRUNCATED_STATUS);
   EXPECT_EQ(truncated.Records.size(), 1u);
   EXPECT_EQ(resolver::JudgeExchange(resolver::ExchangeEnd::TruncatedTcpFailed,
-                          AddressReply("one.test", cut, ReplyFlags2(RCODE_SERVFAIL)), asked).Status,
+                                    AddressReply("one.test", cut, ReplyFlags2(RCODE_SERVFAIL)), asked)
+                .Status,
             resolver::RcodeStatus(RCODE_SERVFAIL));
 
   // A reply that cannot be read is no reply: no server is named for it.
-  const resolver::AnswerModel unreadable = resolver::JudgeExchange(resolver::ExchangeEnd::Answered, Packet{0x30, 0x39}, asked);
+  const resolver::AnswerModel unreadable =
+      resolver::JudgeExchange(resolver::ExchangeEnd::Answered, Packet{0x30, 0x39}, asked);
   EXPECT_EQ(unreadable.Status, resolver::MALFORMED_STATUS);
   EXPECT_FALSE(unreadable.Status.FromReply());
 
@@ -112,9 +118,12 @@ TEST(JudgeExchange, EveryEndWithAndWithoutItsReply) {
     resolver::ExchangeEnd End;
     resolver::AnswerStatus Status;
   };
-  for (const Case c : {Case{resolver::ExchangeEnd::Answered, resolver::TIMEOUT_STATUS}, Case{resolver::ExchangeEnd::TruncatedTcpFailed, resolver::TIMEOUT_STATUS},
-                       Case{resolver::ExchangeEnd::TimedOut, resolver::TIMEOUT_STATUS}, Case{resolver::ExchangeEnd::NoUsableServer, resolver::NOSERVER_STATUS},
-                       Case{resolver::ExchangeEnd::NothingSent, resolver::NOSERVER_STATUS}, Case{resolver::ExchangeEnd::Malformed, resolver::MALFORMED_STATUS}}) {
+  for (const Case c : {Case{resolver::ExchangeEnd::Answered, resolver::TIMEOUT_STATUS},
+                       Case{resolver::ExchangeEnd::TruncatedTcpFailed, resolver::TIMEOUT_STATUS},
+                       Case{resolver::ExchangeEnd::TimedOut, resolver::TIMEOUT_STATUS},
+                       Case{resolver::ExchangeEnd::NoUsableServer, resolver::NOSERVER_STATUS},
+                       Case{resolver::ExchangeEnd::NothingSent, resolver::NOSERVER_STATUS},
+                       Case{resolver::ExchangeEnd::Malformed, resolver::MALFORMED_STATUS}}) {
     const resolver::AnswerModel none = resolver::JudgeExchange(c.End, std::nullopt, asked);
     EXPECT_EQ(none.Status, c.Status) << static_cast<int>(c.End);
     EXPECT_TRUE(none.Records.empty());

@@ -67,7 +67,7 @@ TEST(HostNameToAscii, AsciiUnchangedOthersThroughIdna) {
   // Left to the query builder, which refuses what it must.
   for (const wchar_t* ascii : {L"Host.Example.", L"under_score..x"}) EXPECT_EQ(runtime::HostNameToAscii(ascii), ascii);
   EXPECT_EQ(runtime::HostNameToAscii(L"\u043f\u0440\u0438\u043c\u0435\u0440.test"), L"xn--e1afmkfd.test");
-  EXPECT_FALSE(runtime::HostNameToAscii(std::wstring(L"a\xD800.example")));  // a lone surrogate
+  EXPECT_FALSE(runtime::HostNameToAscii(std::wstring(L"a\xD800.example")));           // a lone surrogate
   EXPECT_FALSE(runtime::HostNameToAscii(std::wstring(60, L'\u00fc') + L".example"));  // label over 63 when encoded
 }
 
@@ -84,9 +84,9 @@ TEST(TextAndOctets, AsciiBothWaysRecordOctetsAsUtf8OrOneCharacterEach) {
   EXPECT_FALSE(runtime::TextToAscii(L"m\u00e9"));
   EXPECT_EQ(runtime::TextToUtf16(L"\u00fc\xD83D\xDE00"), u"\u00fc\U0001F600");
   EXPECT_EQ(runtime::OctetsToText("v=spf1 -all"), L"v=spf1 -all");
-  EXPECT_EQ(runtime::OctetsToText("caf\xC3\xA9"), L"caf\u00e9");                        // UTF-8
-  EXPECT_EQ(runtime::OctetsToText("caf\xE9"), L"caf\u00e9");                            // not UTF-8: one character an octet
-  EXPECT_EQ(runtime::OctetsToText("\xED\xA0\x80"), L"\u00ed\u00a0\u0080");              // an encoded surrogate is no UTF-8
+  EXPECT_EQ(runtime::OctetsToText("caf\xC3\xA9"), L"caf\u00e9");            // UTF-8
+  EXPECT_EQ(runtime::OctetsToText("caf\xE9"), L"caf\u00e9");                // not UTF-8: one character an octet
+  EXPECT_EQ(runtime::OctetsToText("\xED\xA0\x80"), L"\u00ed\u00a0\u0080");  // an encoded surrogate is no UTF-8
   EXPECT_EQ(runtime::OctetsToText(""), L"");
 }
 

@@ -29,7 +29,9 @@ TEST(ExchangeCore, AnswersInOrderInTheCallersSpellingAndMixedCaseOnTheWire) {
     ASSERT_EQ(outcome.Failure, exchange::ExchangeFailure::None);
     EXPECT_EQ(outcome.Server, L"192.0.2.1");
   }
-  const auto name = [](const exchange::ExchangeOutcome& o) { return std::string(o.Reply->begin() + 12, o.Reply->begin() + 26); };
+  const auto name = [](const exchange::ExchangeOutcome& o) {
+    return std::string(o.Reply->begin() + 12, o.Reply->begin() + 26);
+  };
   EXPECT_EQ(name(outcomes[0]), std::string("\4Host\7Example\0", 14));
   EXPECT_EQ(name(outcomes[2]), std::string("\4HOST\7EXAMPLE\0", 14));
   EXPECT_EQ(Lower(run.Net.Sent[0].Name()), std::string("\4host\7example\0", 14));
@@ -68,10 +70,10 @@ TEST(ExchangeCore, RepliesCountOnlyFromTheServerWithTheIdOnTheSocket) {
   const SentDatagram sent = run.Net.Sent.at(0);
   SentDatagram otherId = sent;
   otherId.Octets[1] ^= 1;
-  run.Core().OnDatagram(1, sent.Socket, exchange::FROM_ELSEWHERE, AnswerTo(sent));   // another address
-  run.Core().OnDatagram(1, sent.Socket + 7, 0, AnswerTo(sent));            // another socket
-  run.Core().OnDatagram(1, sent.Socket, 0, AnswerTo(otherId));             // another ID
-  run.Core().OnDatagram(1, sent.Socket, 0, AnswerTo(sent, vbDNS::FLAG_RD)); // not a reply (QR clear)
+  run.Core().OnDatagram(1, sent.Socket, exchange::FROM_ELSEWHERE, AnswerTo(sent));  // another address
+  run.Core().OnDatagram(1, sent.Socket + 7, 0, AnswerTo(sent));                      // another socket
+  run.Core().OnDatagram(1, sent.Socket, 0, AnswerTo(otherId));                       // another ID
+  run.Core().OnDatagram(1, sent.Socket, 0, AnswerTo(sent, vbDNS::FLAG_RD));          // not a reply (QR clear)
   EXPECT_FALSE(run.Core().Finished());
   run.Core().OnDatagram(2, sent.Socket, 0, AnswerTo(sent));
   EXPECT_TRUE(run.Core().Finished());
