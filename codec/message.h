@@ -18,18 +18,28 @@
 // a DS digest of an unknown type 1 octet or more, a DS digest of type 1, 2, 4
 // and an SSHFP fingerprint of type 1, 2 exactly their digest's length.
 //
-// Compressed names inside RDATA (RFC 3597 section 4). Followed in every typed
-// type that holds names: NS, CNAME, PTR, MX, SOA (RFC 1035), SRV and NAPTR
-// (RFC 3597 names them, as old servers compress them), and DNAME, which RFC
-// 6672 says is not to be sent compressed but which dig and ldns both read
-// compressed: refusing it would refuse whole replies dig shows. The pointers
-// obey the rules of every name (backwards only, at most 128, 255 octets).
-// Untyped data is octets and never looked into for names.
+// Compressed names inside RDATA (RFC 3597 section 4). Followed in the typed
+// types that hold names as dig follows them: NS, CNAME, PTR, MX, SOA (RFC
+// 1035), SRV and NAPTR (RFC 3597 names them, as old servers compress them),
+// and DNAME, NSEC's next name and the SVCB/HTTPS target, which RFC 6672, RFC
+// 4034 and RFC 9460 say are not to be sent compressed but which dig reads
+// compressed: refusing them would refuse whole replies dig shows. RRSIG's
+// signer name must stand uncompressed, as dig has it. The pointers obey the
+// rules of every name (backwards only, at most 128, 255 octets). Untyped data
+// is octets and never looked into for names.
 //
-// Types read into fields: A, AAAA, NS, CNAME, DNAME, PTR, MX, TXT, SPF, SRV,
-// SOA, CAA, NAPTR, HINFO, SSHFP, TLSA, DS. A, AAAA, SRV and NAPTR are defined
-// for class IN only; in any other class, and for every other type, the data
-// stays octets and prints as RFC 3597's "\# LEN HEX".
+// Types read into fields: each type with a row in record_table.h, which
+// declares its layout once: A, AAAA, NS, CNAME, DNAME, PTR, MX, TXT, SPF, SRV,
+// SOA, CAA, NAPTR, HINFO, SSHFP, TLSA, DS, and SVCB, HTTPS, URI, DNSKEY,
+// CDNSKEY, CDS, RRSIG, NSEC, NSEC3, NSEC3PARAM, OPENPGPKEY, SMIMEA, LOC. A,
+// AAAA, SRV, NAPTR, SVCB and HTTPS are defined for class IN only; in any other
+// class, for LOC of a version other than 0, and for every other type, the
+// data stays octets and prints as RFC 3597's "\# LEN HEX". Where the RFCs
+// leave a check open the rows follow dig's: keys, signatures and OPENPGPKEY
+// of 1 octet or more, a SHA-1 NSEC3 hash of 20 octets, an NSEC bitmap of one
+// window at least, the keys SVCB's mandatory lists present in the record.
+// (dig also refuses an NSEC3 whose owner does not start with a base32hex
+// label; this reader reads it.)
 //
 // An OPT record (EDNS(0), RFC 6891) is read as metadata (Edns()) and never
 // listed: it must stand in the additional section, once, with the root as
@@ -50,6 +60,7 @@
 #include <string_view>
 #include <vector>
 
+#include "codec/record_table.h"
 #include "codec/vbdns.h"
 
 namespace vbDNS {
@@ -60,14 +71,27 @@ inline constexpr std::uint16_t TYPE_HINFO = 13;
 inline constexpr std::uint16_t TYPE_MX = 15;
 inline constexpr std::uint16_t TYPE_TXT = 16;
 inline constexpr std::uint16_t TYPE_AAAA = 28;
+inline constexpr std::uint16_t TYPE_LOC = 29;
 inline constexpr std::uint16_t TYPE_SRV = 33;
 inline constexpr std::uint16_t TYPE_NAPTR = 35;
 inline constexpr std::uint16_t TYPE_DNAME = 39;
 inline constexpr std::uint16_t TYPE_OPT = 41;
 inline constexpr std::uint16_t TYPE_DS = 43;
 inline constexpr std::uint16_t TYPE_SSHFP = 44;
+inline constexpr std::uint16_t TYPE_RRSIG = 46;
+inline constexpr std::uint16_t TYPE_NSEC = 47;
+inline constexpr std::uint16_t TYPE_DNSKEY = 48;
+inline constexpr std::uint16_t TYPE_NSEC3 = 50;
+inline constexpr std::uint16_t TYPE_NSEC3PARAM = 51;
 inline constexpr std::uint16_t TYPE_TLSA = 52;
+inline constexpr std::uint16_t TYPE_SMIMEA = 53;
+inline constexpr std::uint16_t TYPE_CDS = 59;
+inline constexpr std::uint16_t TYPE_CDNSKEY = 60;
+inline constexpr std::uint16_t TYPE_OPENPGPKEY = 61;
+inline constexpr std::uint16_t TYPE_SVCB = 64;
+inline constexpr std::uint16_t TYPE_HTTPS = 65;
 inline constexpr std::uint16_t TYPE_SPF = 99;
+inline constexpr std::uint16_t TYPE_URI = 256;
 inline constexpr std::uint16_t TYPE_CAA = 257;
 
 // Longest DNS message (the 16-bit length of RFC 1035 section 4.2.2 over TCP).
@@ -102,9 +126,10 @@ struct ResourceRecord {
   std::uint16_t Type = 0, Class = 0;
   std::uint32_t TTL = 0;
   std::uint16_t RDataOffset = 0, RDataLength = 0;
-  // Names inside the data, in the order they stand: the target of NS, CNAME,
-  // DNAME, PTR, the MX exchange, the SRV target, SOA MNAME then RNAME, the
-  // NAPTR replacement. Offset 0 (the header) when there is none.
+  // Names inside the data, in the order they stand (the first two): the
+  // target of NS, CNAME, DNAME, PTR, the MX exchange, the SRV and SVCB
+  // target, SOA MNAME then RNAME, the NAPTR replacement, RRSIG's signer,
+  // NSEC's next name. Offset 0 (the header) when there is none.
   NameRef DataNames[2];
   // Whether the data was read into its type's fields (false: octets only).
   bool Typed = false;
@@ -199,8 +224,11 @@ WireName NameWire(const Message& message, NameRef name);
 // A record's data column. Character-strings quoted, '"' and '\' escaped with a
 // backslash and octets outside 0x20..0x7E written \DDD; AAAA in RFC 5952 form
 // (with a dotted IPv4 tail for ::a.b.c.d and ::ffff:a.b.c.d, as dig prints
-// them); hex upper-case and base64 unsplit; untyped data as "\# LEN HEX"
-// (RFC 3597; "\# 0" when empty).
+// them); hex upper-case and base64 unsplit; RRSIG's times as YYYYMMDDHHMMSS
+// in UTC, each the instant nearest the clock that its 32 bits can name (RFC
+// 4034 section 3.1.5, serial numbers, as dig reads them); LOC in degrees,
+// minutes and seconds; SVCB parameters as key=value; untyped data as
+// "\# LEN HEX" (RFC 3597; "\# 0" when empty).
 std::string DataText(const Message& message, const ResourceRecord& record);
 
 // Mnemonics as dig prints them.
@@ -209,27 +237,61 @@ std::optional<std::uint16_t> TypeFromMnemonic(std::string_view text);  // case-i
 std::string RcodeMnemonic(std::uint16_t rcode);                        // "NOERROR", ..., "RCODE4000"
 std::string ClassMnemonic(std::uint16_t klass);                        // "IN", "CH", "HS", "NONE", "ANY", "CLASS300"
 
-// The typed fields of one record, owning, for presentation layers. Fields a
-// type lacks stay empty / nullopt. Names are presentation text (NameTextOf);
-// strings and binary fields are the raw octets.
+// The typed fields of one record, owning, for presentation layers: one slot
+// per Member (record_table.h), filled from the record's row. Fields a type
+// lacks stay empty / nullopt and are not Present. Names are presentation
+// text (NameTextOf); strings and binary fields are the raw octets; a type
+// bitmap and SVCB parameters their text in the data column.
 struct RecordFields {
   std::string Address;                      // A, AAAA: "192.0.2.1", RFC 5952 "2001:db8::1"
-  std::string Target;                       // NS CNAME DNAME PTR, MX exchange, SRV target, NAPTR replacement
+  // NS CNAME DNAME PTR, MX exchange, SRV SVCB HTTPS target, NAPTR replacement, URI.
+  std::string Target;
   std::optional<std::uint16_t> Preference;  // MX, NAPTR
-  std::optional<std::uint16_t> Priority, Weight, Port;  // SRV
+  std::optional<std::uint16_t> Priority, Weight, Port;  // SRV; SVCB, HTTPS and URI priority, URI weight
   std::vector<std::string> Strings;                     // TXT/SPF character-strings; HINFO CPU and OS
   std::string PrimaryServer, ResponsibleMailbox;        // SOA
   std::optional<std::uint32_t> Serial, Refresh, Retry, Expire, Minimum;  // SOA
-  std::optional<std::uint8_t> Flags;                                     // CAA
+  std::optional<std::uint16_t> Flags;                                    // CAA, DNSKEY, CDNSKEY, NSEC3, NSEC3PARAM
   std::string Tag, Value;                                                // CAA
   std::optional<std::uint16_t> Order;                                    // NAPTR
   std::string NaptrFlags, Services, Regexp;                              // NAPTR
-  std::optional<std::uint16_t> KeyTag;                                   // DS
-  std::optional<std::uint8_t> Algorithm;                                 // DS, SSHFP
-  std::optional<std::uint8_t> DigestType;                                // DS, SSHFP (fingerprint type)
-  std::optional<std::uint8_t> Usage, Selector, MatchingType;             // TLSA
-  std::string Digest;                                                    // DS digest, SSHFP fingerprint, TLSA data
+  std::optional<std::uint16_t> KeyTag;                                   // DS, CDS, RRSIG
+  std::optional<std::uint8_t> Algorithm;  // DS, CDS, SSHFP, RRSIG, DNSKEY, CDNSKEY; NSEC3, NSEC3PARAM hash
+  std::optional<std::uint8_t> DigestType;                                // DS, CDS, SSHFP (fingerprint type)
+  std::optional<std::uint8_t> Usage, Selector, MatchingType;             // TLSA, SMIMEA
+  std::string Digest;  // DS, CDS digest, SSHFP fingerprint, TLSA and SMIMEA data
+  std::optional<std::uint8_t> Protocol;                                  // DNSKEY, CDNSKEY
+  std::string PublicKey;                                                 // DNSKEY, CDNSKEY, OPENPGPKEY
+  std::optional<std::uint16_t> TypeCovered;                              // RRSIG
+  std::optional<std::uint8_t> Labels;                                    // RRSIG
+  std::optional<std::uint32_t> OriginalTTL;                              // RRSIG
+  std::optional<std::int64_t> Expiration, Inception;  // RRSIG: seconds since 1970, the serial nearest now
+  std::string SignerName, Signature;                  // RRSIG
+  std::string NextName;                               // NSEC
+  std::string Types;                                  // NSEC, NSEC3: "A NS SOA RRSIG"
+  std::optional<std::uint16_t> Iterations;            // NSEC3, NSEC3PARAM
+  std::string Salt, NextHashedOwner;                  // NSEC3 (Salt also NSEC3PARAM)
+  std::string Params;                                 // SVCB, HTTPS: "alpn=\"h2\" port=443"
+  std::optional<double> Latitude, Longitude;          // LOC: degrees, north and east positive
+  std::optional<double> Altitude;                     // LOC: metres above the WGS 84 spheroid
+  std::optional<double> Size, HorizontalPrecision, VerticalPrecision;  // LOC: metres
+  // Which members the record's type has (bit 1 << Member).
+  std::uint64_t Present = 0;
+  bool Has(Member member) const noexcept { return (Present >> static_cast<unsigned>(member) & 1u) != 0; }
 };
 RecordFields Fields(const Message& message, const ResourceRecord& record);
+
+// A member's value as a script sees it (MemberInfoOf gives its form):
+// numbers, degrees and metres as Real or Number, octets already in their
+// text form (hex, base64, base32hex), a type as its mnemonic, a time as
+// seconds since 1970 in Number. Empty when the record's type lacks it.
+struct MemberValue {
+  enum class Kind : std::uint8_t { Empty, Long, Double, Text, Strings, Date } Is = Kind::Empty;
+  std::int64_t Number = 0;
+  double Real = 0;
+  std::string Text;
+  const std::vector<std::string>* Strings = nullptr;  // into the RecordFields
+};
+MemberValue ValueOf(const RecordFields& fields, Member member);
 
 }  // namespace vbDNS

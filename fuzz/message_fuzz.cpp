@@ -83,6 +83,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (!record.Typed) Require(text.starts_with("\\# "), "untyped data in RFC 3597 form");
     const vbDNS::RecordFields fields = vbDNS::Fields(copy, record);
     if (record.Type == vbDNS::TYPE_A && record.Typed) Require(fields.Address == text, "A text is its address");
+    // Every member through the table: present exactly where the type's row shows it.
+    for (std::size_t m = 0; m < vbDNS::MEMBER_COUNT; ++m) {
+      const auto member = static_cast<vbDNS::Member>(m);
+      const vbDNS::MemberValue value = vbDNS::ValueOf(fields, member);
+      Require(!record.Typed ? value.Is == vbDNS::MemberValue::Kind::Empty : true, "octets show no member");
+    }
     (void)vbDNS::TypeMnemonic(record.Type);
     (void)vbDNS::ClassMnemonic(record.Class);
   }

@@ -39,34 +39,56 @@ HRESULT CopyOut(const std::wstring& text, BSTR* out) {
   return S_OK;
 }
 
-// A typed member's value: text, or Empty when the record has no such field.
-HRESULT TextOrEmpty(const std::string& octets, bool present, VARIANT* out) {
-  if (!present) return S_OK;
-  BSTR text = nullptr;
-  const HRESULT hr = CopyOut(octets, &text);
-  if (FAILED(hr)) return hr;
-  V_VT(out) = VT_BSTR;
-  V_BSTR(out) = text;
+// A typed member's value, looked up through the record table: Empty when
+// the record's type has no such field, else Long, Double, String, Date or an
+// array of String from 0, as the member's row says.
+HRESULT MemberVariant(const RecordModel& record, vbDNS::Member member, VARIANT* out) {
+  const vbDNS::MemberValue value = vbDNS::ValueOf(record.Fields, member);
+  using Kind = vbDNS::MemberValue::Kind;
+  switch (value.Is) {
+    case Kind::Empty:
+      return S_OK;
+    case Kind::Long:
+      V_VT(out) = VT_I4;
+      V_I4(out) = static_cast<LONG>(value.Number);
+      return S_OK;
+    case Kind::Double:
+      V_VT(out) = VT_R8;
+      V_R8(out) = value.Real;
+      return S_OK;
+    case Kind::Date:
+      // Days since 30 December 1899, 25569 of them before 1970.
+      V_VT(out) = VT_DATE;
+      V_DATE(out) = 25569.0 + static_cast<double>(value.Number) / 86400.0;
+      return S_OK;
+    case Kind::Text: {
+      BSTR text = nullptr;
+      const HRESULT hr = CopyOut(value.Text, &text);
+      if (FAILED(hr)) return hr;
+      V_VT(out) = VT_BSTR;
+      V_BSTR(out) = text;
+      return S_OK;
+    }
+    case Kind::Strings: {
+      const std::vector<std::string>& strings = *value.Strings;
+      unique_safearray array(SafeArrayCreateVector(VT_VARIANT, 0, static_cast<ULONG>(strings.size())));
+      if (!array) return E_OUTOFMEMORY;
+      for (LONG i = 0; i < static_cast<LONG>(strings.size()); ++i) {
+        unique_variant element;
+        BSTR text = nullptr;
+        const HRESULT hr = CopyOut(strings[static_cast<std::size_t>(i)], &text);
+        if (FAILED(hr)) return hr;
+        V_VT(element.get()) = VT_BSTR;
+        V_BSTR(element.get()) = text;
+        if (FAILED(SafeArrayPutElement(array.get(), &i, element.get()))) return E_OUTOFMEMORY;
+      }
+      V_VT(out) = VT_ARRAY | VT_VARIANT;
+      V_ARRAY(out) = array.release();
+      return S_OK;
+    }
+  }
   return S_OK;
 }
-
-template <typename Number>
-HRESULT LongOrEmpty(const std::optional<Number>& number, VARIANT* out) {
-  if (!number) return S_OK;
-  V_VT(out) = VT_I4;
-  V_I4(out) = static_cast<LONG>(*number);
-  return S_OK;
-}
-
-// SOA's numbers are unsigned 32-bit: a Double holds all of them exactly.
-HRESULT DoubleOrEmpty(const std::optional<std::uint32_t>& number, VARIANT* out) {
-  if (!number) return S_OK;
-  V_VT(out) = VT_R8;
-  V_R8(out) = static_cast<double>(*number);
-  return S_OK;
-}
-
-bool IsAddressType(std::uint16_t type) { return type == 1 || type == 28; }
 
 // ---------------------------------------------------------------------------
 
@@ -91,87 +113,144 @@ class RecordObject final : public DualObject<_Record> {
     *value = static_cast<LONG>(Model().TTL);
     return S_OK;
   }
+  // Every typed member reads its field through the record table.
   HRESULT STDMETHODCALLTYPE get_Address(VARIANT* value) noexcept override {
-    return Field(value, [](const RecordModel& r, VARIANT* out) {
-      return TextOrEmpty(r.Fields.Address, IsAddressType(r.Type) && !r.Fields.Address.empty(), out);
-    });
+    return Field(value, vbDNS::Member::Address);
   }
   HRESULT STDMETHODCALLTYPE get_Target(VARIANT* value) noexcept override {
-    return Field(value, [](const RecordModel& r, VARIANT* out) {
-      return TextOrEmpty(r.Fields.Target, !r.Fields.Target.empty(), out);
-    });
+    return Field(value, vbDNS::Member::Target);
   }
   HRESULT STDMETHODCALLTYPE get_Preference(VARIANT* value) noexcept override {
-    return Field(value, [](const RecordModel& r, VARIANT* out) { return LongOrEmpty(r.Fields.Preference, out); });
+    return Field(value, vbDNS::Member::Preference);
   }
   HRESULT STDMETHODCALLTYPE get_Priority(VARIANT* value) noexcept override {
-    return Field(value, [](const RecordModel& r, VARIANT* out) { return LongOrEmpty(r.Fields.Priority, out); });
+    return Field(value, vbDNS::Member::Priority);
   }
   HRESULT STDMETHODCALLTYPE get_Weight(VARIANT* value) noexcept override {
-    return Field(value, [](const RecordModel& r, VARIANT* out) { return LongOrEmpty(r.Fields.Weight, out); });
+    return Field(value, vbDNS::Member::Weight);
   }
   HRESULT STDMETHODCALLTYPE get_Port(VARIANT* value) noexcept override {
-    return Field(value, [](const RecordModel& r, VARIANT* out) { return LongOrEmpty(r.Fields.Port, out); });
+    return Field(value, vbDNS::Member::Port);
   }
   HRESULT STDMETHODCALLTYPE get_Text(VARIANT* value) noexcept override {
-    return Field(value, [](const RecordModel& r, VARIANT* out) {
-      return TextOrEmpty(JoinedStrings(r.Fields), !r.Fields.Strings.empty(), out);
-    });
+    return Field(value, vbDNS::Member::Text);
   }
   HRESULT STDMETHODCALLTYPE get_Strings(VARIANT* value) noexcept override {
-    return Field(value, [](const RecordModel& r, VARIANT* out) -> HRESULT {
-      const std::vector<std::string>& strings = r.Fields.Strings;
-      if (strings.empty()) return S_OK;
-      unique_safearray array(SafeArrayCreateVector(VT_VARIANT, 0, static_cast<ULONG>(strings.size())));
-      if (!array) return E_OUTOFMEMORY;
-      for (LONG i = 0; i < static_cast<LONG>(strings.size()); ++i) {
-        unique_variant element;
-        const HRESULT hr = TextOrEmpty(strings[static_cast<std::size_t>(i)], true, element.get());
-        if (FAILED(hr)) return hr;
-        if (FAILED(SafeArrayPutElement(array.get(), &i, element.get()))) return E_OUTOFMEMORY;
-      }
-      V_VT(out) = VT_ARRAY | VT_VARIANT;
-      V_ARRAY(out) = array.release();
-      return S_OK;
-    });
+    return Field(value, vbDNS::Member::Strings);
   }
   HRESULT STDMETHODCALLTYPE get_PrimaryServer(VARIANT* value) noexcept override {
-    return Field(value, [](const RecordModel& r, VARIANT* out) {
-      return TextOrEmpty(r.Fields.PrimaryServer, !r.Fields.PrimaryServer.empty(), out);
-    });
+    return Field(value, vbDNS::Member::PrimaryServer);
   }
   HRESULT STDMETHODCALLTYPE get_ResponsibleMailbox(VARIANT* value) noexcept override {
-    return Field(value, [](const RecordModel& r, VARIANT* out) {
-      return TextOrEmpty(r.Fields.ResponsibleMailbox, !r.Fields.ResponsibleMailbox.empty(), out);
-    });
+    return Field(value, vbDNS::Member::ResponsibleMailbox);
   }
   HRESULT STDMETHODCALLTYPE get_Serial(VARIANT* value) noexcept override {
-    return Field(value, [](const RecordModel& r, VARIANT* out) { return DoubleOrEmpty(r.Fields.Serial, out); });
+    return Field(value, vbDNS::Member::Serial);
   }
   HRESULT STDMETHODCALLTYPE get_Refresh(VARIANT* value) noexcept override {
-    return Field(value, [](const RecordModel& r, VARIANT* out) { return DoubleOrEmpty(r.Fields.Refresh, out); });
+    return Field(value, vbDNS::Member::Refresh);
   }
   HRESULT STDMETHODCALLTYPE get_Retry(VARIANT* value) noexcept override {
-    return Field(value, [](const RecordModel& r, VARIANT* out) { return DoubleOrEmpty(r.Fields.Retry, out); });
+    return Field(value, vbDNS::Member::Retry);
   }
   HRESULT STDMETHODCALLTYPE get_Expire(VARIANT* value) noexcept override {
-    return Field(value, [](const RecordModel& r, VARIANT* out) { return DoubleOrEmpty(r.Fields.Expire, out); });
+    return Field(value, vbDNS::Member::Expire);
   }
   HRESULT STDMETHODCALLTYPE get_Minimum(VARIANT* value) noexcept override {
-    return Field(value, [](const RecordModel& r, VARIANT* out) { return DoubleOrEmpty(r.Fields.Minimum, out); });
+    return Field(value, vbDNS::Member::Minimum);
   }
   HRESULT STDMETHODCALLTYPE get_Flags(VARIANT* value) noexcept override {
-    return Field(value, [](const RecordModel& r, VARIANT* out) { return LongOrEmpty(r.Fields.Flags, out); });
+    return Field(value, vbDNS::Member::Flags);
   }
   HRESULT STDMETHODCALLTYPE get_Tag(VARIANT* value) noexcept override {
-    return Field(value, [](const RecordModel& r, VARIANT* out) {
-      return TextOrEmpty(r.Fields.Tag, r.Fields.Flags.has_value(), out);
-    });
+    return Field(value, vbDNS::Member::Tag);
   }
   HRESULT STDMETHODCALLTYPE get_Value(VARIANT* value) noexcept override {
-    return Field(value, [](const RecordModel& r, VARIANT* out) {
-      return TextOrEmpty(r.Fields.Value, r.Fields.Flags.has_value(), out);
-    });
+    return Field(value, vbDNS::Member::Value);
+  }
+  HRESULT STDMETHODCALLTYPE get_KeyTag(VARIANT* value) noexcept override {
+    return Field(value, vbDNS::Member::KeyTag);
+  }
+  HRESULT STDMETHODCALLTYPE get_Algorithm(VARIANT* value) noexcept override {
+    return Field(value, vbDNS::Member::Algorithm);
+  }
+  HRESULT STDMETHODCALLTYPE get_DigestType(VARIANT* value) noexcept override {
+    return Field(value, vbDNS::Member::DigestType);
+  }
+  HRESULT STDMETHODCALLTYPE get_Digest(VARIANT* value) noexcept override {
+    return Field(value, vbDNS::Member::Digest);
+  }
+  HRESULT STDMETHODCALLTYPE get_Usage(VARIANT* value) noexcept override {
+    return Field(value, vbDNS::Member::Usage);
+  }
+  HRESULT STDMETHODCALLTYPE get_Selector(VARIANT* value) noexcept override {
+    return Field(value, vbDNS::Member::Selector);
+  }
+  HRESULT STDMETHODCALLTYPE get_MatchingType(VARIANT* value) noexcept override {
+    return Field(value, vbDNS::Member::MatchingType);
+  }
+  HRESULT STDMETHODCALLTYPE get_Protocol(VARIANT* value) noexcept override {
+    return Field(value, vbDNS::Member::Protocol);
+  }
+  HRESULT STDMETHODCALLTYPE get_PublicKey(VARIANT* value) noexcept override {
+    return Field(value, vbDNS::Member::PublicKey);
+  }
+  HRESULT STDMETHODCALLTYPE get_TypeCovered(VARIANT* value) noexcept override {
+    return Field(value, vbDNS::Member::TypeCovered);
+  }
+  HRESULT STDMETHODCALLTYPE get_Labels(VARIANT* value) noexcept override {
+    return Field(value, vbDNS::Member::Labels);
+  }
+  HRESULT STDMETHODCALLTYPE get_OriginalTTL(VARIANT* value) noexcept override {
+    return Field(value, vbDNS::Member::OriginalTTL);
+  }
+  HRESULT STDMETHODCALLTYPE get_Expiration(VARIANT* value) noexcept override {
+    return Field(value, vbDNS::Member::Expiration);
+  }
+  HRESULT STDMETHODCALLTYPE get_Inception(VARIANT* value) noexcept override {
+    return Field(value, vbDNS::Member::Inception);
+  }
+  HRESULT STDMETHODCALLTYPE get_SignerName(VARIANT* value) noexcept override {
+    return Field(value, vbDNS::Member::SignerName);
+  }
+  HRESULT STDMETHODCALLTYPE get_Signature(VARIANT* value) noexcept override {
+    return Field(value, vbDNS::Member::Signature);
+  }
+  HRESULT STDMETHODCALLTYPE get_NextName(VARIANT* value) noexcept override {
+    return Field(value, vbDNS::Member::NextName);
+  }
+  HRESULT STDMETHODCALLTYPE get_Types(VARIANT* value) noexcept override {
+    return Field(value, vbDNS::Member::Types);
+  }
+  HRESULT STDMETHODCALLTYPE get_Iterations(VARIANT* value) noexcept override {
+    return Field(value, vbDNS::Member::Iterations);
+  }
+  HRESULT STDMETHODCALLTYPE get_Salt(VARIANT* value) noexcept override {
+    return Field(value, vbDNS::Member::Salt);
+  }
+  HRESULT STDMETHODCALLTYPE get_NextHashedOwner(VARIANT* value) noexcept override {
+    return Field(value, vbDNS::Member::NextHashedOwner);
+  }
+  HRESULT STDMETHODCALLTYPE get_Params(VARIANT* value) noexcept override {
+    return Field(value, vbDNS::Member::Params);
+  }
+  HRESULT STDMETHODCALLTYPE get_Latitude(VARIANT* value) noexcept override {
+    return Field(value, vbDNS::Member::Latitude);
+  }
+  HRESULT STDMETHODCALLTYPE get_Longitude(VARIANT* value) noexcept override {
+    return Field(value, vbDNS::Member::Longitude);
+  }
+  HRESULT STDMETHODCALLTYPE get_Altitude(VARIANT* value) noexcept override {
+    return Field(value, vbDNS::Member::Altitude);
+  }
+  HRESULT STDMETHODCALLTYPE get_Size(VARIANT* value) noexcept override {
+    return Field(value, vbDNS::Member::Size);
+  }
+  HRESULT STDMETHODCALLTYPE get_HorizontalPrecision(VARIANT* value) noexcept override {
+    return Field(value, vbDNS::Member::HorizontalPrecision);
+  }
+  HRESULT STDMETHODCALLTYPE get_VerticalPrecision(VARIANT* value) noexcept override {
+    return Field(value, vbDNS::Member::VerticalPrecision);
   }
 
  private:
@@ -183,12 +262,11 @@ class RecordObject final : public DualObject<_Record> {
     *value = nullptr;
     return Guarded([&] { return CopyOut(select(Model()), value); });
   }
-  template <typename Fill>
-  HRESULT Field(VARIANT* value, Fill fill) noexcept {
+  HRESULT Field(VARIANT* value, vbDNS::Member member) noexcept {
     if (value == nullptr) return E_POINTER;
     ::VariantInit(value);
     return Guarded([&] {
-      const HRESULT hr = fill(Model(), value);
+      const HRESULT hr = MemberVariant(Model(), member, value);
       if (FAILED(hr)) {
         ::VariantClear(value);
         ::VariantInit(value);

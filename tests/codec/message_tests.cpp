@@ -116,6 +116,44 @@ std::vector<TypedCase> TypedCases() {
       {"TLSA one octet of data", 52, {3, 1, 1, 0xAA}, "3 1 1 AA", false, true},
       {"DS SHA-256", 43, p::Join({p::U16(12345), {13, 2}, sha256}), "12345 13 2 " + Hex("01", 32), false, false},
       {"DS unknown digest type", 43, p::Join({p::U16(1), {8, 200, 0x0f}}), "1 8 200 0F", false, true},
+      // The rows added with the record table, each with dig's text.
+      {"SVCB alias", 64, p::Join({p::U16(0), p::DottedName("pool.example")}), "0 pool.example.", false, false},
+      {"SVCB service", 64,
+       p::Join({p::U16(1), p::DottedName("svc.example"), p::U16(0), p::U16(2), p::U16(3),
+                p::U16(1), p::U16(6), {2, 'h', '2', 2, 'h', '3'}, p::U16(3), p::U16(2), p::U16(443),
+                p::U16(4), p::U16(4), {192, 0, 2, 1}}),
+       "1 svc.example. mandatory=port alpn=\"h2,h3\" port=443 ipv4hint=192.0.2.1", false, false},
+      {"HTTPS", 65,
+       p::Join({p::U16(1), p::Name({}), p::U16(2), p::U16(0), p::U16(5), p::U16(2), {0xAB, 0xCD}, p::U16(6),
+                p::U16(16), {0x20, 0x01, 0x0d, 0xb8, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1}, p::U16(65333), p::U16(3),
+                {'a', ' ', 1}}),
+       "1 . no-default-alpn ech=q80= ipv6hint=2001:db8::1 key65333=\"a \\001\"", false, false},
+      {"URI", 256, p::Join({p::U16(10), p::U16(1), p::Octets("ftp://a\"b")}), "10 1 \"ftp://a\\\"b\"", true, true},
+      {"DNSKEY", 48, p::Join({p::U16(257), {3, 13, 1, 2, 3, 4}}), "257 3 13 AQIDBA==", true, true},
+      {"CDNSKEY", 60, p::Join({p::U16(256), {3, 8, 0xFB}}), "256 3 8 +w==", false, true},
+      {"CDS", 59, p::Join({p::U16(2371), {13, 2}, sha256}), "2371 13 2 " + Hex("01", 32), false, false},
+      {"RRSIG", 46,
+       p::Join({p::U16(1), {13, 2}, p::U32(300), p::U32(1798761599), p::U32(1796083200), p::U16(2371),
+                p::DottedName("example"), {1, 2, 3}}),
+       "A 13 2 300 20261231235959 20261201000000 2371 example. AQID", true, true},
+      {"NSEC", 47, p::Join({p::DottedName("host.example"), {0, 1, 0x60, 1, 1, 0x80}}), "host.example. A NS URI",
+       false, false},
+      {"NSEC3", 50, p::Join({{1, 1}, p::U16(12), {2, 0xAA, 0xBB, 20}, Repeat(20, 0), {0, 1, 0x40}}),
+       "1 1 12 AABB " + std::string(32, '0') + " A", false, false},
+      {"NSEC3 without salt or types", 50, p::Join({{1, 0}, p::U16(0), {0, 20}, Repeat(20, 0xFF)}),
+       "1 0 0 - " + std::string(32, 'V'), false, false},
+      {"NSEC3PARAM", 51, p::Join({{1, 0}, p::U16(10), {4, 0xAA, 0xBB, 0xCC, 0xDD}}), "1 0 10 AABBCCDD", false, false},
+      {"OPENPGPKEY", 61, p::Octets("abc"), "YWJj", true, true},
+      {"SMIMEA", 53, {3, 1, 1, 0xAA}, "3 1 1 AA", false, true},
+      {"LOC", 29,
+       p::Join({{0, 0x12, 0x16, 0x13}, p::U32(0x80000000u + 188543000u), p::U32(0x80000000u + 17612000u),
+                p::U32(9999800)}),
+       "52 22 23.000 N 4 53 32.000 E -2.00m 1m 10000m 10m", false, false},
+      {"LOC south, west, small precisions", 29,
+       p::Join({{0, 0x00, 0x10, 0x91}, p::U32(0x80000000u - 1), p::U32(0x80000000u - 180 * 3600000u),
+                p::U32(10000001)}),
+       "0 0 0.001 S 180 0 0.000 W 0.01m 0.00m 0.01m 0.90m", false, false},
+      {"LOC of another version", 29, Repeat(16, 1), "\\# 16 " + Hex("01", 16), true, true},
       {"unknown type", 65534, {0x0A, 0, 0, 1}, "\\# 4 0A000001", true, true},
       {"unknown type, empty", 65534, {}, "\\# 0", true, true},
   };
@@ -219,6 +257,153 @@ TEST(MessageTypes, FieldsOfEachType) {
 
   auto unknown = fieldsOf(65534, {1, 2});
   EXPECT_TRUE(unknown.Address.empty() && unknown.Target.empty() && !unknown.Preference && unknown.Strings.empty());
+}
+
+TEST(MessageTypes, FieldsAndMemberValuesOfTheTableRows) {
+  const auto fieldsOf = [](std::uint16_t type, const Packet& data) {
+    const Packet packet = OneAnswer(type, data);
+    const auto message = vbDNS::ReadMessage(packet);
+    EXPECT_TRUE(message);
+    return message ? vbDNS::Fields(*message, message->Records(Section::Answer)[0]) : vbDNS::RecordFields{};
+  };
+  using vbDNS::Member;
+  using Kind = vbDNS::MemberValue::Kind;
+  const auto text = [](const vbDNS::RecordFields& fields, Member member) {
+    const vbDNS::MemberValue value = vbDNS::ValueOf(fields, member);
+    EXPECT_EQ(value.Is, Kind::Text) << vbDNS::MemberInfoOf(member).Name;
+    return value.Text;
+  };
+
+  const auto dnskey = fieldsOf(48, p::Join({p::U16(257), {3, 13, 1, 2, 3, 4}}));
+  EXPECT_EQ(dnskey.Flags, 257);
+  EXPECT_EQ(dnskey.Protocol, 3);
+  EXPECT_EQ(dnskey.Algorithm, 13);
+  EXPECT_EQ(dnskey.PublicKey, std::string("\x01\x02\x03\x04", 4)) << "raw octets";
+  EXPECT_EQ(text(dnskey, Member::PublicKey), "AQIDBA==");
+  EXPECT_EQ(vbDNS::ValueOf(dnskey, Member::Flags).Number, 257);
+  // A member the type lacks is Empty, even one another type with Flags has (CAA's Tag).
+  for (const Member absent : {Member::Tag, Member::Value, Member::Target, Member::Text, Member::Strings}) {
+    EXPECT_EQ(vbDNS::ValueOf(dnskey, absent).Is, Kind::Empty) << vbDNS::MemberInfoOf(absent).Name;
+  }
+
+  const auto rrsig = fieldsOf(46, p::Join({p::U16(28), {8, 3}, p::U32(86400), p::U32(1798761599), p::U32(0),
+                                           p::U16(7), p::DottedName("signer.example"), {0xFF}}));
+  EXPECT_EQ(text(rrsig, Member::TypeCovered), "AAAA");
+  EXPECT_EQ(rrsig.Labels, 3);
+  EXPECT_EQ(vbDNS::ValueOf(rrsig, Member::OriginalTTL).Is, Kind::Double);
+  EXPECT_EQ(vbDNS::ValueOf(rrsig, Member::OriginalTTL).Real, 86400.0);
+  const vbDNS::MemberValue expiration = vbDNS::ValueOf(rrsig, Member::Expiration);
+  EXPECT_EQ(expiration.Is, Kind::Date);
+  EXPECT_EQ(expiration.Number, 1798761599);
+  EXPECT_EQ(rrsig.Inception, 0) << "1970: within 68 years of now";
+  EXPECT_EQ(rrsig.KeyTag, 7);
+  EXPECT_EQ(rrsig.SignerName, "signer.example.");
+  EXPECT_EQ(text(rrsig, Member::Signature), "/w==");
+
+  const auto nsec3 = fieldsOf(50, p::Join({{1, 1}, p::U16(12), {1, 0xAB, 20}, Repeat(20, 0xFF), {0, 2, 0, 0x01}}));
+  EXPECT_EQ(nsec3.Algorithm, 1);
+  EXPECT_EQ(nsec3.Flags, 1);
+  EXPECT_EQ(nsec3.Iterations, 12);
+  EXPECT_EQ(text(nsec3, Member::Salt), "AB");
+  EXPECT_EQ(text(nsec3, Member::NextHashedOwner), std::string(32, 'V'));
+  EXPECT_EQ(nsec3.Types, "MX");
+
+  const auto nsec = fieldsOf(47, p::Join({p::DottedName("next.example"), {0, 1, 0x40}}));
+  EXPECT_EQ(nsec.NextName, "next.example.");
+  EXPECT_EQ(nsec.Types, "A");
+
+  const auto svcb =
+      fieldsOf(64, p::Join({p::U16(1), p::DottedName("svc.example"), p::U16(3), p::U16(2), p::U16(8443)}));
+  EXPECT_EQ(svcb.Priority, 1);
+  EXPECT_EQ(svcb.Target, "svc.example.");
+  EXPECT_EQ(svcb.Params, "port=8443");
+  EXPECT_EQ(vbDNS::ValueOf(svcb, Member::Port).Is, Kind::Empty) << "SVCB's port is a parameter, not SRV's Port";
+
+  const auto uri = fieldsOf(256, p::Join({p::U16(10), p::U16(5), p::Octets("https://example/\xc3\xa9")}));
+  EXPECT_EQ(uri.Priority, 10);
+  EXPECT_EQ(uri.Weight, 5);
+  EXPECT_EQ(uri.Target, "https://example/\xc3\xa9") << "raw octets, no quotes";
+
+  const auto loc = fieldsOf(29, p::Join({{0, 0x12, 0x16, 0x13}, p::U32(0x80000000u - 90 * 3600000u),
+                                         p::U32(0x80000000u + 1800000u), p::U32(10000000 + 12345)}));
+  EXPECT_EQ(loc.Latitude, -90.0);
+  EXPECT_EQ(loc.Longitude, 0.5);
+  EXPECT_EQ(loc.Altitude, 123.45);
+  EXPECT_EQ(loc.Size, 1.0);
+  EXPECT_EQ(loc.HorizontalPrecision, 10000.0);
+  EXPECT_EQ(loc.VerticalPrecision, 10.0);
+
+  const auto ds = fieldsOf(59, p::Join({p::U16(1), {8, 1}, Repeat(20, 0x2B)}));
+  EXPECT_EQ(text(ds, Member::Digest), Hex("2B", 20));
+
+  // TXT's Text is its strings joined; Strings the array.
+  const auto txt = fieldsOf(16, p::Join({p::CharacterString("v=spf1 "), p::CharacterString("-all")}));
+  EXPECT_EQ(text(txt, Member::Text), "v=spf1 -all");
+  const vbDNS::MemberValue strings = vbDNS::ValueOf(txt, Member::Strings);
+  ASSERT_EQ(strings.Is, Kind::Strings);
+  EXPECT_EQ(strings.Strings->size(), 2u);
+  EXPECT_EQ(vbDNS::ValueOf(txt, Member::Count_).Is, Kind::Empty) << "no such member";
+}
+
+TEST(MessageTypes, TableRowsRefuseWhatDigRefuses) {
+  const Packet svcbHead = p::Join({p::U16(1), p::Name({})});
+  const auto svcb = [&svcbHead](std::initializer_list<Packet> params) {
+    Packet data = svcbHead;
+    for (const Packet& param : params) data = p::Join({data, param});
+    return Reads(OneAnswer(64, data));
+  };
+  const Packet port = p::Join({p::U16(3), p::U16(2), p::U16(443)});
+  const Packet alpn = p::Join({p::U16(1), p::U16(3), {2, 'h', '2'}});
+  EXPECT_TRUE(svcb({alpn, port}));
+  EXPECT_FALSE(svcb({port, alpn})) << "keys descending";
+  EXPECT_FALSE(svcb({port, port})) << "a key twice";
+  EXPECT_FALSE(svcb({p::Join({p::U16(1), p::U16(4), {2, 'h', '2', 0}})})) << "an empty alpn id";
+  EXPECT_FALSE(svcb({p::Join({p::U16(1), p::U16(0)})})) << "alpn without ids";
+  EXPECT_FALSE(svcb({p::Join({p::U16(2), p::U16(1), {0}})})) << "no-default-alpn with a value";
+  EXPECT_FALSE(svcb({p::Join({p::U16(3), p::U16(1), {1}})})) << "a port of one octet";
+  EXPECT_FALSE(svcb({p::Join({p::U16(4), p::U16(3), {1, 2, 3}})})) << "ipv4hint of 3 octets";
+  EXPECT_FALSE(svcb({p::Join({p::U16(6), p::U16(4), {1, 2, 3, 4}})})) << "ipv6hint of 4 octets";
+  EXPECT_TRUE(svcb({p::Join({p::U16(0), p::U16(2), p::U16(3)}), port})) << "mandatory=port with port";
+  EXPECT_FALSE(svcb({p::Join({p::U16(0), p::U16(2), p::U16(3)}), alpn})) << "mandatory names a missing key";
+  EXPECT_FALSE(svcb({p::Join({p::U16(0), p::U16(4), p::U16(3), p::U16(1)}), alpn, port})) << "mandatory unsorted";
+  EXPECT_FALSE(svcb({p::Join({p::U16(0), p::U16(2), p::U16(0)})})) << "mandatory lists itself";
+  EXPECT_FALSE(svcb({p::Join({p::U16(3), p::U16(4), {1}})})) << "a value past the data";
+  EXPECT_TRUE(svcb({p::Join({p::U16(9), p::U16(0)})})) << "an unknown key without value";
+
+  EXPECT_FALSE(Reads(OneAnswer(46, p::Join({p::U16(1), {8, 2}, p::U32(60), p::U32(1), p::U32(0), p::U16(7),
+                                             p::Pointer(12), {1}}))))
+      << "RRSIG's signer compressed";
+  EXPECT_FALSE(Reads(OneAnswer(46, p::Join({p::U16(1), {8, 2}, p::U32(60), p::U32(1), p::U32(0), p::U16(7),
+                                             p::Name({})}))))
+      << "RRSIG without signature";
+  EXPECT_TRUE(Reads(OneAnswer(47, p::Join({p::Pointer(12), {0, 1, 0x40}}))))
+      << "NSEC's next name compressed, as dig reads it";
+  EXPECT_FALSE(Reads(OneAnswer(47, p::Name({})))) << "NSEC without types";
+  EXPECT_FALSE(Reads(OneAnswer(47, p::Join({p::Name({}), {0, 2, 0x40, 0}})))) << "a window ending in zero";
+  EXPECT_FALSE(Reads(OneAnswer(47, p::Join({p::Name({}), {1, 1, 0x40, 0, 1, 0x40}})))) << "windows descending";
+  EXPECT_FALSE(Reads(OneAnswer(47, p::Join({p::Name({}), {0, 33}, Repeat(32, 0), {1}})))) << "a window of 33";
+  EXPECT_TRUE(Reads(OneAnswer(50, p::Join({{2, 0}, p::U16(0), {0, 7}, Repeat(7, 1)})))) << "NSEC3 of another hash";
+  EXPECT_FALSE(Reads(OneAnswer(50, p::Join({{1, 0}, p::U16(0), {0, 7}, Repeat(7, 1)})))) << "a SHA-1 hash of 7";
+  EXPECT_FALSE(Reads(OneAnswer(50, p::Join({{2, 0}, p::U16(0), {0, 0}})))) << "NSEC3 without hash";
+  EXPECT_FALSE(Reads(OneAnswer(48, {1, 1, 3, 8}))) << "DNSKEY without key";
+  EXPECT_FALSE(Reads(OneAnswer(61, {}))) << "OPENPGPKEY without key";
+  EXPECT_FALSE(Reads(OneAnswer(53, {3, 1, 1}))) << "SMIMEA without data";
+  const Packet locTail = p::Join({p::U32(0x80000000u), p::U32(0x80000000u), p::U32(10000000)});
+  EXPECT_FALSE(Reads(OneAnswer(29, p::Join({{0, 0xA2, 0x16, 0x13}, locTail})))) << "a mantissa of 10";
+  EXPECT_FALSE(Reads(OneAnswer(29, p::Join({{0, 0x1A, 0x16, 0x13}, locTail})))) << "a power of ten of 10";
+  EXPECT_FALSE(Reads(OneAnswer(29, p::Join({{0, 0x05, 0x16, 0x13}, locTail})))) << "a mantissa of 0 with a power";
+  EXPECT_FALSE(Reads(OneAnswer(29, p::Join({{0, 0x12, 0x16, 0x13}, p::U32(0x80000000u + 90 * 3600000u + 1),
+                                             p::U32(0x80000000u), p::U32(0)}))))
+      << "beyond the pole";
+  EXPECT_FALSE(Reads(OneAnswer(29, p::Join({{0, 0x12, 0x16, 0x13}, p::U32(0x80000000u),
+                                             p::U32(0x80000000u - 180 * 3600000u - 1), p::U32(0)}))))
+      << "beyond 180 degrees west";
+  EXPECT_FALSE(Reads(OneAnswer(29, {}))) << "LOC without version";
+  // Outside class IN, SVCB is octets.
+  const Packet chaos = OneAnswer(64, {0, 1}, 3);
+  const auto message = vbDNS::ReadMessage(chaos);
+  ASSERT_TRUE(message);
+  EXPECT_EQ(AnswerTexts(*message), std::vector<std::string>{"\\# 2 0001"});
 }
 
 TEST(MessageTypes, CharacterStringsAndTagsOverrunningTheirData) {
@@ -445,6 +630,14 @@ TEST(MessageNames, Mnemonics) {
   EXPECT_EQ(vbDNS::TypeFromMnemonic("Nsap-Ptr"), 23);
   EXPECT_EQ(vbDNS::TypeFromMnemonic("type65534"), 65534);
   EXPECT_EQ(vbDNS::TypeFromMnemonic("TYPE1"), 1);
+  const std::pair<const char*, std::uint16_t> tableRows[] = {
+      {"svcb", 64},   {"HTTPS", 65},     {"uri", 256},        {"DNSKEY", 48},      {"cdnskey", 60}, {"DS", 43},
+      {"cds", 59},    {"RRSIG", 46},     {"nsec", 47},        {"NSEC3", 50},       {"nsec3param", 51},
+      {"OPENPGPKEY", 61}, {"smimea", 53}, {"LOC", 29}};
+  for (const auto& [mnemonic, type] : tableRows) {
+    EXPECT_EQ(vbDNS::TypeFromMnemonic(mnemonic), type) << mnemonic;
+    EXPECT_TRUE(vbDNS::FindTypeRow(type, vbDNS::CLASS_IN)) << mnemonic << " has a row";
+  }
   for (const char* refused : {"", "TYPE", "TYPE0", "TYPE65536", "TYPE-1", "TYPE 1", "A ", "BOGUS", "TYPE1x"}) {
     EXPECT_FALSE(vbDNS::TypeFromMnemonic(refused)) << refused;
   }

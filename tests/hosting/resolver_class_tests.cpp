@@ -122,6 +122,96 @@ TEST(Resolve, TypedMembersOfTxtSoaNsAndPtr) {
   EXPECT_EQ(TextOf(ptr.get(), L"CanonicalName"), L"1.2.0.192.in-addr.arpa.");
 }
 
+// The members the record table adds, read late-bound from records of
+// tests/e2e/records.test.zone, each in the automation type the README gives.
+TEST(Resolve, TypedMembersOfTheNewerTypes) {
+  com_ptr<IDispatch> resolver = TestResolver();
+  const auto record = [&resolver](const wchar_t* name, const wchar_t* type) {
+    com_ptr<IDispatch> answer = Resolve(resolver.get(), name, type);
+    EXPECT_EQ(TextOf(answer.get(), L"Status"), L"NOERROR") << type;
+    return RecordOf(answer.get(), 0);
+  };
+  const auto real = [](IDispatch* object, const wchar_t* member) {
+    Result result = Call(object, member);
+    EXPECT_EQ(V_VT(result.Value.get()), VT_R8) << member;
+    return V_VT(result.Value.get()) == VT_R8 ? V_R8(result.Value.get()) : -1e300;
+  };
+
+  com_ptr<IDispatch> dnskey = record(L"dnskey.records.test", L"DNSKEY");
+  ASSERT_TRUE(dnskey);
+  EXPECT_EQ(TypeOf(dnskey.get(), L"Flags"), VT_I4);
+  EXPECT_EQ(TextOf(dnskey.get(), L"Flags"), L"257");
+  EXPECT_EQ(TextOf(dnskey.get(), L"Protocol"), L"3");
+  EXPECT_EQ(TextOf(dnskey.get(), L"Algorithm"), L"13");
+  EXPECT_EQ(TextOf(dnskey.get(), L"PublicKey"),
+            L"mdsswUyr3DPW132mOi8V9xESWE8jTo0dxCjjnopKl+GqJxpVXckHAeF+KkxLbxILfDLUT0rAK9iUzy1L53eKGQ==");
+  for (const wchar_t* absent : {L"Tag", L"Value", L"Target", L"KeyTag", L"Signature"}) {
+    EXPECT_EQ(TypeOf(dnskey.get(), absent), VT_EMPTY) << absent;
+  }
+
+  com_ptr<IDispatch> rrsig = record(L"rrsig.records.test", L"rrsig");
+  ASSERT_TRUE(rrsig);
+  EXPECT_EQ(TextOf(rrsig.get(), L"TypeCovered"), L"A");
+  EXPECT_EQ(TextOf(rrsig.get(), L"Labels"), L"3");
+  EXPECT_EQ(real(rrsig.get(), L"OriginalTTL"), 300.0);
+  EXPECT_EQ(TypeOf(rrsig.get(), L"Expiration"), VT_DATE);
+  Result expiration = Call(rrsig.get(), L"Expiration");
+  // 2026-12-31 23:59:59 UTC, days since 1899-12-30.
+  EXPECT_NEAR(V_DATE(expiration.Value.get()), 25569.0 + 1798761599.0 / 86400.0, 1e-6);
+  EXPECT_EQ(TextOf(rrsig.get(), L"KeyTag"), L"2371");
+  EXPECT_EQ(TextOf(rrsig.get(), L"SignerName"), L"records.test.");
+  EXPECT_EQ(TextOf(rrsig.get(), L"Signature"), L"dGVzdCBzaWduYXR1cmUgb2N0ZXRzIGZvciB0aGUgcmVhZGVy");
+
+  com_ptr<IDispatch> svcb = record(L"svcb1.records.test", L"SVCB");
+  ASSERT_TRUE(svcb);
+  EXPECT_EQ(TextOf(svcb.get(), L"Priority"), L"1");
+  EXPECT_EQ(TextOf(svcb.get(), L"Target"), L"svc.records.test.");
+  EXPECT_EQ(TextOf(svcb.get(), L"Params"),
+            L"mandatory=alpn,port alpn=\"h2,h3\" port=8443 ipv4hint=192.0.2.1,192.0.2.2 ech=AEX+DQ== "
+            L"ipv6hint=2001:db8::1,::ffff:1.2.3.4 key65333=\"ex\\001ample\"");
+  EXPECT_EQ(TypeOf(svcb.get(), L"Port"), VT_EMPTY);
+
+  com_ptr<IDispatch> uri = record(L"uri.records.test", L"URI");
+  ASSERT_TRUE(uri);
+  EXPECT_EQ(TextOf(uri.get(), L"Priority"), L"10");
+  EXPECT_EQ(TextOf(uri.get(), L"Weight"), L"1");
+  EXPECT_EQ(TextOf(uri.get(), L"Target"), L"ftp://ftp1.example.com/public");
+
+  com_ptr<IDispatch> loc = record(L"loc.records.test", L"LOC");
+  ASSERT_TRUE(loc);
+  EXPECT_NEAR(real(loc.get(), L"Latitude"), 52 + 22 / 60.0 + 23 / 3600.0, 1e-9);
+  EXPECT_NEAR(real(loc.get(), L"Longitude"), 4 + 53 / 60.0 + 32 / 3600.0, 1e-9);
+  EXPECT_EQ(real(loc.get(), L"Altitude"), -2.0);
+  EXPECT_EQ(real(loc.get(), L"Size"), 0.0);
+  EXPECT_EQ(real(loc.get(), L"HorizontalPrecision"), 10000.0);
+  EXPECT_EQ(real(loc.get(), L"VerticalPrecision"), 10.0);
+
+  com_ptr<IDispatch> nsec = record(L"nsec.records.test", L"NSEC");
+  ASSERT_TRUE(nsec);
+  EXPECT_EQ(TextOf(nsec.get(), L"NextName"), L"z.records.test.");
+  EXPECT_EQ(TextOf(nsec.get(), L"Types"), L"A NS SOA MX TXT AAAA RRSIG NSEC DNSKEY CAA TYPE65534");
+
+  com_ptr<IDispatch> param = record(L"nsec3param.records.test", L"NSEC3PARAM");
+  ASSERT_TRUE(param);
+  EXPECT_EQ(TextOf(param.get(), L"Algorithm"), L"1");
+  EXPECT_EQ(TextOf(param.get(), L"Flags"), L"0");
+  EXPECT_EQ(TextOf(param.get(), L"Iterations"), L"10");
+  EXPECT_EQ(TextOf(param.get(), L"Salt"), L"AABBCCDD");
+
+  com_ptr<IDispatch> smimea = record(L"smimea.records.test", L"SMIMEA");
+  ASSERT_TRUE(smimea);
+  EXPECT_EQ(TextOf(smimea.get(), L"Usage"), L"3");
+  EXPECT_EQ(TextOf(smimea.get(), L"Selector"), L"1");
+  EXPECT_EQ(TextOf(smimea.get(), L"MatchingType"), L"1");
+  EXPECT_EQ(TextOf(smimea.get(), L"Digest"), L"0C72AC70B745AC19998811B131D662C9AC69DBDBE7CB23E5B514B56664C5D3D6");
+
+  com_ptr<IDispatch> cds = record(L"cds.records.test", L"CDS");
+  ASSERT_TRUE(cds);
+  EXPECT_EQ(TextOf(cds.get(), L"KeyTag"), L"2371");
+  EXPECT_EQ(TextOf(cds.get(), L"DigestType"), L"2");
+  EXPECT_EQ(TextOf(cds.get(), L"Data"), L"2371 13 2 C988EC423E3880EB8DD8A46F4BAA7F8B4F28F1E3F4E2CD23D3A2ED0FF3A0C2F3");
+}
+
 TEST(Resolve, EachFailureIsAStatusNeverAnError) {
   com_ptr<IDispatch> resolver = TestResolver();
   com_ptr<IDispatch> missing = Resolve(resolver.get(), L"absent.vavizav.test", L"MX");

@@ -240,7 +240,21 @@ const std::vector<NewInterface>& NewInterfaces() {
         {L"Serial", 14, INVOKE_PROPERTYGET}, {L"Refresh", 15, INVOKE_PROPERTYGET},
         {L"Retry", 16, INVOKE_PROPERTYGET}, {L"Expire", 17, INVOKE_PROPERTYGET},
         {L"Minimum", 18, INVOKE_PROPERTYGET}, {L"Flags", 19, INVOKE_PROPERTYGET}, {L"Tag", 20, INVOKE_PROPERTYGET},
-        {L"Value", 21, INVOKE_PROPERTYGET}}},
+        {L"Value", 21, INVOKE_PROPERTYGET}, {L"KeyTag", 22, INVOKE_PROPERTYGET},
+        {L"Algorithm", 23, INVOKE_PROPERTYGET}, {L"DigestType", 24, INVOKE_PROPERTYGET},
+        {L"Digest", 25, INVOKE_PROPERTYGET}, {L"Usage", 26, INVOKE_PROPERTYGET},
+        {L"Selector", 27, INVOKE_PROPERTYGET}, {L"MatchingType", 28, INVOKE_PROPERTYGET},
+        {L"Protocol", 29, INVOKE_PROPERTYGET}, {L"PublicKey", 30, INVOKE_PROPERTYGET},
+        {L"TypeCovered", 31, INVOKE_PROPERTYGET}, {L"Labels", 32, INVOKE_PROPERTYGET},
+        {L"OriginalTTL", 33, INVOKE_PROPERTYGET}, {L"Expiration", 34, INVOKE_PROPERTYGET},
+        {L"Inception", 35, INVOKE_PROPERTYGET}, {L"SignerName", 36, INVOKE_PROPERTYGET},
+        {L"Signature", 37, INVOKE_PROPERTYGET}, {L"NextName", 38, INVOKE_PROPERTYGET},
+        {L"Types", 39, INVOKE_PROPERTYGET}, {L"Iterations", 40, INVOKE_PROPERTYGET},
+        {L"Salt", 41, INVOKE_PROPERTYGET}, {L"NextHashedOwner", 42, INVOKE_PROPERTYGET},
+        {L"Params", 43, INVOKE_PROPERTYGET}, {L"Latitude", 44, INVOKE_PROPERTYGET},
+        {L"Longitude", 45, INVOKE_PROPERTYGET}, {L"Altitude", 46, INVOKE_PROPERTYGET},
+        {L"Size", 47, INVOKE_PROPERTYGET}, {L"HorizontalPrecision", 48, INVOKE_PROPERTYGET},
+        {L"VerticalPrecision", 49, INVOKE_PROPERTYGET}}},
   };
   return interfaces;
 }

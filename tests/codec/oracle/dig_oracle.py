@@ -71,7 +71,9 @@ def wire_name(text):
 
 
 TYPES = {"A": 1, "NS": 2, "CNAME": 5, "SOA": 6, "PTR": 12, "HINFO": 13, "MX": 15, "TXT": 16, "AAAA": 28,
-         "SRV": 33, "NAPTR": 35, "DNAME": 39, "DS": 43, "SSHFP": 44, "TLSA": 52, "SPF": 99, "CAA": 257}
+         "LOC": 29, "SRV": 33, "NAPTR": 35, "DNAME": 39, "DS": 43, "SSHFP": 44, "RRSIG": 46, "NSEC": 47, "DNSKEY": 48,
+         "NSEC3": 50, "NSEC3PARAM": 51, "TLSA": 52, "SMIMEA": 53, "CDS": 59, "CDNSKEY": 60, "OPENPGPKEY": 61,
+         "SVCB": 64, "HTTPS": 65, "SPF": 99, "URI": 256, "CAA": 257}
 
 
 def type_number(text):
@@ -125,6 +127,12 @@ def record(rrtype, data, rrclass=1):
     return b"\xc0\x0c" + struct.pack(">HHIH", rrtype, rrclass, 60, len(data)) + data
 
 
+def hashed_owner_record(rrtype, data, label=b"2T7B4G4VSA5SMI47K61MV5BV1A22BOJR"):
+    """An NSEC3 record owned by a hashed label below the question's name (dig
+    refuses an NSEC3 whose owner does not start with one)."""
+    return bytes([len(label)]) + label + b"\xc0\x0c" + struct.pack(">HHIH", rrtype, 1, 60, len(data)) + data
+
+
 def cs(text):
     return bytes([len(text)]) + text
 
@@ -175,6 +183,73 @@ CRAFTED = {
     "null-type": record(10, b"\x01\x02"),
     "owner-escapes": b"\x05a.b\\c\x04\x00 \x7f\xff\xc0\x0c" + struct.pack(">HHIH", 1, 1, 60, 4) + b"\x01\x02\x03\x04",
     "trailing-octets": record(1, b"\x01\x02\x03\x04") + b"\xff",
+    # The types unbound does not serve from a zone (NSEC3), and the edges of
+    # the newer layouts.
+    "nsec3": hashed_owner_record(50, b"\x01\x01\x00\x0a" + cs(b"\xaa\xbb\xcc\xdd") + cs(bytes(range(20))) + b"\x00\x06\x40\x01\x00\x00\x00\x03"),
+    "nsec3-sha256-hash": hashed_owner_record(50, b"\x02\x00\x00\x00\x00" + cs(b"\x11" * 32) + b"\x00\x01\x40"),
+    "nsec3-unknown-hash7": hashed_owner_record(50, b"\x07\x00\x00\x00\x00" + cs(b"\x11" * 7) + b"\x00\x01\x40"),
+    "nsec3-bare": hashed_owner_record(50, b"\x01\x00\x00\x00\x00" + cs(b"\xff" * 7)),
+    "nsec3-hash7-typed": hashed_owner_record(50, b"\x01\x00\x00\x00\x00" + cs(b"\xff" * 7) + b"\x00\x01\x40"),
+    "nsec3-no-types": hashed_owner_record(50, b"\x01\x00\x00\x00\x00" + cs(b"\x00" * 20)),
+    "nsec3-empty-hash": hashed_owner_record(50, b"\x01\x00\x00\x00\x00\x00"),
+    "nsec3-cut": hashed_owner_record(50, b"\x01\x00\x00\x00\x00\x05ab"),
+    "nsec3param": record(51, b"\x01\x00\x00\x0a" + cs(b"\x01")),
+    "nsec3param-left-over": record(51, b"\x01\x00\x00\x0a\x00\x00"),
+    "nsec-empty-bitmap": record(47, b"\x00"),
+    "nsec-windows": record(47, b"\x01x\x00" + b"\x00\x01\x40" + b"\x01\x01\x80" + b"\xff\x20" + bytes(31) + b"\x01"),
+    "nsec-zero-last-octet": record(47, b"\x00\x00\x02\x40\x00"),
+    "nsec-windows-descending": record(47, b"\x00\x01\x01\x40\x00\x01\x40"),
+    "nsec-window-33": record(47, b"\x00\x00\x21" + bytes(32) + b"\x01"),
+    "nsec-compressed-next": record(47, b"\xc0\x0c\x00\x01\x40"),
+    "rrsig-compressed-signer": record(46, struct.pack(">HBBIIIH", 1, 8, 2, 60, 1800000000, 1700000000, 7) + b"\xc0\x0c"
+                                      + b"\x01\x02"),
+    "rrsig-empty-signature": record(46, struct.pack(">HBBIIIH", 1, 8, 2, 60, 0, 0x80000000, 7) + b"\x00"),
+    "dnskey-empty-key": record(48, b"\x01\x01\x03\x08"),
+    "dnskey-cut": record(48, b"\x01\x01\x03"),
+    "openpgpkey-empty": record(61, b""),
+    "openpgpkey-one": record(61, b"\xfb"),
+    "cds-sha1-short": record(59, struct.pack(">HBB", 1, 8, 1) + b"\xab" * 19),
+    "cds-delete": record(59, struct.pack(">HBB", 0, 0, 0) + b"\x00"),
+    "smimea-empty": record(53, b"\x03\x01\x01"),
+    "uri-empty-target": record(256, struct.pack(">HH", 1, 2)),
+    "uri-escapes": record(256, struct.pack(">HH", 1, 2) + b'a"b\\c\x01\xff ;'),
+    "svcb-compressed-target": record(64, b"\x00\x01\xc0\x0c"),
+    "svcb-alias-params": record(64, b"\x00\x00\x00" + b"\x00\x03\x00\x02\x01\xbb"),
+    "svcb-keys-descending": record(64, b"\x00\x01\x00" + b"\x00\x03\x00\x02\x01\xbb" + b"\x00\x01\x00\x03\x02h2"),
+    "svcb-key-twice": record(64, b"\x00\x01\x00" + b"\x00\x03\x00\x02\x01\xbb" + b"\x00\x03\x00\x02\x01\xbb"),
+    "svcb-alpn-escapes": record(64, b"\x00\x01\x00" + b"\x00\x01\x00\x0e\x03a,b\x03c\\d\x05e\"f\x01 "),
+    "svcb-alpn-empty-id": record(64, b"\x00\x01\x00" + b"\x00\x01\x00\x04\x02h2\x00"),
+    "svcb-alpn-empty": record(64, b"\x00\x01\x00" + b"\x00\x01\x00\x00"),
+    "svcb-port-short": record(64, b"\x00\x01\x00" + b"\x00\x03\x00\x01\x01"),
+    "svcb-ipv4hint-5": record(64, b"\x00\x01\x00" + b"\x00\x04\x00\x05\x01\x02\x03\x04\x05"),
+    "svcb-ipv6hint-empty": record(64, b"\x00\x01\x00" + b"\x00\x06\x00\x00"),
+    "svcb-mandatory-unsorted": record(64, b"\x00\x01\x00" + b"\x00\x00\x00\x04\x00\x03\x00\x01"),
+    "svcb-mandatory-odd": record(64, b"\x00\x01\x00" + b"\x00\x00\x00\x03\x00\x03\x00"),
+    "svcb-mandatory-present": record(64, b"\x00\x01\x00" + b"\x00\x00\x00\x02\x00\x03\x00\x03\x00\x02\x01\xbb"),
+    "svcb-mandatory-itself": record(64, b"\x00\x01\x00" + b"\x00\x00\x00\x04\x00\x00\x00\x03"
+                                    + b"\x00\x03\x00\x02\x01\xbb"),
+    "svcb-mandatory-unknown": record(64, b"\x00\x01\x00" + b"\x00\x00\x00\x04\x00\x03\x01\x00"),
+    "svcb-no-default-alpn-valued": record(64, b"\x00\x01\x00" + b"\x00\x02\x00\x01x"),
+    "svcb-unknown-empty": record(64, b"\x00\x01\x00" + b"\x00\x09\x00\x00"),
+    "svcb-dohpath": record(64, b"\x00\x01\x00" + b"\x00\x07\x00\x0b/q{?dns}\"\\x"),
+    "svcb-unknown-blank": record(64, b"\x00\x01\x00" + b"\x00\x09\x00\x05a b,c"),
+    "svcb-ech-empty": record(64, b"\x00\x01\x00" + b"\x00\x05\x00\x00"),
+    "svcb-param-past-end": record(64, b"\x00\x01\x00" + b"\x00\x03\x00\x04\x01\xbb"),
+    "svcb-param-head-cut": record(64, b"\x00\x01\x00" + b"\x00\x03\x00"),
+    "https-key65535": record(65, b"\x00\x01\x00" + b"\xff\xff\x00\x01\x7f"),
+    "loc-empty": record(29, b""),
+    "loc-version-1-alone": record(29, b"\x01"),
+    "loc-version-1": record(29, b"\x01" + bytes(15)),
+    "loc-short": record(29, b"\x00\x12\x16\x13" + struct.pack(">II", 0x80000000, 0x80000000) + b"\x00\x98\x96"),
+    "loc-long": record(29, b"\x00\x12\x16\x13" + struct.pack(">III", 0x80000000, 0x80000000, 10000000) + b"\x00"),
+    "loc-small": record(29, b"\x00\x10\x01\x90" + struct.pack(">III", 0x80000001, 0x7fffffff, 9999999)),
+    "loc-mantissa-10": record(29, b"\x00\xa2\x16\x13" + struct.pack(">III", 0x80000000, 0x80000000, 10000000)),
+    "loc-exponent-10": record(29, b"\x00\x1a\x16\x13" + struct.pack(">III", 0x80000000, 0x80000000, 10000000)),
+    "loc-mantissa-0": record(29, b"\x00\x05\x16\x13" + struct.pack(">III", 0x80000000, 0x80000000, 10000000)),
+    "loc-latitude-over": record(29, b"\x00\x12\x16\x13" + struct.pack(">III", 0x80000000 + 90 * 3600000 + 1,
+                                                                       0x80000000, 10000000)),
+    "loc-longitude-over": record(29, b"\x00\x12\x16\x13" + struct.pack(">III", 0x80000000,
+                                                                        0x80000000 - 180 * 3600000 - 1, 10000000)),
 }
 
 
