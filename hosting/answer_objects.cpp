@@ -11,7 +11,6 @@
 namespace vavizav::hosting {
 
 using resolver::AnswerText;
-using resolver::JoinedStrings;
 using resolver::RecordModel;
 using resolver::StatusText;
 using runtime::MakeBstr;
