@@ -19,6 +19,7 @@
 
 #include "bench.h"
 #include "codec/message.h"
+#include "codec/reply_check.h"
 #include "exchange/exchange.h"
 #include "resolver/lookup.h"
 #include "runtime/random.h"
@@ -149,8 +150,11 @@ int wmain(int argc, wchar_t** argv) {
          std::string text;
          sink = reply && vavizav::resolver::AppendForwardResult(*reply, text) ? text.size() : 0;
        }},
-      {"match_reply", "ReplyMatchesQuery", 1,
-       [&] { sink = vbDNS::ReplyMatchesQuery(vbDNS::PacketView(REPLY, sizeof REPLY), 0x3039, query->Question); }},
+      {"check_reply", "CheckReply", 1,
+       [&] {
+         sink = static_cast<std::size_t>(
+             vbDNS::CheckReply(vbDNS::PacketView(REPLY, sizeof REPLY), 0x3039, query->Question).Fit);
+       }},
       {"result_text", "IPToText, widened, copied into a BSTR and freed", 1,
        [&] {
          const std::uint8_t octets[4] = {192, 0, 2, 1};
