@@ -9,6 +9,17 @@
 #include "runtime/handles.h"
 
 namespace vavizav::hosting {
+
+using resolver::AnswerText;
+using resolver::RecordModel;
+using resolver::StatusText;
+using runtime::MakeBstr;
+using runtime::OctetsToText;
+using runtime::com_ptr;
+using runtime::unique_bstr;
+using runtime::unique_safearray;
+using runtime::unique_variant;
+
 namespace {
 
 constexpr wchar_t SOURCE[] = L"Vavizav.Resolver";
@@ -158,10 +169,10 @@ class RecordObject final : public DualObject<_Record> {
     }
     return Guarded([&]() -> HRESULT {
       const std::vector<std::string>& strings = Model().Fields.Strings;
-      const std::optional<double> number = IsNumberType(given & VT_TYPEMASK) || given == VT_BSTR
-                                               ? VariantToDouble(Index)
+      const std::optional<double> number = runtime::IsNumberType(given & VT_TYPEMASK) || given == VT_BSTR
+                                               ? runtime::VariantToDouble(Index)
                                                : std::nullopt;
-      if (!number || !IsWholeNumber(*number, static_cast<double>(MAXLONG)) ||
+      if (!number || !runtime::IsWholeNumber(*number, static_cast<double>(MAXLONG)) ||
           *number >= static_cast<double>(strings.size())) {
         const std::wstring text = strings.empty() ? std::wstring(L"Record.Strings: there are no strings")
                                                   : L"Record.Strings: the index runs from 0 to " +

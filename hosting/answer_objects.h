@@ -23,7 +23,7 @@ struct AnswerContent {
   std::wstring Server;  // the server that answered; "" when none did
   std::wstring Transport;  // "UDP" or "TCP": how the reply came; "" without one
   LONG ElapsedMs = 0;      // from the question's first send to its reply
-  AnswerModel Model;
+  resolver::AnswerModel Model;
 };
 
 // A new Answer object showing `content`, in `*answer` (with its reference).

@@ -32,7 +32,7 @@ constexpr wchar_t SOURCE[] = L"Vavizav.Resolver";
 constexpr LONG DEFAULT_TIMEOUT_MS = 10000, MIN_TIMEOUT_MS = 1, MAX_TIMEOUT_MS = 65534;
 constexpr LONG DEFAULT_MAX_IN_FLIGHT = 64, MIN_MAX_IN_FLIGHT = 1, MAX_MAX_IN_FLIGHT = 1024;
 // The most queries the engine takes in one call; larger batches go in turns.
-constexpr std::size_t ENGINE_BATCH = MAX_QUESTIONS_PER_CALL;
+constexpr std::size_t ENGINE_BATCH = exchange::MAX_QUESTIONS_PER_CALL;
 
 // What a Type argument asks: the type, and the text an Answer shows for it.
 struct TypeArgument {
@@ -41,8 +41,8 @@ struct TypeArgument {
   std::wstring Error;                 // LastError when there is no type
 };
 
-std::wstring Refused(Refusal refusal, std::wstring_view given) {
-  return Utf16ToText(RefusalText(refusal, TextToUtf16(given)));
+std::wstring Refused(resolver::Refusal refusal, std::wstring_view given) {
+  return runtime::Utf16ToText(resolver::RefusalText(refusal, runtime::TextToUtf16(given)));
 }
 
 TypeArgument ReadType(const VARIANT& argument) {
@@ -53,60 +53,63 @@ TypeArgument ReadType(const VARIANT& argument) {
   // Left out (DISP_E_PARAMNOTFOUND) or Empty: "A".
   if (type == VT_EMPTY || (type == VT_ERROR && V_ERROR(value) == DISP_E_PARAMNOTFOUND)) {
     read.Type = vbDNS::TYPE_A;
-  } else if (IsNumberType(type & VT_TYPEMASK) && !(type & VT_ARRAY)) {
-    const std::optional<double> number = VariantToDouble(*value);
+  } else if (runtime::IsNumberType(type & VT_TYPEMASK) && !(type & VT_ARRAY)) {
+    const std::optional<double> number = runtime::VariantToDouble(*value);
     if (!number) {
-      read.Error = Refused(Refusal::TypeNumberUnreadable, {});
+      read.Error = Refused(resolver::Refusal::TypeNumberUnreadable, {});
       return read;
     }
-    read.Type = QuestionTypeFromNumber(*number);
+    read.Type = resolver::QuestionTypeFromNumber(*number);
     if (!read.Type) {
-      const TextConversion text = VariantToText(*value);
+      const runtime::TextConversion text = runtime::VariantToText(*value);
       read.Text = text.Ok() ? text.Text : std::wstring(L"?");
-      read.Error = Refused(Refusal::TypeNumberOutOfRange, read.Text);
+      read.Error = Refused(resolver::Refusal::TypeNumberOutOfRange, read.Text);
       return read;
     }
   } else {
-    TextConversion text = VariantToText(*value);
-    if (text.Status == TextConversionStatus::OutOfMemory) throw std::bad_alloc();
+    runtime::TextConversion text = runtime::VariantToText(*value);
+    if (text.Status == runtime::TextConversionStatus::OutOfMemory) throw std::bad_alloc();
     if (!text.Ok()) {
-      read.Error = Refused(Refusal::TypeWithoutText, text.Description());
+      read.Error = Refused(resolver::Refusal::TypeWithoutText, text.Description());
       return read;
     }
     read.Text = text.Text;
-    if (const std::optional<std::string> ascii = TextToAscii(text.Text)) read.Type = ParseQuestionType(*ascii);
+    if (const std::optional<std::string> ascii = runtime::TextToAscii(text.Text))
+      read.Type = resolver::ParseQuestionType(*ascii);
     if (!read.Type) {
-      read.Error = Refused(Refusal::TypeNotAType, text.Text);
+      read.Error = Refused(resolver::Refusal::TypeNotAType, text.Text);
       return read;
     }
   }
-  read.Text = AsciiToText(vbDNS::TypeMnemonic(*read.Type));
+  read.Text = runtime::AsciiToText(vbDNS::TypeMnemonic(*read.Type));
   return read;
 }
 
 // IDNA of one label, as NameFromText asks it.
 std::optional<std::string> LabelIdna(std::u16string_view label) {
-  return HostNameToAsciiOctets(Utf16ToText(label));
+  return runtime::HostNameToAsciiOctets(runtime::Utf16ToText(label));
 }
 
 // The questions a name's text asks in turn (more than one only through the
 // search list); none, with `error` set, when it cannot be asked.
 std::vector<vbDNS::DNSQuery> QuestionsFor(const std::wstring& text, std::uint16_t type,
                                           const std::vector<std::string>& suffixes, std::wstring& error) {
-  const std::u16string given = TextToUtf16(text);
-  std::optional<NameText> name;
-  if (type == vbDNS::TYPE_PTR) name = ReverseNameFromText(given);
-  if (!name) name = NameFromText(given, LabelIdna);
+  const std::u16string given = runtime::TextToUtf16(text);
+  std::optional<resolver::NameText> name;
+  if (type == vbDNS::TYPE_PTR) name = resolver::ReverseNameFromText(given);
+  if (!name) name = resolver::NameFromText(given, LabelIdna);
   std::vector<vbDNS::DNSQuery> questions;
-  if (name->Problem != NameTextProblem::None) {
-    error = Utf16ToText(NameProblemText(*name, given));
+  if (name->Problem != resolver::NameTextProblem::None) {
+    error = runtime::Utf16ToText(resolver::NameProblemText(*name, given));
     return questions;
   }
-  for (const std::string& wire : NamesToAsk(*name, suffixes)) questions.push_back(QuestionForWire(wire, type));
+  for (const std::string& wire : resolver::NamesToAsk(*name, suffixes)) {
+    questions.push_back(resolver::QuestionForWire(wire, type));
+  }
   return questions;
 }
 
-bool TriesNextSuffix(const AnswerContent& content) { return AsksNextSuffixAfter(content.Model.Status); }
+bool TriesNextSuffix(const AnswerContent& content) { return resolver::AsksNextSuffixAfter(content.Model.Status); }
 
 std::shared_ptr<AnswerContent> Content(std::wstring name, std::wstring type) {
   auto content = std::make_shared<AnswerContent>();
@@ -117,21 +120,21 @@ std::shared_ptr<AnswerContent> Content(std::wstring name, std::wstring type) {
 
 // The engine's word for how a question ended, in the resolver's terms.
 struct FailureEnd {
-  ExchangeFailure Failure;
-  ExchangeEnd End;
+  exchange::ExchangeFailure Failure;
+  resolver::ExchangeEnd End;
 };
 constexpr FailureEnd FAILURE_ENDS[] = {
-    {ExchangeFailure::None, ExchangeEnd::Answered},
-    {ExchangeFailure::NoUsableServer, ExchangeEnd::NoUsableServer},
-    {ExchangeFailure::NothingSent, ExchangeEnd::NothingSent},
-    {ExchangeFailure::TimedOut, ExchangeEnd::TimedOut},
-    {ExchangeFailure::TruncatedTcpFailed, ExchangeEnd::TruncatedTcpFailed},
-    {ExchangeFailure::Malformed, ExchangeEnd::Malformed},
+    {exchange::ExchangeFailure::None, resolver::ExchangeEnd::Answered},
+    {exchange::ExchangeFailure::NoUsableServer, resolver::ExchangeEnd::NoUsableServer},
+    {exchange::ExchangeFailure::NothingSent, resolver::ExchangeEnd::NothingSent},
+    {exchange::ExchangeFailure::TimedOut, resolver::ExchangeEnd::TimedOut},
+    {exchange::ExchangeFailure::TruncatedTcpFailed, resolver::ExchangeEnd::TruncatedTcpFailed},
+    {exchange::ExchangeFailure::Malformed, resolver::ExchangeEnd::Malformed},
 };
 
 // The engine's outcome as a script reads it.
-void Judge(const ExchangeOutcome& outcome, const vbDNS::DNSQuery& query, AnswerContent& content) {
-  ExchangeEnd end = ExchangeEnd::TimedOut;
+void Judge(const exchange::ExchangeOutcome& outcome, const vbDNS::DNSQuery& query, AnswerContent& content) {
+  resolver::ExchangeEnd end = resolver::ExchangeEnd::TimedOut;
   for (const FailureEnd& row : FAILURE_ENDS) {
     if (row.Failure == outcome.Failure) end = row.End;
   }
@@ -139,7 +142,7 @@ void Judge(const ExchangeOutcome& outcome, const vbDNS::DNSQuery& query, AnswerC
   // No usable reply, no server to name, no way it came.
   if (content.Model.Status.FromReply()) {
     content.Server = outcome.Server;
-    content.Transport = outcome.Transport == ReplyTransport::Tcp ? L"TCP" : L"UDP";
+    content.Transport = outcome.Transport == exchange::ReplyTransport::Tcp ? L"TCP" : L"UDP";
     content.ElapsedMs = static_cast<LONG>(std::min<std::uint64_t>(outcome.ElapsedMs, MAXLONG));
   } else {
     content.Server.clear();
@@ -154,7 +157,7 @@ class ResolverObject final : public DualObject<_Resolver> {
   HRESULT STDMETHODCALLTYPE put_DNSServer(BSTR value) noexcept override {
     return Guarded([&] {
       // Stored as given; a text no server can be made of shows as NOSERVER.
-      dnsServer_.assign(BstrView(value));
+      dnsServer_.assign(runtime::BstrView(value));
       lastError_.clear();
       return S_OK;
     });
@@ -175,7 +178,7 @@ class ResolverObject final : public DualObject<_Resolver> {
   }
   HRESULT STDMETHODCALLTYPE put_SearchList(BSTR value) noexcept override {
     return Guarded([&] {
-      searchList_ = std::wstring(BstrView(value));
+      searchList_ = std::wstring(runtime::BstrView(value));
       lastError_.clear();
       return S_OK;
     });
@@ -194,8 +197,8 @@ class ResolverObject final : public DualObject<_Resolver> {
     return Guarded([&]() -> HRESULT {
       lastError_.clear();
       const TypeArgument type = ReadType(Dereferenced(Type));
-      TextConversion name = VariantToText(Dereferenced(Name));
-      if (name.Status == TextConversionStatus::OutOfMemory) return E_OUTOFMEMORY;
+      runtime::TextConversion name = runtime::VariantToText(Dereferenced(Name));
+      if (name.Status == runtime::TextConversionStatus::OutOfMemory) return E_OUTOFMEMORY;
       std::shared_ptr<AnswerContent> content = Content(name.Ok() ? name.Text : std::wstring(), type.Text);
 
       std::vector<vbDNS::DNSQuery> questions;
@@ -203,13 +206,14 @@ class ResolverObject final : public DualObject<_Resolver> {
       if (!type.Type) {
         lastError_ = type.Error;
       } else if (!name.Ok()) {
-        lastError_ = Refused(Refusal::NameWithoutText, name.Description());
+        lastError_ = Refused(resolver::Refusal::NameWithoutText, name.Description());
       } else {
         questions = QuestionsFor(name.Text, *type.Type, settings.Suffixes, lastError_);
       }
-      if (questions.empty()) content->Model = AnswerWithoutReply(BADNAME_STATUS);
+      if (questions.empty()) content->Model = resolver::AnswerWithoutReply(resolver::BADNAME_STATUS);
       for (std::size_t k = 0; k < questions.size(); ++k) {
-        const std::vector<ExchangeOutcome> outcomes = ExchangeMany(std::span(&questions[k], 1), settings.Engine());
+        const std::vector<exchange::ExchangeOutcome> outcomes =
+            exchange::ExchangeMany(std::span(&questions[k], 1), settings.Engine());
         if (outcomes.size() != 1) return E_UNEXPECTED;
         Judge(outcomes.front(), questions[k], *content);
         if (!TriesNextSuffix(*content)) break;
@@ -251,7 +255,7 @@ class ResolverObject final : public DualObject<_Resolver> {
         contents[i] = Content(text ? *text : std::wstring(), type.Text);
         std::wstring ignored;
         if (type.Type && text) questions[i] = QuestionsFor(*text, *type.Type, settings.Suffixes, ignored);
-        if (questions[i].empty()) contents[i]->Model = AnswerWithoutReply(BADNAME_STATUS);
+        if (questions[i].empty()) contents[i]->Model = resolver::AnswerWithoutReply(resolver::BADNAME_STATUS);
         rounds = std::max(rounds, questions[i].size());
       }
       names.Texts.clear();
@@ -267,13 +271,13 @@ class ResolverObject final : public DualObject<_Resolver> {
         for (std::size_t first = 0; first < queries.size(); first += ENGINE_BATCH) {
           const std::size_t size = std::min(ENGINE_BATCH, queries.size() - first);
           const std::span<const vbDNS::DNSQuery> turn(queries.data() + first, size);
-          const std::vector<ExchangeOutcome> outcomes = ExchangeMany(turn, settings.Engine());
+          const std::vector<exchange::ExchangeOutcome> outcomes = exchange::ExchangeMany(turn, settings.Engine());
           if (outcomes.size() != size) return E_UNEXPECTED;
           for (std::size_t k = 0; k < size; ++k) Judge(outcomes[k], turn[k], *contents[asked[first + k]]);
         }
       }
 
-      unique_safearray result;
+      runtime::unique_safearray result;
       hr = MakeResultArray(names.Bounds, result);
       if (FAILED(hr)) return hr;
       if (count != 0) {
@@ -302,14 +306,16 @@ class ResolverObject final : public DualObject<_Resolver> {
     std::wstring Servers;
     DWORD TimeoutMs;
     unsigned MaxInFlight;
-    std::shared_ptr<ServerMemory> Memory;
-    EngineSettings Engine() const { return EngineSettings{Servers, TimeoutMs, MaxInFlight, Memory}; }
+    std::shared_ptr<exchange::ServerMemory> Memory;
+    exchange::EngineSettings Engine() const {
+      return exchange::EngineSettings{Servers, TimeoutMs, MaxInFlight, Memory};
+    }
   };
 
   Settings CurrentSettings() const {
     // "": the servers the system is configured with, read at each call.
-    return Settings{SearchSuffixes(TextToUtf16(SearchListText()), LabelIdna),
-                    dnsServer_.empty() ? SystemDnsServers() : dnsServer_, static_cast<DWORD>(timeOut_),
+    return Settings{resolver::SearchSuffixes(runtime::TextToUtf16(SearchListText()), LabelIdna),
+                    dnsServer_.empty() ? exchange::SystemDnsServers() : dnsServer_, static_cast<DWORD>(timeOut_),
                     static_cast<unsigned>(maxInFlight_), servers_};
   }
 
@@ -317,13 +323,13 @@ class ResolverObject final : public DualObject<_Resolver> {
   // system's servers are asked (read at each call), none otherwise.
   std::wstring SearchListText() const {
     if (searchList_) return *searchList_;
-    return dnsServer_.empty() ? SystemSearchList() : std::wstring();
+    return dnsServer_.empty() ? exchange::SystemSearchList() : std::wstring();
   }
 
   static HRESULT CopyOut(const std::wstring& text, BSTR* out) noexcept {
     if (out == nullptr) return E_POINTER;
     *out = nullptr;
-    unique_bstr copy = MakeBstr(text);
+    runtime::unique_bstr copy = runtime::MakeBstr(text);
     if (!copy) return E_OUTOFMEMORY;
     *out = copy.release();
     return S_OK;
@@ -354,7 +360,7 @@ class ResolverObject final : public DualObject<_Resolver> {
   LONG timeOut_ = DEFAULT_TIMEOUT_MS;
   LONG maxInFlight_ = DEFAULT_MAX_IN_FLIGHT;
   // What this object's calls learnt of its servers, for the next calls.
-  std::shared_ptr<ServerMemory> servers_ = std::make_shared<ServerMemory>();
+  std::shared_ptr<exchange::ServerMemory> servers_ = std::make_shared<exchange::ServerMemory>();
 };
 
 }  // namespace

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstddef>
 
-namespace vavizav {
+namespace vavizav::resolver {
 namespace {
 
 char LowerAscii(char c) noexcept { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
@@ -191,4 +191,4 @@ std::string JoinedStrings(const vbDNS::RecordFields& fields) {
   return joined;
 }
 
-}  // namespace vavizav
+}  // namespace vavizav::resolver

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-namespace vavizav {
+namespace vavizav::resolver {
 namespace {
 
 // The dots IDNA reads as label separators (UTS 46 section 2.3): full stop,
@@ -269,4 +269,4 @@ std::u16string NameProblemText(const NameText& name, std::u16string_view given) 
   return text;
 }
 
-}  // namespace vavizav
+}  // namespace vavizav::resolver

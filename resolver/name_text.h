@@ -16,7 +16,7 @@
 #include "codec/vbdns.h"
 #include "resolver/status.h"
 
-namespace vavizav {
+namespace vavizav::resolver {
 
 // White space a spreadsheet cell or a line read from a file carries around a
 // name: space, tab, CR, LF and no-break space (U+00A0).
@@ -84,4 +84,4 @@ vbDNS::DNSQuery QuestionForWire(std::string_view wire, std::uint16_t type);
 // LastError's text for a name's problem; `given` is the caller's text.
 std::u16string NameProblemText(const NameText& name, std::u16string_view given);
 
-}  // namespace vavizav
+}  // namespace vavizav::resolver

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <climits>
 
-namespace vavizav {
+namespace vavizav::exchange {
 
 ExchangeCore::ExchangeCore(std::span<const vbDNS::DNSQuery> queries, std::span<const std::size_t> firsts,
                            std::vector<CoreServer> servers, std::uint32_t timeoutMs, unsigned window,
@@ -538,4 +538,4 @@ std::vector<ExchangeOutcome> ExchangeCore::TakeOutcomes(ExchangeFailure failure)
   return std::move(outcomes_);
 }
 
-}  // namespace vavizav
+}  // namespace vavizav::exchange

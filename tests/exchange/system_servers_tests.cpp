@@ -12,6 +12,12 @@
 #include "exchange/system_servers.h"
 
 namespace vavizav {
+
+using exchange::ResolveServer;
+using exchange::ServerListText;
+using exchange::SplitServerList;
+using exchange::SystemDnsServers;
+
 namespace {
 
 // Socket addresses as GetAdaptersAddresses hands them out.
@@ -115,7 +121,7 @@ namespace {
 TEST(SystemSearchList, ReadsTheSuffixesTheSystemReports) {
   const char* expected = std::getenv("VAVIZAV_EXPECTED_SEARCH_LIST");
   ASSERT_NE(expected, nullptr) << "run through tests/exchange/system-servers";
-  const std::wstring list = SystemSearchList();
+  const std::wstring list = exchange::SystemSearchList();
   EXPECT_EQ(std::string(list.begin(), list.end()), expected);
 }
 

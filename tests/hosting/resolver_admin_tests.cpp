@@ -15,6 +15,11 @@
 #include "module_fixture.h"
 
 namespace vavizav::testing {
+
+using runtime::BstrView;
+using runtime::com_ptr;
+using runtime::unique_variant;
+
 namespace {
 
 std::vector<com_ptr<IDispatch>> RecordsOf(IDispatch* answer, const wchar_t* section = L"Records") {

@@ -12,10 +12,10 @@
 #include "resolver/answer.h"
 
 using namespace vavizav::packets;
-using vavizav::AnswerModel;
-using vavizav::JudgeReply;
-using vavizav::ParseQuestionType;
-using vavizav::StatusText;
+using vavizav::resolver::AnswerModel;
+using vavizav::resolver::JudgeReply;
+using vavizav::resolver::ParseQuestionType;
+using vavizav::resolver::StatusText;
 using vbDNS::Packet;
 
 namespace {
@@ -41,7 +41,7 @@ Packet Reply(std::string_view name, std::uint16_t type, std::vector<Packet> answ
 
 std::vector<std::string> Datas(const AnswerModel& answer) {
   std::vector<std::string> datas;
-  for (const vavizav::RecordModel& record : answer.Records) datas.push_back(record.Data);
+  for (const vavizav::resolver::RecordModel& record : answer.Records) datas.push_back(record.Data);
   return datas;
 }
 
@@ -76,7 +76,7 @@ TEST(Judge, RecordsOfTheAskedTypeInReplyOrderOthersLeftOut) {
   EXPECT_EQ(answer.Records[0].TTL, 60u);
   EXPECT_EQ(answer.Records[0].Fields.Preference, 20);
   EXPECT_EQ(answer.Records[0].Fields.Target, "mx2.mail.test.");
-  EXPECT_EQ(vavizav::AnswerText(answer), "20 mx2.mail.test.\r\n10 mx1.mail.test.");
+  EXPECT_EQ(vavizav::resolver::AnswerText(answer), "20 mx2.mail.test.\r\n10 mx1.mail.test.");
 }
 
 TEST(Judge, CnameChainFollowedInReplyOrderWithoutRegardToCase) {
@@ -126,7 +126,7 @@ TEST(Judge, ChainsThatLoopOrLeadNowhereEndWithoutRecords) {
   EXPECT_EQ(StatusText(looped.Status), "NOERROR");
   EXPECT_TRUE(looped.Records.empty());
   EXPECT_EQ(looped.CanonicalName, "b.test.");
-  EXPECT_EQ(vavizav::AnswerText(looped), "");
+  EXPECT_EQ(vavizav::resolver::AnswerText(looped), "");
 
   // NXDOMAIN at the end of a chain: the status is the server's, the name the chain's.
   const Packet nx = Reply("www.test", vbDNS::TYPE_A, {Record(kQuestionName, vbDNS::TYPE_CNAME, DottedName("gone.test"))},
@@ -156,20 +156,24 @@ TEST(Judge, ATruncatedReplyWhoseTcpRetryFailedIsNoVerdictUnlessItIsAnError) {
   // TC with the one record that fitted: the records stay, NOERROR becomes TRUNCATED.
   Packet cut = Reply("many.test", vbDNS::TYPE_A, {Record(kQuestionName, vbDNS::TYPE_A, {192, 0, 2, 1})});
   cut[2] |= vbDNS::FLAG_TC;  // Flags1: QR RD TC
-  const AnswerModel partial = vavizav::JudgeTruncatedReply(cut, Ask("many.test", vbDNS::TYPE_A));
+  const AnswerModel partial = vavizav::resolver::JudgeTruncatedReply(cut, Ask("many.test", vbDNS::TYPE_A));
   EXPECT_EQ(StatusText(partial.Status), "TRUNCATED");
   EXPECT_EQ(Datas(partial), std::vector<std::string>{"192.0.2.1"});
 
   // TC without answers, as unbound sends when the answer would not fit.
   Packet empty = Reply("many.test", vbDNS::TYPE_A, {});
   empty[2] |= vbDNS::FLAG_TC;
-  EXPECT_EQ(StatusText(vavizav::JudgeTruncatedReply(empty, Ask("many.test", vbDNS::TYPE_A)).Status), "TRUNCATED");
+  EXPECT_EQ(StatusText(vavizav::resolver::JudgeTruncatedReply(empty, Ask("many.test", vbDNS::TYPE_A)).Status),
+            "TRUNCATED");
 
   // An error code is the server's whole verdict, cut or not.
   Packet refused = Reply("many.test", vbDNS::TYPE_A, {}, ReplyFlags2(RCODE_REFUSED));
   refused[2] |= vbDNS::FLAG_TC;
-  EXPECT_EQ(StatusText(vavizav::JudgeTruncatedReply(refused, Ask("many.test", vbDNS::TYPE_A)).Status), "REFUSED");
-  EXPECT_EQ(StatusText(vavizav::JudgeTruncatedReply(Packet{0x30, 0x39}, Ask("many.test", vbDNS::TYPE_A)).Status), "MALFORMED");
+  EXPECT_EQ(StatusText(vavizav::resolver::JudgeTruncatedReply(refused, Ask("many.test", vbDNS::TYPE_A)).Status),
+            "REFUSED");
+  EXPECT_EQ(
+      StatusText(vavizav::resolver::JudgeTruncatedReply(Packet{0x30, 0x39}, Ask("many.test", vbDNS::TYPE_A)).Status),
+      "MALFORMED");
 }
 
 TEST(Judge, OnlyTheQuestionsClassAndTtlsWithTheTopBitReadAsZero) {
@@ -182,7 +186,7 @@ TEST(Judge, OnlyTheQuestionsClassAndTtlsWithTheTopBitReadAsZero) {
   ASSERT_EQ(answer.Records.size(), 1u);
   EXPECT_EQ(answer.Records[0].TTL, 0u);
   EXPECT_EQ(answer.Records[0].Data, "\"v=spf1\" \" -a\"");
-  EXPECT_EQ(vavizav::JoinedStrings(answer.Records[0].Fields), "v=spf1 -a");
+  EXPECT_EQ(vavizav::resolver::JoinedStrings(answer.Records[0].Fields), "v=spf1 -a");
 }
 
 TEST(Judge, NoQuestionInTheReplyChainsFromTheAskedName) {
@@ -196,11 +200,11 @@ TEST(Judge, NoQuestionInTheReplyChainsFromTheAskedName) {
 }
 
 TEST(Judge, AnAnswerWithoutReplyHasOnlyItsStatus) {
-  const AnswerModel answer = vavizav::AnswerWithoutReply(vavizav::TIMEOUT_STATUS);
+  const AnswerModel answer = vavizav::resolver::AnswerWithoutReply(vavizav::resolver::TIMEOUT_STATUS);
   EXPECT_EQ(StatusText(answer.Status), "TIMEOUT");
   EXPECT_TRUE(answer.Records.empty());
   EXPECT_EQ(answer.CanonicalName, "");
-  EXPECT_EQ(vavizav::AnswerText(answer), "");
+  EXPECT_EQ(vavizav::resolver::AnswerText(answer), "");
 }
 
 }  // namespace
@@ -229,7 +233,7 @@ TEST(Judge, SectionsAndFlagsAsDigShowsThem) {
   EXPECT_EQ(delegated.Authority[0].Name, "sub.vz.test.");
   ASSERT_EQ(delegated.Additional.size(), 1u);  // the OPT is no record
   EXPECT_EQ(delegated.Additional[0].Data, "192.0.2.53");
-  EXPECT_TRUE(vavizav::IsReferral(delegated));
+  EXPECT_TRUE(vavizav::resolver::IsReferral(delegated));
 
   // With AA set the server speaks for the name itself: no referral.
   Packet authoritative = referral;
@@ -238,7 +242,7 @@ TEST(Judge, SectionsAndFlagsAsDigShowsThem) {
   const AnswerModel empty = JudgeReply(authoritative, Ask("www.sub.vz.test", A));
   EXPECT_TRUE(empty.Authoritative);
   EXPECT_TRUE(empty.RecursionAvailable);
-  EXPECT_FALSE(vavizav::IsReferral(empty));
+  EXPECT_FALSE(vavizav::resolver::IsReferral(empty));
 
   // NODATA: SOA in authority, no NS: no referral either; nor an answer with records.
   const Packet nodata = Join({MessageHeader(1, 0, 1, 0, ReplyFlags2()), Question(DottedName("vz.test"), A),
@@ -248,8 +252,8 @@ TEST(Judge, SectionsAndFlagsAsDigShowsThem) {
   const AnswerModel soa = JudgeReply(nodata, Ask("vz.test", A));
   ASSERT_EQ(soa.Authority.size(), 1u);
   EXPECT_EQ(soa.Authority[0].Type, SOA);
-  EXPECT_FALSE(vavizav::IsReferral(soa));
-  EXPECT_TRUE(vavizav::AnswerWithoutReply(vavizav::TIMEOUT_STATUS).Authority.empty());
+  EXPECT_FALSE(vavizav::resolver::IsReferral(soa));
+  EXPECT_TRUE(vavizav::resolver::AnswerWithoutReply(vavizav::resolver::TIMEOUT_STATUS).Authority.empty());
 }
 
 }  // namespace

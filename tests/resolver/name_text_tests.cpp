@@ -9,7 +9,7 @@
 
 #include "resolver/name_text.h"
 
-namespace vavizav {
+namespace vavizav::resolver {
 namespace {
 
 using namespace std::string_literals;
@@ -157,4 +157,4 @@ TEST(QuestionForWire, AsBuildQuestionMakesThem) {
 }
 
 }  // namespace
-}  // namespace vavizav
+}  // namespace vavizav::resolver
