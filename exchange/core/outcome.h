@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <string>
 
@@ -26,6 +27,9 @@ struct ExchangeOutcome {
   std::optional<vbDNS::Packet> Reply;
   // The server that answered: "127.0.0.1", "127.0.0.1:5300", "::1", "[::1]:5300".
   std::wstring Server;
+  // When the reply came (or the question ended without one), on the clock
+  // the exchange was fed: what a cache counts TTLs down from.
+  std::uint64_t EndedAt = 0;
 };
 
 inline constexpr std::size_t MAX_QUESTIONS_PER_CALL = 100000;
