@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstddef>
 
+#include "codec/edns.h"
+
 namespace vavizav {
 namespace {
 
@@ -71,11 +73,19 @@ std::optional<std::uint16_t> ParseQuestionType(std::string_view text) {
 
 std::optional<vbDNS::DNSQuery> BuildResolverQuestion(std::string_view asciiName, std::uint16_t type) {
   if (type == 0) return std::nullopt;
+  std::optional<vbDNS::DNSQuery> query;
   if (type == vbDNS::TYPE_PTR) {
     const std::string reverse = vbDNS::ReverseName(asciiName);
-    if (!reverse.empty()) return vbDNS::BuildQuestion(type, reverse);
+    if (!reverse.empty()) query = vbDNS::BuildQuestion(type, reverse);
   }
-  return vbDNS::BuildQuestion(type, asciiName);
+  if (!query) query = vbDNS::BuildQuestion(type, asciiName);
+  if (query) {
+    // EDNS(0) with room for answers up to 1232 octets over UDP (RFC 6891),
+    // and AD: the resolver's word on validation wanted (RFC 6840 section 5.7).
+    query->EdnsUdpSize = vbDNS::EDNS_UDP_SIZE;
+    query->Header.Flags2 |= vbDNS::FLAG_AD;
+  }
+  return query;
 }
 
 AnswerModel AnswerWithoutReply(AnswerStatus status) {
@@ -99,6 +109,8 @@ AnswerModel JudgeReply(vbDNS::PacketView reply, const vbDNS::DNSQuery& asked) {
 
   AnswerModel answer;
   answer.Status = RcodeStatus(message.Rcode());
+  answer.Authenticated = (message.Header().Flags2 & vbDNS::FLAG_AD) != 0;
+  answer.ExtendedError = vbDNS::ExtendedErrorText(vbDNS::ExtendedErrors(message));
 
   const std::span<const vbDNS::ResourceRecord> records = message.Records(vbDNS::Section::Answer);
   std::vector<std::string> owners;

@@ -26,7 +26,8 @@ std::optional<std::uint16_t> ParseQuestionType(std::string_view text);
 
 // The question for `asciiName` (after IDNA) and `type`. For PTR an IPv4 or
 // IPv6 address asks its reverse name (in-addr.arpa, ip6.arpa), as dig -x
-// does; any other name is asked as it is. nullopt when the codec refuses the
+// does; any other name is asked as it is. The question carries an OPT record
+// offering EDNS_UDP_SIZE and sets AD. nullopt when the codec refuses the
 // name (empty, an empty label, a label over 63 octets, over 255 in all).
 std::optional<vbDNS::DNSQuery> BuildResolverQuestion(std::string_view asciiName, std::uint16_t type);
 
@@ -45,6 +46,8 @@ struct AnswerModel {
   AnswerStatus Status;        // the RCODE, or how the question ended without one (status.h)
   std::vector<RecordModel> Records;
   std::string CanonicalName;  // end of the CNAME/DNAME chain, final dot; "" without a reply
+  bool Authenticated = false;  // the reply's AD flag: the resolver says it validated the data
+  std::string ExtendedError;   // RFC 8914's errors as text (codec/edns.h); "" for none
 };
 
 // What a reply says about the question `asked` (type and class). Records
