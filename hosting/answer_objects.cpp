@@ -414,6 +414,15 @@ class AnswerObject final : public DualObject<_Answer> {
   HRESULT STDMETHODCALLTYPE get_Server(BSTR* value) noexcept override {
     return Out(value, [&] { return CopyOut(content_->Server, value); });
   }
+  HRESULT STDMETHODCALLTYPE get_Authenticated(VARIANT_BOOL* value) noexcept override {
+    return Flag(content_->Model.Authenticated, value);
+  }
+  HRESULT STDMETHODCALLTYPE get_ExtendedError(BSTR* value) noexcept override {
+    return Out(value, [&] { return CopyOut(content_->Model.ExtendedError, value); });
+  }
+  HRESULT STDMETHODCALLTYPE get_FromCache(VARIANT_BOOL* value) noexcept override {
+    return Flag(content_->FromCache, value);
+  }
 
  private:
   template <typename Body>
@@ -421,6 +430,11 @@ class AnswerObject final : public DualObject<_Answer> {
     if (value == nullptr) return E_POINTER;
     *value = nullptr;
     return Guarded(body);
+  }
+  static HRESULT Flag(bool flag, VARIANT_BOOL* value) noexcept {
+    if (value == nullptr) return E_POINTER;
+    *value = flag ? VARIANT_TRUE : VARIANT_FALSE;
+    return S_OK;
   }
 
   std::shared_ptr<const AnswerContent> content_;

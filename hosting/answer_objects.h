@@ -22,6 +22,7 @@ struct AnswerContent {
   std::wstring Type;    // the asked type's mnemonic (or the caller's text when it was no type)
   std::wstring Server;  // the server that answered; "" when none did
   AnswerModel Model;
+  bool FromCache = false;  // handed out of the Resolver's cache
 };
 
 // A new Answer object showing `content`, in `*answer` (with its reference).
