@@ -15,17 +15,16 @@ constexpr std::uint16_t WHOLE_NAME = 0;
 // RFC 2181 section 8: a TTL with the top bit set counts as 0.
 std::uint32_t Ttl(std::uint32_t ttl) { return (ttl & 0x80000000u) != 0 ? 0 : ttl; }
 
-std::string KeyOf(const vbDNS::DNSQuery& query, std::uint16_t type) {
+// Written into `key`, whose room is kept from one lookup to the next.
+void KeyOf(const vbDNS::DNSQuery& query, std::uint16_t type, std::string& key) {
   const std::string_view name = query.Question.QName.view();
-  std::string key;
-  key.reserve(name.size() + 5);
+  key.clear();
   for (const char c : name) key += (c >= 'A' && c <= 'Z') ? static_cast<char>(c | 0x20) : c;
   key += static_cast<char>(type >> 8);
   key += static_cast<char>(type & 0xFF);
   key += static_cast<char>(query.Question.QClass >> 8);
   key += static_cast<char>(query.Question.QClass & 0xFF);
   key += query.DnssecOk ? '\1' : '\0';
-  return key;
 }
 
 // RFC 2308 section 5: the negative TTL is the smaller of the SOA record's TTL
@@ -71,8 +70,10 @@ CacheRule CacheRuleFor(const AnswerModel& answer, const std::optional<vbDNS::Pac
 }
 
 std::optional<CachedAnswer> AnswerCache::Find(const vbDNS::DNSQuery& query, std::uint64_t nowMs) {
-  if (std::optional<CachedAnswer> hit = FindKey(KeyOf(query, query.Question.QType), nowMs)) return hit;
-  return FindKey(KeyOf(query, WHOLE_NAME), nowMs);
+  KeyOf(query, query.Question.QType, key_);
+  if (std::optional<CachedAnswer> hit = FindKey(key_, nowMs)) return hit;
+  KeyOf(query, WHOLE_NAME, key_);
+  return FindKey(key_, nowMs);
 }
 
 std::optional<CachedAnswer> AnswerCache::FindKey(const std::string& key, std::uint64_t nowMs) {
@@ -98,7 +99,8 @@ std::optional<CachedAnswer> AnswerCache::FindKey(const std::string& key, std::ui
 void AnswerCache::Keep(const vbDNS::DNSQuery& query, const CachedAnswer& answer, CacheRule rule,
                        std::uint64_t arrivedMs) {
   if (rule.Seconds == 0 || capacity_ == 0) return;
-  std::string key = KeyOf(query, rule.WholeName ? WHOLE_NAME : query.Question.QType);
+  std::string key;
+  KeyOf(query, rule.WholeName ? WHOLE_NAME : query.Question.QType, key);
   if (const auto found = index_.find(key); found != index_.end()) {
     entries_.erase(found->second);
     index_.erase(found);

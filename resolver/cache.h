@@ -76,6 +76,7 @@ class AnswerCache {
   std::size_t capacity_;
   List entries_;
   std::unordered_map<std::string, List::iterator> index_;
+  std::string key_;  // the key of the latest lookup: its room is reused
 };
 
 }  // namespace vavizav
