@@ -120,7 +120,11 @@ TEST_F(ResolverCacheTest, SixtyAddressesComeInOneDatagramAndDnssecFlagsAndExtend
   Server().Reset([](const Query& query) {
     if (query.LowerName() == "sixty-edns.cache.test") {
       std::vector<Record> sixty;
-      for (int i = 0; i < 60; ++i) sixty.push_back(A("198.51.100." + std::to_string(i + 1)));
+      for (int i = 0; i < 60; ++i) {
+        std::string address = "198.51.100.";
+        address += std::to_string(i + 1);
+        sixty.push_back(A(address));
+      }
       return std::vector<Send>{{WithOpt(Reply(query, sixty))}};
     }
     // DO asked: AD set, and an extended error with its text.
@@ -173,8 +177,10 @@ TEST_F(ResolverCacheTest, AnswersAreKeptForTheirTtlCountedDownAndRandomCaseHitsO
     EXPECT_TRUE(ttl == L"299" || ttl == L"298") << ttl;
   }
   EXPECT_EQ(QueriesFor("www.cache.test"), 1u);
+  EXPECT_EQ(TextOf(RecordOf(Resolve(resolver.get(), L"long.cache.test").get(), 0).get(), L"TTL"), L"200000")
+      << "as the server gave it";
   EXPECT_EQ(TextOf(RecordOf(Resolve(resolver.get(), L"long.cache.test").get(), 0).get(), L"TTL"), L"86400")
-      << "kept a day at most";
+      << "out of the cache: kept a day at most";
 
   // FlushCache, and Cache off, ask again.
   EXPECT_EQ(Call(resolver.get(), L"FlushCache").Status, S_OK);
