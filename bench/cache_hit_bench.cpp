@@ -21,20 +21,20 @@ vbDNS::Packet TwoAddresses(std::string_view name) {
 }
 
 void CacheHit(benchmark::State& state) {
-  vavizav::AnswerCache cache;
+  vavizav::resolver::AnswerCache cache;
   std::vector<vbDNS::DNSQuery> queries;
   for (int i = 0; i < 10000; ++i) {
     const std::string name = "host" + std::to_string(i) + ".example.org";
-    const vbDNS::DNSQuery query = *vavizav::BuildResolverQuestion(name, vbDNS::TYPE_A);
+    const vbDNS::DNSQuery query = *vavizav::resolver::BuildResolverQuestion(name, vbDNS::TYPE_A);
     const vbDNS::Packet reply = TwoAddresses(name);
-    const vavizav::AnswerModel model = vavizav::JudgeReply(reply, query);
-    cache.Keep(query, vavizav::CachedAnswer{model, L"192.0.2.53"}, vavizav::CacheRuleFor(model, reply), 0);
+    const vavizav::resolver::AnswerModel model = vavizav::resolver::JudgeReply(reply, query);
+    cache.Keep(query, vavizav::resolver::CachedAnswer{model, L"192.0.2.53"}, vavizav::resolver::CacheRuleFor(model, reply), 0);
     queries.push_back(query);
   }
   std::size_t i = 0;
   std::uint64_t now = 1500;
   for (auto _ : state) {
-    std::optional<vavizav::CachedAnswer> hit = cache.Find(queries[i], now);
+    std::optional<vavizav::resolver::CachedAnswer> hit = cache.Find(queries[i], now);
     benchmark::DoNotOptimize(hit);
     i = (i + 7919) % queries.size();
     ++now;

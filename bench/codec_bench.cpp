@@ -63,7 +63,8 @@ void OursLookupRead(std::span<const std::uint8_t> bytes) {
   }();
   text.clear();
   const auto reply = vbDNS::ReadMessage(bytes, vbDNS::ReadScope::AnswerOctets);
-  const bool answered = Forward ? vavizav::AppendForwardResult(*reply, text) : vavizav::AppendReverseResult(*reply, text);
+  const bool answered = Forward ? vavizav::resolver::AppendForwardResult(*reply, text)
+                                : vavizav::resolver::AppendReverseResult(*reply, text);
   benchmark::DoNotOptimize(answered);
   benchmark::DoNotOptimize(text.data());
 }

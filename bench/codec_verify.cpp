@@ -70,10 +70,10 @@ void VerifyOurs(const char* fixture, std::span<const std::uint8_t> bytes, std::u
   if (type == vbDNS::TYPE_A) {
     std::string expected;
     for (const std::string& address : addresses) expected += (expected.empty() ? "" : "\r\n") + address;
-    Check(vavizav::AppendForwardResult(*reply, text) && text == expected,
+    Check(vavizav::resolver::AppendForwardResult(*reply, text) && text == expected,
           std::string("ours: addresses of ") + fixture + ": " + text);
   } else {
-    Check(vavizav::AppendReverseResult(*reply, text) && text == ptrName,
+    Check(vavizav::resolver::AppendReverseResult(*reply, text) && text == ptrName,
           std::string("ours: PTR name of ") + fixture + ": " + text);
   }
 }

@@ -255,10 +255,4 @@ std::string IPToText(std::span<const std::uint8_t, 4> octets);
 inline constexpr std::size_t MAX_IPV4_TEXT = 15;  // "255.255.255.255"
 char* PutIPText(char* out, std::span<const std::uint8_t, 4> octets) noexcept;
 
-// Whether a received datagram answers the query that went out with `id`
-// (RFC 5452 section 9): at least a header, the same ID, QR set, and, when it
-// carries a question, QDCount 1 and the same name (ASCII case-insensitive),
-// type and class as `sentQuestion`.
-bool ReplyMatchesQuery(PacketView datagram, std::uint16_t id, const DNSQuestion& sentQuestion);
-
 }  // namespace vbDNS

@@ -19,7 +19,15 @@
 #include "runtime/random.h"
 #include "runtime/winsock_startup.h"
 
-namespace vavizav {
+namespace vavizav::exchange {
+
+using runtime::EnsureWinsock;
+using runtime::PumpMessages;
+using runtime::PumpResult;
+using runtime::RandomFill;
+using runtime::unique_handle;
+using runtime::unique_socket;
+
 namespace {
 
 // While datagrams keep the wait busy, the thread's messages are still
@@ -421,4 +429,4 @@ std::vector<ExchangeOutcome> ExchangeMany(std::span<const vbDNS::DNSQuery> queri
   return HandOut(queries, distinct, shell.Run(core));
 }
 
-}  // namespace vavizav
+}  // namespace vavizav::exchange

@@ -15,7 +15,7 @@
 #include "exchange/core/outcome.h"
 #include "exchange/core/server_memory.h"
 
-namespace vavizav {
+namespace vavizav::exchange {
 
 struct EngineSettings {
   EngineSettings() = default;
@@ -61,4 +61,4 @@ struct EngineSettings {
 // is NothingSent and nothing goes out. Throws only std::bad_alloc.
 std::vector<ExchangeOutcome> ExchangeMany(std::span<const vbDNS::DNSQuery> queries, const EngineSettings& settings);
 
-}  // namespace vavizav
+}  // namespace vavizav::exchange

@@ -4,7 +4,7 @@
 #include <utility>
 #include <vector>
 
-namespace vavizav {
+namespace vavizav::exchange {
 
 std::optional<vbDNS::Packet> ExchangeQuery(const vbDNS::DNSQuery& query, std::wstring_view servers, DWORD timeoutMs,
                                            std::shared_ptr<ServerMemory> memory) {
@@ -14,4 +14,4 @@ std::optional<vbDNS::Packet> ExchangeQuery(const vbDNS::DNSQuery& query, std::ws
   return std::move(outcomes.front().Reply);
 }
 
-}  // namespace vavizav
+}  // namespace vavizav::exchange

@@ -13,7 +13,7 @@
 #include "exchange/engine.h"
 #include "exchange/server_list.h"
 
-namespace vavizav {
+namespace vavizav::exchange {
 
 // Asks the question of `query` through ExchangeMany (one question, the
 // servers of `servers`, `timeoutMs` from the start, the thread's messages
@@ -24,4 +24,4 @@ namespace vavizav {
 std::optional<vbDNS::Packet> ExchangeQuery(const vbDNS::DNSQuery& query, std::wstring_view servers, DWORD timeoutMs,
                                            std::shared_ptr<ServerMemory> memory = nullptr);
 
-}  // namespace vavizav
+}  // namespace vavizav::exchange

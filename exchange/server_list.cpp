@@ -7,7 +7,7 @@
 #include "runtime/handles.h"
 #include "runtime/winsock_startup.h"
 
-namespace vavizav {
+namespace vavizav::exchange {
 namespace {
 
 constexpr std::uint16_t DNS_PORT = 53;
@@ -54,7 +54,7 @@ std::optional<ServerEndpoint> SystemEndpoint(const std::wstring& host, std::uint
   hints.ai_socktype = SOCK_DGRAM;
   hints.ai_protocol = IPPROTO_UDP;
   if (ipv6Only) hints.ai_flags = AI_NUMERICHOST;
-  unique_addrinfo list;
+  runtime::unique_addrinfo list;
   if (::GetAddrInfoW(host.c_str(), nullptr, &hints, list.put()) != 0) return std::nullopt;
   for (const ADDRINFOW* entry = list.get(); entry; entry = entry->ai_next) {
     ServerEndpoint endpoint;
@@ -116,7 +116,7 @@ std::optional<ServerEndpoint> ResolveServer(std::wstring_view server) {
 
   const std::wstring hostText(host);
   if (std::optional<ServerEndpoint> endpoint = NumericEndpoint(hostText, port, bracketed)) return endpoint;
-  if (!EnsureWinsock()) return std::nullopt;
+  if (!runtime::EnsureWinsock()) return std::nullopt;
   return SystemEndpoint(hostText, port, bracketed);
 }
 
@@ -161,4 +161,4 @@ std::wstring EndpointText(const ServerEndpoint& server) {
   return (v6 ? L"[" + std::wstring(text) + L"]" : std::wstring(text)) + L":" + std::to_wstring(port);
 }
 
-}  // namespace vavizav
+}  // namespace vavizav::exchange

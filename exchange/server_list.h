@@ -12,7 +12,7 @@
 #include <string_view>
 #include <vector>
 
-namespace vavizav {
+namespace vavizav::exchange {
 
 // Where the queries of one server text go: an IPv4 or IPv6 socket address with
 // its port.
@@ -44,4 +44,4 @@ bool IsEndpoint(const sockaddr_storage& from, const ServerEndpoint& server);
 // "[::1]:5300" (the port only when it is not 53).
 std::wstring EndpointText(const ServerEndpoint& server);
 
-}  // namespace vavizav
+}  // namespace vavizav::exchange

@@ -8,7 +8,7 @@
 #include <cstring>
 #include <vector>
 
-namespace vavizav {
+namespace vavizav::exchange {
 namespace {
 
 // Windows reports these on an adapter with IPv6 but no IPv6 DNS server
@@ -128,4 +128,4 @@ std::wstring SystemDnsServers() {
   return list;
 }
 
-}  // namespace vavizav
+}  // namespace vavizav::exchange

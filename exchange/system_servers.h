@@ -9,7 +9,7 @@
 #include <span>
 #include <string>
 
-namespace vavizav {
+namespace vavizav::exchange {
 
 // The configured DNS servers of the adapters that are up, from
 // GetAdaptersAddresses (adapters in the order it reports them, each adapter's
@@ -31,4 +31,4 @@ std::wstring SystemDnsServers();
 // Throws only std::bad_alloc.
 std::wstring ServerListText(std::span<const SOCKET_ADDRESS> addresses);
 
-}  // namespace vavizav
+}  // namespace vavizav::exchange

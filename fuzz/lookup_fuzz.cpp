@@ -16,9 +16,9 @@ void Check(bool condition) {
   if (!condition) std::abort();
 }
 
-void CheckOutcome(const vavizav::LookupOutcome& outcome, std::string_view unresolved, bool forward) {
+void CheckOutcome(const vavizav::resolver::LookupOutcome& outcome, std::string_view unresolved, bool forward) {
   if (outcome.Result.empty()) {
-    Check(outcome.LastError == unresolved || outcome.LastError == vavizav::ERROR_TIMED_OUT);
+    Check(outcome.LastError == unresolved || outcome.LastError == vavizav::resolver::ERROR_TIMED_OUT);
     return;
   }
   Check(outcome.LastError.empty());
@@ -32,7 +32,8 @@ void CheckOutcome(const vavizav::LookupOutcome& outcome, std::string_view unreso
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   vavizav::testing::StandInExchange exchange(vbDNS::Packet(data, data + size));
-  CheckOutcome(vavizav::ForwardLookup(u"ab.cd", exchange), vavizav::ERROR_UNRESOLVED_NAME, true);
-  CheckOutcome(vavizav::ReverseLookup(u"192.0.2.1", exchange), vavizav::ERROR_UNRESOLVED_ADDRESS, false);
+  CheckOutcome(vavizav::resolver::ForwardLookup(u"ab.cd", exchange), vavizav::resolver::ERROR_UNRESOLVED_NAME, true);
+  CheckOutcome(vavizav::resolver::ReverseLookup(u"192.0.2.1", exchange), vavizav::resolver::ERROR_UNRESOLVED_ADDRESS,
+               false);
   return 0;
 }

@@ -9,6 +9,17 @@
 #include "runtime/handles.h"
 
 namespace vavizav::hosting {
+
+using resolver::AnswerText;
+using resolver::RecordModel;
+using resolver::StatusText;
+using runtime::MakeBstr;
+using runtime::OctetsToText;
+using runtime::com_ptr;
+using runtime::unique_bstr;
+using runtime::unique_safearray;
+using runtime::unique_variant;
+
 namespace {
 
 constexpr wchar_t SOURCE[] = L"Vavizav.Resolver";

@@ -21,7 +21,7 @@ struct AnswerContent {
   std::wstring Name;    // as the caller gave it
   std::wstring Type;    // the asked type's mnemonic (or the caller's text when it was no type)
   std::wstring Server;  // the server that answered; "" when none did
-  AnswerModel Model;
+  resolver::AnswerModel Model;
   bool FromCache = false;  // handed out of the Resolver's cache
 };
 

@@ -5,7 +5,7 @@
 
 #include <new>
 
-namespace vavizav {
+namespace vavizav::hosting {
 
 // Runs a member's body and returns its HRESULT; std::bad_alloc becomes
 // E_OUTOFMEMORY and any other exception E_UNEXPECTED.
@@ -20,4 +20,4 @@ HRESULT Guarded(Body&& body) noexcept {
   }
 }
 
-}  // namespace vavizav
+}  // namespace vavizav::hosting

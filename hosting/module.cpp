@@ -42,14 +42,14 @@ HRESULT LoadInterfaceTypeInfo(REFIID iid, InterfaceTypeInfo** loaded) noexcept {
   HRESULT hr = GetModulePath(path);
   if (FAILED(hr)) return hr;
 
-  com_ptr<ITypeLib> library;
+  runtime::com_ptr<ITypeLib> library;
   hr = LoadTypeLibEx(path.c_str(), REGKIND_NONE, library.put());
   if (FAILED(hr)) return hr;
-  com_ptr<ITypeInfo> dispatchView;
+  runtime::com_ptr<ITypeInfo> dispatchView;
   hr = library->GetTypeInfoOfGuid(iid, dispatchView.put());
   if (FAILED(hr)) return hr;
 
-  com_ptr<ITypeInfo> vtableView = dispatchView.copy();
+  runtime::com_ptr<ITypeInfo> vtableView = dispatchView.copy();
   TYPEATTR* attributes = nullptr;
   hr = dispatchView->GetTypeAttr(&attributes);
   if (FAILED(hr)) return hr;

@@ -35,8 +35,8 @@ bool ModuleInUse() noexcept;
 // dispatch side of the dual interface); `vtableView` is its function-table side,
 // through which ITypeInfo::Invoke calls the members directly.
 struct InterfaceTypeInfo {
-  com_ptr<ITypeInfo> dispatchView;
-  com_ptr<ITypeInfo> vtableView;
+  runtime::com_ptr<ITypeInfo> dispatchView;
+  runtime::com_ptr<ITypeInfo> vtableView;
 };
 // `iid` is any dual interface of the library (_VeviVORIdezaz, _Resolver,
 // _Answer, _Records, _Record); TYPE_E_ELEMENTNOTFOUND for any other IID.

@@ -13,8 +13,8 @@ std::optional<std::wstring> ElementText(const VARIANT& element) {
   // A by-reference element that points nowhere, or a record without its
   // description, has no text; neither is followed.
   if (FAILED(CheckArgument(element))) return std::nullopt;
-  TextConversion text = VariantToText(element);
-  if (text.Status == TextConversionStatus::OutOfMemory) throw std::bad_alloc();
+  runtime::TextConversion text = runtime::VariantToText(element);
+  if (text.Status == runtime::TextConversionStatus::OutOfMemory) throw std::bad_alloc();
   if (!text.Ok()) return std::nullopt;
   return std::move(text.Text);
 }
@@ -84,7 +84,7 @@ HRESULT ReadArray(SAFEARRAY* array, NamesArgument& read, std::wstring& error) {
     error = L"ResolveMany: Names cannot be read";
     return E_INVALIDARG;
   }
-  safearray_lock locked(array);
+  runtime::safearray_lock locked(array);
   if (array->pvData == nullptr) {
     error = L"ResolveMany: Names is an array without data";
     return E_INVALIDARG;
@@ -98,7 +98,7 @@ HRESULT ReadArray(SAFEARRAY* array, NamesArgument& read, std::wstring& error) {
     } else if (type == VT_BSTR) {
       BSTR text;
       std::memcpy(&text, at, sizeof text);
-      read.Texts.emplace_back(std::wstring(BstrView(text)));
+      read.Texts.emplace_back(std::wstring(runtime::BstrView(text)));
     } else {
       // A borrowed value: the VARIANT made here is never cleared.
       VARIANT element;
@@ -140,12 +140,12 @@ HRESULT ReadObject(IDispatch* borrowed, NamesArgument& read, std::wstring& error
     error = L"ResolveMany: Names is Nothing, not an array";
     return E_INVALIDARG;
   }
-  com_ptr<IDispatch> object(borrowed);
+  runtime::com_ptr<IDispatch> object(borrowed);
   object->AddRef();
 
-  unique_variant length;
+  runtime::unique_variant length;
   if (FAILED(GetProperty(object.get(), L"length", length.get()))) {
-    unique_variant value;
+    runtime::unique_variant value;
     DISPPARAMS none{};
     EXCEPINFO exception{};
     const HRESULT hr = object->Invoke(DISPID_VALUE, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_PROPERTYGET, &none,
@@ -160,9 +160,9 @@ HRESULT ReadObject(IDispatch* borrowed, NamesArgument& read, std::wstring& error
     error = L"ResolveMany: Names is an object that is not an array (it has no length)";
     return E_INVALIDARG;
   }
-  const std::optional<double> number = VariantToDouble(*length);
+  const std::optional<double> number = runtime::VariantToDouble(*length);
   // A count is a whole number below 2^63 (the largest such Double is 2^63 - 1024).
-  if (!number || !IsWholeNumber(*number, 9223372036854774784.0)) {
+  if (!number || !runtime::IsWholeNumber(*number, 9223372036854774784.0)) {
     error = L"ResolveMany: Names has a length that is not a count";
     return E_INVALIDARG;
   }
@@ -174,7 +174,7 @@ HRESULT ReadObject(IDispatch* borrowed, NamesArgument& read, std::wstring& error
   read.Bounds = {SAFEARRAYBOUND{static_cast<ULONG>(count), 0}};
   read.Texts.reserve(count);
   for (std::size_t i = 0; i < count; ++i) {
-    unique_variant element;
+    runtime::unique_variant element;
     const std::wstring index = std::to_wstring(i);
     if (FAILED(GetProperty(object.get(), index.c_str(), element.get()))) {
       read.Texts.emplace_back(std::nullopt);
@@ -208,7 +208,7 @@ HRESULT ReadNames(const VARIANT& names, NamesArgument& read, std::wstring& error
   return ReadNamesAt(names, read, error, 0);
 }
 
-HRESULT MakeResultArray(const std::vector<SAFEARRAYBOUND>& bounds, unique_safearray& array) noexcept {
+HRESULT MakeResultArray(const std::vector<SAFEARRAYBOUND>& bounds, runtime::unique_safearray& array) noexcept {
   std::vector<SAFEARRAYBOUND> copy;
   try {
     copy = bounds;

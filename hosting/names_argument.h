@@ -37,6 +37,6 @@ struct NamesArgument {
 HRESULT ReadNames(const VARIANT& names, NamesArgument& read, std::wstring& error);
 
 // A VARIANT array with `bounds` (the first dimension first), every element Empty.
-HRESULT MakeResultArray(const std::vector<SAFEARRAYBOUND>& bounds, unique_safearray& array) noexcept;
+HRESULT MakeResultArray(const std::vector<SAFEARRAYBOUND>& bounds, runtime::unique_safearray& array) noexcept;
 
 }  // namespace vavizav::hosting

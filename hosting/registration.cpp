@@ -99,7 +99,7 @@ HKEY ScopeRoot(RegistrationScope scope) noexcept {
 // one named value besides.
 HRESULT WriteKey(HKEY classes, const std::wstring& path, const wchar_t* value, const wchar_t* name = nullptr,
                  const wchar_t* namedValue = nullptr) noexcept {
-  unique_hkey key;
+  runtime::unique_hkey key;
   HRESULT hr = CreateRegistryKey(classes, path.c_str(), KEY_WRITE, key);
   if (SUCCEEDED(hr)) hr = SetRegistryString(key.get(), nullptr, value);
   if (SUCCEEDED(hr) && name != nullptr) hr = SetRegistryString(key.get(), name, namedValue);
@@ -172,7 +172,7 @@ HRESULT WriteUserTypeLibEntries(HKEY classes, const std::wstring& modulePath) {
 }
 
 HRESULT RegisterTypeLibrary(RegistrationScope scope, HKEY classes, const std::wstring& modulePath) {
-  com_ptr<ITypeLib> library;
+  runtime::com_ptr<ITypeLib> library;
   HRESULT hr = LoadTypeLibEx(modulePath.c_str(), REGKIND_NONE, library.put());
   if (FAILED(hr)) return hr;
   if (scope == RegistrationScope::User) return WriteUserTypeLibEntries(classes, modulePath);
@@ -186,7 +186,7 @@ HRESULT RegisterTypeLibrary(RegistrationScope scope, HKEY classes, const std::ws
 bool OtherBitnessRegistered(HKEY scopeRoot) noexcept {
   try {
     const std::wstring key = std::wstring(CLASSES_KEY) + L"\\" + ClassKey(CLASSES[0]) + L"\\InprocServer32";
-    unique_hkey opened;
+    runtime::unique_hkey opened;
     return RegOpenKeyExW(scopeRoot, key.c_str(), 0, KEY_READ | OTHER_VIEW, opened.put()) == ERROR_SUCCESS;
   } catch (...) {
     return true;  // when in doubt, keep what may be shared
@@ -215,7 +215,7 @@ HRESULT UnregisterTypeLibrary(RegistrationScope scope, HKEY classes, bool otherS
   return UnRegisterTypeLib(LIBID_Vavizav, TYPELIB_MAJOR, TYPELIB_MINOR, 0, OWN_SYSKIND);
 }
 
-HRESULT OpenClasses(RegistrationScope scope, unique_hkey& classes) noexcept {
+HRESULT OpenClasses(RegistrationScope scope, runtime::unique_hkey& classes) noexcept {
   return CreateRegistryKey(ScopeRoot(scope), CLASSES_KEY, KEY_READ | KEY_WRITE | DELETE, classes);
 }
 
@@ -250,7 +250,7 @@ HRESULT RegisterServer(RegistrationScope scope) noexcept {
     std::wstring modulePath;
     HRESULT hr = GetModulePath(modulePath);
     if (FAILED(hr)) return hr;
-    unique_hkey classes;
+    runtime::unique_hkey classes;
     hr = OpenClasses(scope, classes);
     if (FAILED(hr)) return hr;
     hr = WriteClassEntries(classes.get(), modulePath);
@@ -266,7 +266,7 @@ HRESULT RegisterServer(RegistrationScope scope) noexcept {
 
 HRESULT UnregisterServer(RegistrationScope scope) noexcept {
   try {
-    unique_hkey classes;
+    runtime::unique_hkey classes;
     const HRESULT hr = OpenClasses(scope, classes);
     if (FAILED(hr)) return hr;
     return Unregister(scope, classes.get());

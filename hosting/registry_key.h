@@ -11,7 +11,8 @@
 namespace vavizav::hosting {
 
 // Opens `subKey` below `parent`, creating it and its missing ancestors.
-inline HRESULT CreateRegistryKey(HKEY parent, const wchar_t* subKey, REGSAM access, unique_hkey& key) noexcept {
+inline HRESULT CreateRegistryKey(HKEY parent, const wchar_t* subKey, REGSAM access,
+                                 runtime::unique_hkey& key) noexcept {
   return HRESULT_FROM_WIN32(
       RegCreateKeyExW(parent, subKey, 0, nullptr, REG_OPTION_NON_VOLATILE, access, nullptr, key.put(), nullptr));
 }
@@ -25,7 +26,7 @@ inline HRESULT SetRegistryString(HKEY key, const wchar_t* name, const wchar_t* v
 
 // True when `subKey` exists below `parent` (and can be read).
 inline bool RegistryKeyExists(HKEY parent, const wchar_t* subKey) noexcept {
-  unique_hkey key;
+  runtime::unique_hkey key;
   return RegOpenKeyExW(parent, subKey, 0, KEY_READ, key.put()) == ERROR_SUCCESS;
 }
 

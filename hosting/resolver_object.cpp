@@ -31,9 +31,9 @@ namespace {
 constexpr wchar_t SOURCE[] = L"Vavizav.Resolver";
 constexpr LONG DEFAULT_TIMEOUT_MS = 10000, MIN_TIMEOUT_MS = 1, MAX_TIMEOUT_MS = 65534;
 constexpr LONG DEFAULT_MAX_IN_FLIGHT = 64, MIN_MAX_IN_FLIGHT = 1, MAX_MAX_IN_FLIGHT = 1024;
-constexpr LONG MIN_CACHE_SIZE = 1, MAX_CACHE_SIZE_SETTING = static_cast<LONG>(MAX_CACHE_SIZE);
+constexpr LONG MIN_CACHE_SIZE = 1, MAX_CACHE_SIZE_SETTING = static_cast<LONG>(resolver::MAX_CACHE_SIZE);
 // The most queries the engine takes in one call; larger batches go in turns.
-constexpr std::size_t ENGINE_BATCH = MAX_QUESTIONS_PER_CALL;
+constexpr std::size_t ENGINE_BATCH = exchange::MAX_QUESTIONS_PER_CALL;
 
 // What a Type argument asks: the type, and the text an Answer shows for it.
 struct TypeArgument {
@@ -42,8 +42,8 @@ struct TypeArgument {
   std::wstring Error;                 // LastError when there is no type
 };
 
-std::wstring Refused(Refusal refusal, std::wstring_view given) {
-  return Utf16ToText(RefusalText(refusal, TextToUtf16(given)));
+std::wstring Refused(resolver::Refusal refusal, std::wstring_view given) {
+  return runtime::Utf16ToText(resolver::RefusalText(refusal, runtime::TextToUtf16(given)));
 }
 
 TypeArgument ReadType(const VARIANT& argument) {
@@ -54,42 +54,43 @@ TypeArgument ReadType(const VARIANT& argument) {
   // Left out (DISP_E_PARAMNOTFOUND) or Empty: "A".
   if (type == VT_EMPTY || (type == VT_ERROR && V_ERROR(value) == DISP_E_PARAMNOTFOUND)) {
     read.Type = vbDNS::TYPE_A;
-  } else if (IsNumberType(type & VT_TYPEMASK) && !(type & VT_ARRAY)) {
-    const std::optional<double> number = VariantToDouble(*value);
+  } else if (runtime::IsNumberType(type & VT_TYPEMASK) && !(type & VT_ARRAY)) {
+    const std::optional<double> number = runtime::VariantToDouble(*value);
     if (!number) {
-      read.Error = Refused(Refusal::TypeNumberUnreadable, {});
+      read.Error = Refused(resolver::Refusal::TypeNumberUnreadable, {});
       return read;
     }
-    read.Type = QuestionTypeFromNumber(*number);
+    read.Type = resolver::QuestionTypeFromNumber(*number);
     if (!read.Type) {
-      const TextConversion text = VariantToText(*value);
+      const runtime::TextConversion text = runtime::VariantToText(*value);
       read.Text = text.Ok() ? text.Text : std::wstring(L"?");
-      read.Error = Refused(Refusal::TypeNumberOutOfRange, read.Text);
+      read.Error = Refused(resolver::Refusal::TypeNumberOutOfRange, read.Text);
       return read;
     }
   } else {
-    TextConversion text = VariantToText(*value);
-    if (text.Status == TextConversionStatus::OutOfMemory) throw std::bad_alloc();
+    runtime::TextConversion text = runtime::VariantToText(*value);
+    if (text.Status == runtime::TextConversionStatus::OutOfMemory) throw std::bad_alloc();
     if (!text.Ok()) {
-      read.Error = Refused(Refusal::TypeWithoutText, text.Description());
+      read.Error = Refused(resolver::Refusal::TypeWithoutText, text.Description());
       return read;
     }
     read.Text = text.Text;
-    if (const std::optional<std::string> ascii = TextToAscii(text.Text)) read.Type = ParseQuestionType(*ascii);
+    if (const std::optional<std::string> ascii = runtime::TextToAscii(text.Text))
+      read.Type = resolver::ParseQuestionType(*ascii);
     if (!read.Type) {
-      read.Error = Refused(Refusal::TypeNotAType, text.Text);
+      read.Error = Refused(resolver::Refusal::TypeNotAType, text.Text);
       return read;
     }
   }
-  read.Text = AsciiToText(vbDNS::TypeMnemonic(*read.Type));
+  read.Text = runtime::AsciiToText(vbDNS::TypeMnemonic(*read.Type));
   return read;
 }
 
 // The question a name makes, after IDNA; nullopt when it cannot be asked.
 std::optional<vbDNS::DNSQuery> QuestionFor(const std::wstring& name, std::uint16_t type) {
-  const std::optional<std::string> octets = HostNameToAsciiOctets(name);
+  const std::optional<std::string> octets = runtime::HostNameToAsciiOctets(name);
   if (!octets) return std::nullopt;
-  return QuestionForName(*octets, type);
+  return resolver::QuestionForName(*octets, type);
 }
 
 std::shared_ptr<AnswerContent> Content(std::wstring name, std::wstring type) {
@@ -101,25 +102,25 @@ std::shared_ptr<AnswerContent> Content(std::wstring name, std::wstring type) {
 
 // The engine's word for how a question ended, in the resolver's terms.
 struct FailureEnd {
-  ExchangeFailure Failure;
-  ExchangeEnd End;
+  exchange::ExchangeFailure Failure;
+  resolver::ExchangeEnd End;
 };
 constexpr FailureEnd FAILURE_ENDS[] = {
-    {ExchangeFailure::None, ExchangeEnd::Answered},
-    {ExchangeFailure::NoUsableServer, ExchangeEnd::NoUsableServer},
-    {ExchangeFailure::NothingSent, ExchangeEnd::NothingSent},
-    {ExchangeFailure::TimedOut, ExchangeEnd::TimedOut},
-    {ExchangeFailure::TruncatedTcpFailed, ExchangeEnd::TruncatedTcpFailed},
-    {ExchangeFailure::Malformed, ExchangeEnd::Malformed},
+    {exchange::ExchangeFailure::None, resolver::ExchangeEnd::Answered},
+    {exchange::ExchangeFailure::NoUsableServer, resolver::ExchangeEnd::NoUsableServer},
+    {exchange::ExchangeFailure::NothingSent, resolver::ExchangeEnd::NothingSent},
+    {exchange::ExchangeFailure::TimedOut, resolver::ExchangeEnd::TimedOut},
+    {exchange::ExchangeFailure::TruncatedTcpFailed, resolver::ExchangeEnd::TruncatedTcpFailed},
+    {exchange::ExchangeFailure::Malformed, resolver::ExchangeEnd::Malformed},
 };
 
 // The engine's outcome as a script reads it.
-void Judge(const ExchangeOutcome& outcome, const vbDNS::DNSQuery& query, AnswerContent& content) {
-  ExchangeEnd end = ExchangeEnd::TimedOut;
+void Judge(const exchange::ExchangeOutcome& outcome, const vbDNS::DNSQuery& query, AnswerContent& content) {
+  resolver::ExchangeEnd end = resolver::ExchangeEnd::TimedOut;
   for (const FailureEnd& row : FAILURE_ENDS) {
     if (row.Failure == outcome.Failure) end = row.End;
   }
-  content.Model = JudgeExchange(end, outcome.Reply, query);
+  content.Model = resolver::JudgeExchange(end, outcome.Reply, query);
   // No usable reply, no server to name.
   if (content.Model.Status.FromReply()) {
     content.Server = outcome.Server;
@@ -134,7 +135,7 @@ class ResolverObject final : public DualObject<_Resolver> {
   HRESULT STDMETHODCALLTYPE put_DNSServer(BSTR value) noexcept override {
     return Guarded([&] {
       // Stored as given; a text no server can be made of shows as NOSERVER.
-      dnsServer_.assign(BstrView(value));
+      dnsServer_.assign(runtime::BstrView(value));
       // Answers of other servers are not these servers' answers.
       cache_.Flush();
       lastError_.clear();
@@ -189,23 +190,24 @@ class ResolverObject final : public DualObject<_Resolver> {
     return Guarded([&]() -> HRESULT {
       lastError_.clear();
       const TypeArgument type = ReadType(Type);
-      TextConversion name = VariantToText(Name);
-      if (name.Status == TextConversionStatus::OutOfMemory) return E_OUTOFMEMORY;
+      runtime::TextConversion name = runtime::VariantToText(Name);
+      if (name.Status == runtime::TextConversionStatus::OutOfMemory) return E_OUTOFMEMORY;
       std::shared_ptr<AnswerContent> content = Content(name.Ok() ? name.Text : std::wstring(), type.Text);
 
       std::optional<vbDNS::DNSQuery> query;
       if (!type.Type) {
         lastError_ = type.Error;
       } else if (!name.Ok()) {
-        lastError_ = Refused(Refusal::NameWithoutText, name.Description());
+        lastError_ = Refused(resolver::Refusal::NameWithoutText, name.Description());
       } else if (!(query = QuestionFor(name.Text, *type.Type))) {
-        lastError_ = Refused(Refusal::NameCannotBeAsked, name.Text);
+        lastError_ = Refused(resolver::Refusal::NameCannotBeAsked, name.Text);
       }
       if (!query) {
-        content->Model = AnswerWithoutReply(BADNAME_STATUS);
+        content->Model = resolver::AnswerWithoutReply(resolver::BADNAME_STATUS);
       } else if (query->DnssecOk = dnssecOk_; !FromCache(*query, *content)) {
         const Settings settings = CurrentSettings();
-        const std::vector<ExchangeOutcome> outcomes = ExchangeMany(std::span(&*query, 1), settings.Engine());
+        const std::vector<exchange::ExchangeOutcome> outcomes =
+            exchange::ExchangeMany(std::span(&*query, 1), settings.Engine());
         if (outcomes.size() != 1) return E_UNEXPECTED;
         Judge(outcomes.front(), *query, *content);
         Keep(outcomes.front(), *query, *content);
@@ -245,7 +247,7 @@ class ResolverObject final : public DualObject<_Resolver> {
         std::optional<vbDNS::DNSQuery> query;
         if (type.Type && text) query = QuestionFor(*text, *type.Type);
         if (!query) {
-          contents[i]->Model = AnswerWithoutReply(BADNAME_STATUS);
+          contents[i]->Model = resolver::AnswerWithoutReply(resolver::BADNAME_STATUS);
           continue;
         }
         query->DnssecOk = dnssecOk_;
@@ -259,7 +261,7 @@ class ResolverObject final : public DualObject<_Resolver> {
       for (std::size_t first = 0; first < queries.size(); first += ENGINE_BATCH) {
         const std::size_t size = std::min(ENGINE_BATCH, queries.size() - first);
         const std::span<const vbDNS::DNSQuery> turn(queries.data() + first, size);
-        const std::vector<ExchangeOutcome> outcomes = ExchangeMany(turn, settings.Engine());
+        const std::vector<exchange::ExchangeOutcome> outcomes = exchange::ExchangeMany(turn, settings.Engine());
         if (outcomes.size() != size) return E_UNEXPECTED;
         for (std::size_t k = 0; k < size; ++k) {
           AnswerContent& content = *contents[asked[first + k]];
@@ -268,7 +270,7 @@ class ResolverObject final : public DualObject<_Resolver> {
         }
       }
 
-      unique_safearray result;
+      runtime::unique_safearray result;
       hr = MakeResultArray(names.Bounds, result);
       if (FAILED(hr)) return hr;
       if (count != 0) {
@@ -296,20 +298,22 @@ class ResolverObject final : public DualObject<_Resolver> {
     std::wstring Servers;
     DWORD TimeoutMs;
     unsigned MaxInFlight;
-    std::shared_ptr<ServerMemory> Memory;
-    EngineSettings Engine() const { return EngineSettings{Servers, TimeoutMs, MaxInFlight, Memory}; }
+    std::shared_ptr<exchange::ServerMemory> Memory;
+    exchange::EngineSettings Engine() const {
+      return exchange::EngineSettings{Servers, TimeoutMs, MaxInFlight, Memory};
+    }
   };
 
   Settings CurrentSettings() const {
     // "": the servers the system is configured with, read at each call.
-    return Settings{dnsServer_.empty() ? SystemDnsServers() : dnsServer_, static_cast<DWORD>(timeOut_),
+    return Settings{dnsServer_.empty() ? exchange::SystemDnsServers() : dnsServer_, static_cast<DWORD>(timeOut_),
                     static_cast<unsigned>(maxInFlight_), servers_};
   }
 
   static HRESULT CopyOut(const std::wstring& text, BSTR* out) noexcept {
     if (out == nullptr) return E_POINTER;
     *out = nullptr;
-    unique_bstr copy = MakeBstr(text);
+    runtime::unique_bstr copy = runtime::MakeBstr(text);
     if (!copy) return E_OUTOFMEMORY;
     *out = copy.release();
     return S_OK;
@@ -318,7 +322,7 @@ class ResolverObject final : public DualObject<_Resolver> {
   // off or holds none.
   bool FromCache(const vbDNS::DNSQuery& query, AnswerContent& content) {
     if (!cacheOn_) return false;
-    std::optional<CachedAnswer> hit = cache_.Find(query, ::GetTickCount64());
+    std::optional<resolver::CachedAnswer> hit = cache_.Find(query, ::GetTickCount64());
     if (!hit) return false;
     content.Model = std::move(hit->Model);
     content.Server = std::move(hit->Server);
@@ -327,10 +331,10 @@ class ResolverObject final : public DualObject<_Resolver> {
   }
   // Keeps what the exchange of `query` made of `content`, counted from when
   // its reply arrived.
-  void Keep(const ExchangeOutcome& outcome, const vbDNS::DNSQuery& query, const AnswerContent& content) {
+  void Keep(const exchange::ExchangeOutcome& outcome, const vbDNS::DNSQuery& query, const AnswerContent& content) {
     if (!cacheOn_) return;
-    const CacheRule rule = CacheRuleFor(content.Model, outcome.Reply);
-    if (rule.Seconds != 0) cache_.Keep(query, CachedAnswer{content.Model, content.Server}, rule, outcome.EndedAt);
+    const resolver::CacheRule rule = resolver::CacheRuleFor(content.Model, outcome.Reply);
+    if (rule.Seconds != 0) cache_.Keep(query, resolver::CachedAnswer{content.Model, content.Server}, rule, outcome.EndedAt);
   }
   static HRESULT Flag(bool flag, VARIANT_BOOL* out) noexcept {
     if (out == nullptr) return E_POINTER;
@@ -363,12 +367,12 @@ class ResolverObject final : public DualObject<_Resolver> {
   LONG maxInFlight_ = DEFAULT_MAX_IN_FLIGHT;
   bool dnssecOk_ = false;
   bool cacheOn_ = true;
-  LONG cacheSize_ = static_cast<LONG>(DEFAULT_CACHE_SIZE);
+  LONG cacheSize_ = static_cast<LONG>(resolver::DEFAULT_CACHE_SIZE);
   // Answers kept for this object's next calls (resolver/cache.h), on the
   // clock the engine reports arrivals on.
-  AnswerCache cache_{DEFAULT_CACHE_SIZE};
+  resolver::AnswerCache cache_{resolver::DEFAULT_CACHE_SIZE};
   // What this object's calls learnt of its servers, for the next calls.
-  std::shared_ptr<ServerMemory> servers_ = std::make_shared<ServerMemory>();
+  std::shared_ptr<exchange::ServerMemory> servers_ = std::make_shared<exchange::ServerMemory>();
 };
 
 }  // namespace

@@ -11,11 +11,11 @@
 #include "runtime/handles.h"
 #include "runtime/text_conversion.h"
 
-namespace vavizav {
+namespace vavizav::hosting {
 namespace {
 
 HRESULT CopyOut(std::wstring_view text, BSTR* out) noexcept {
-  unique_bstr copy = MakeBstr(text);
+  runtime::unique_bstr copy = runtime::MakeBstr(text);
   if (!copy) return E_OUTOFMEMORY;
   *out = copy.release();
   return S_OK;
@@ -23,18 +23,18 @@ HRESULT CopyOut(std::wstring_view text, BSTR* out) noexcept {
 
 // Where the lookups meet the network: their QueryExchange over the
 // exchange (UDP, and TCP after a truncated reply), bound to one lookup's copy of the settings.
-class NetworkQueryExchange final : public QueryExchange {
+class NetworkQueryExchange final : public resolver::QueryExchange {
  public:
-  NetworkQueryExchange(std::wstring server, DWORD timeoutMs, std::shared_ptr<ServerMemory> memory)
+  NetworkQueryExchange(std::wstring server, DWORD timeoutMs, std::shared_ptr<exchange::ServerMemory> memory)
       : server_(std::move(server)), timeoutMs_(timeoutMs), memory_(std::move(memory)) {}
   std::optional<vbDNS::Packet> Exchange(const vbDNS::DNSQuery& query) override {
-    return ExchangeQuery(query, server_, timeoutMs_, memory_);
+    return exchange::ExchangeQuery(query, server_, timeoutMs_, memory_);
   }
 
  private:
   std::wstring server_;
   DWORD timeoutMs_;
-  std::shared_ptr<ServerMemory> memory_;
+  std::shared_ptr<exchange::ServerMemory> memory_;
 };
 
 }  // namespace
@@ -59,8 +59,8 @@ HRESULT VeviVORIdezaz::get_DNSServer(VARIANT* value) const noexcept {
 HRESULT VeviVORIdezaz::put_DNSServer(VARIANT* vData) noexcept {
   if (!vData) return E_POINTER;
   return Guarded([&]() -> HRESULT {
-    TextConversion text = VariantToText(*vData);
-    if (text.Status == TextConversionStatus::OutOfMemory) return E_OUTOFMEMORY;
+    runtime::TextConversion text = runtime::VariantToText(*vData);
+    if (text.Status == runtime::TextConversionStatus::OutOfMemory) return E_OUTOFMEMORY;
     // Unchecked: a text no exchange can use shows only when a lookup runs.
     if (text.Ok()) dnsServer_ = std::move(text.Text);
     return S_OK;
@@ -96,25 +96,25 @@ HRESULT VeviVORIdezaz::Lookup(Direction direction, const VARIANT* nameOrAddress,
   if (!nameOrAddress) return E_POINTER;
   return Guarded([&]() -> HRESULT {
     lastError_.clear();
-    const TextConversion argument = VariantToText(*nameOrAddress);
-    if (argument.Status == TextConversionStatus::OutOfMemory) return E_OUTOFMEMORY;
+    const runtime::TextConversion argument = runtime::VariantToText(*nameOrAddress);
+    if (argument.Status == runtime::TextConversionStatus::OutOfMemory) return E_OUTOFMEMORY;
     if (!argument.Ok()) {
       lastError_ = argument.Description();
       return CopyOut({}, result);
     }
 
     NetworkQueryExchange exchange(dnsServer_, static_cast<DWORD>(timeOut_), servers_);
-    LookupOutcome outcome;
+    resolver::LookupOutcome outcome;
     if (direction == Direction::Forward) {
-      const std::optional<std::wstring> asciiName = HostNameToAscii(argument.Text);
-      outcome = asciiName ? ForwardLookup(TextToUtf16(*asciiName), exchange)
-                          : LookupOutcome{std::string(), std::string(ERROR_UNRESOLVED_NAME)};
+      const std::optional<std::wstring> asciiName = runtime::HostNameToAscii(argument.Text);
+      outcome = asciiName ? resolver::ForwardLookup(runtime::TextToUtf16(*asciiName), exchange)
+                          : resolver::LookupOutcome{std::string(), std::string(resolver::ERROR_UNRESOLVED_NAME)};
     } else {
-      outcome = ReverseLookup(TextToUtf16(argument.Text), exchange);
+      outcome = resolver::ReverseLookup(runtime::TextToUtf16(argument.Text), exchange);
     }
-    lastError_ = AsciiToText(outcome.LastError);
-    return CopyOut(AsciiToText(outcome.Result), result);
+    lastError_ = runtime::AsciiToText(outcome.LastError);
+    return CopyOut(runtime::AsciiToText(outcome.Result), result);
   });
 }
 
-}  // namespace vavizav
+}  // namespace vavizav::hosting

@@ -13,7 +13,7 @@
 
 #include "exchange/core/server_memory.h"
 
-namespace vavizav {
+namespace vavizav::hosting {
 
 // The public recursive resolver asked until a client sets DNSServer.
 inline constexpr wchar_t DEFAULT_DNS_SERVER[] = L"9.9.9.9";
@@ -44,7 +44,7 @@ class VeviVORIdezaz {
   LONG timeOut_ = DEFAULT_TIMEOUT_MS;
   // What the lookups of this object learnt of its servers (which answer, how
   // fast, which fold case), for the next lookups.
-  std::shared_ptr<ServerMemory> servers_ = std::make_shared<ServerMemory>();
+  std::shared_ptr<exchange::ServerMemory> servers_ = std::make_shared<exchange::ServerMemory>();
 };
 
-}  // namespace vavizav
+}  // namespace vavizav::hosting

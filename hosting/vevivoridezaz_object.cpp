@@ -15,7 +15,7 @@ namespace {
 constexpr InterfaceEntry VEVIVORIDEZAZ_INTERFACES[] = {
     {&IID_IUnknown, 0}, {&IID_IDispatch, 0}, {&IID__VeviVORIdezaz, 0}};
 
-// The members forward to the class's members (vavizav::VeviVORIdezaz), which
+// The members forward to the class's members (vavizav::hosting::VeviVORIdezaz), which
 // never let a lookup's failure through: only bad pointers and exhausted memory
 // come back as errors. Out-pointers are cleared before anything else, so a
 // caller never sees an uninitialised value whatever the result. IDispatch goes
@@ -31,25 +31,25 @@ class VeviVORIdezazComObject final : public DispatchObject<_VeviVORIdezaz> {
   // run a client's default property, and a lookup dispatches the thread's
   // messages; either may release the client's last reference.
   HRESULT STDMETHODCALLTYPE get_LastError(BSTR* value) noexcept override {
-    return Call(&vavizav::VeviVORIdezaz::get_LastError, value);
+    return Call(&vavizav::hosting::VeviVORIdezaz::get_LastError, value);
   }
   HRESULT STDMETHODCALLTYPE get_DNSServer(VARIANT* value) noexcept override {
-    return Call(&vavizav::VeviVORIdezaz::get_DNSServer, value);
+    return Call(&vavizav::hosting::VeviVORIdezaz::get_DNSServer, value);
   }
   HRESULT STDMETHODCALLTYPE put_DNSServer(VARIANT* vData) noexcept override {
-    return Call(&vavizav::VeviVORIdezaz::put_DNSServer, vData);
+    return Call(&vavizav::hosting::VeviVORIdezaz::put_DNSServer, vData);
   }
   HRESULT STDMETHODCALLTYPE get_TimeOut(LONG* value) noexcept override {
-    return Call(&vavizav::VeviVORIdezaz::get_TimeOut, value);
+    return Call(&vavizav::hosting::VeviVORIdezaz::get_TimeOut, value);
   }
   HRESULT STDMETHODCALLTYPE put_TimeOut(LONG* vData) noexcept override {
-    return Call(&vavizav::VeviVORIdezaz::put_TimeOut, vData);
+    return Call(&vavizav::hosting::VeviVORIdezaz::put_TimeOut, vData);
   }
   HRESULT STDMETHODCALLTYPE GetIPFromName(VARIANT* hostName, BSTR* result) noexcept override {
-    return Call(&vavizav::VeviVORIdezaz::GetIPFromName, hostName, result);
+    return Call(&vavizav::hosting::VeviVORIdezaz::GetIPFromName, hostName, result);
   }
   HRESULT STDMETHODCALLTYPE GetNameFromIP(VARIANT* address, BSTR* result) noexcept override {
-    return Call(&vavizav::VeviVORIdezaz::GetNameFromIP, address, result);
+    return Call(&vavizav::hosting::VeviVORIdezaz::GetNameFromIP, address, result);
   }
 
  private:
@@ -60,7 +60,7 @@ class VeviVORIdezazComObject final : public DispatchObject<_VeviVORIdezaz> {
     return (members_.*member)(arguments...);
   }
 
-  vavizav::VeviVORIdezaz members_;
+  vavizav::hosting::VeviVORIdezaz members_;
 };
 
 }  // namespace

@@ -1,6 +1,6 @@
 // The COM object of class VeviVORIdezaz (VeviVORIdezazComObject): identity,
 // reference count and the dual interface _VeviVORIdezaz, in front of a
-// vavizav::VeviVORIdezaz that holds the members' settings and lookups.
+// vavizav::hosting::VeviVORIdezaz that holds the members' settings and lookups.
 #pragma once
 
 #include <unknwn.h>

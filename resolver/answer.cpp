@@ -5,7 +5,7 @@
 
 #include "codec/edns.h"
 
-namespace vavizav {
+namespace vavizav::resolver {
 namespace {
 
 char LowerAscii(char c) noexcept { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
@@ -193,4 +193,4 @@ std::string JoinedStrings(const vbDNS::RecordFields& fields) {
   return joined;
 }
 
-}  // namespace vavizav
+}  // namespace vavizav::resolver

@@ -15,7 +15,7 @@
 #include "codec/vbdns.h"
 #include "resolver/status.h"
 
-namespace vavizav {
+namespace vavizav::resolver {
 
 inline constexpr std::uint16_t TYPE_ANY = 255;
 
@@ -73,4 +73,4 @@ std::string AnswerText(const AnswerModel& answer);
 // DMARC check reads them (RFC 7208 section 3.3).
 std::string JoinedStrings(const vbDNS::RecordFields& fields);
 
-}  // namespace vavizav
+}  // namespace vavizav::resolver

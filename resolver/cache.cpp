@@ -4,7 +4,7 @@
 
 #include "codec/message.h"
 
-namespace vavizav {
+namespace vavizav::resolver {
 namespace {
 
 constexpr std::uint16_t TYPE_SOA = 6;
@@ -129,4 +129,4 @@ void AnswerCache::Trim() {
   }
 }
 
-}  // namespace vavizav
+}  // namespace vavizav::resolver

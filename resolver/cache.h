@@ -20,7 +20,7 @@
 #include "codec/vbdns.h"
 #include "resolver/answer.h"
 
-namespace vavizav {
+namespace vavizav::resolver {
 
 inline constexpr std::uint32_t MAX_POSITIVE_SECONDS = 86400;  // one day
 inline constexpr std::uint32_t MAX_NEGATIVE_SECONDS = 3600;   // one hour (RFC 2308 section 5 suggests 1 to 3)
@@ -79,4 +79,4 @@ class AnswerCache {
   std::string key_;  // the key of the latest lookup: its room is reused
 };
 
-}  // namespace vavizav
+}  // namespace vavizav::resolver

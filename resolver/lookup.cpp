@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <span>
 
-namespace vavizav {
+namespace vavizav::resolver {
 namespace {
 
 LookupOutcome Failure(std::string_view text) { return {std::string(), std::string(text)}; }
@@ -81,4 +81,4 @@ LookupOutcome ReverseLookup(std::u16string_view addressText, QueryExchange& exch
   return Ask(*query, exchange, ERROR_UNRESOLVED_ADDRESS, AppendReverseResult);
 }
 
-}  // namespace vavizav
+}  // namespace vavizav::resolver

@@ -11,7 +11,7 @@
 #include "codec/message.h"
 #include "codec/vbdns.h"
 
-namespace vavizav {
+namespace vavizav::resolver {
 
 inline constexpr std::string_view ERROR_TIMED_OUT = "DNS Request Timed Out";
 inline constexpr std::string_view ERROR_UNRESOLVED_NAME = "Unable to Resolve HostName";
@@ -55,4 +55,4 @@ bool AppendForwardResult(const vbDNS::Message& reply, std::string& out);
 // the host style (vbDNS::NameStyle::Host).
 bool AppendReverseResult(const vbDNS::Message& reply, std::string& out);
 
-}  // namespace vavizav
+}  // namespace vavizav::resolver

@@ -1,6 +1,6 @@
 #include "resolver/outcome.h"
 
-namespace vavizav {
+namespace vavizav::resolver {
 
 AnswerModel JudgeExchange(ExchangeEnd end, const std::optional<vbDNS::Packet>& reply, const vbDNS::DNSQuery& asked) {
   switch (end) {
@@ -20,4 +20,4 @@ AnswerModel JudgeExchange(ExchangeEnd end, const std::optional<vbDNS::Packet>& r
   return AnswerWithoutReply(TIMEOUT_STATUS);
 }
 
-}  // namespace vavizav
+}  // namespace vavizav::resolver

@@ -10,7 +10,7 @@
 #include "codec/vbdns.h"
 #include "resolver/answer.h"
 
-namespace vavizav {
+namespace vavizav::resolver {
 
 // How the exchange of one question ended.
 enum class ExchangeEnd : std::uint8_t {
@@ -29,4 +29,4 @@ enum class ExchangeEnd : std::uint8_t {
 // came with a reply (AnswerStatus::FromReply).
 AnswerModel JudgeExchange(ExchangeEnd end, const std::optional<vbDNS::Packet>& reply, const vbDNS::DNSQuery& asked);
 
-}  // namespace vavizav
+}  // namespace vavizav::resolver

@@ -4,7 +4,7 @@
 
 #include "resolver/answer.h"
 
-namespace vavizav {
+namespace vavizav::resolver {
 namespace {
 
 constexpr std::u16string_view TYPE_HINT =
@@ -52,4 +52,4 @@ std::u16string RefusalText(Refusal refusal, std::u16string_view given) {
   return text;
 }
 
-}  // namespace vavizav
+}  // namespace vavizav::resolver

@@ -11,7 +11,7 @@
 
 #include "codec/vbdns.h"
 
-namespace vavizav {
+namespace vavizav::resolver {
 
 // A number given as the type: a whole number from 1 to 65535, nullopt otherwise.
 std::optional<std::uint16_t> QuestionTypeFromNumber(double number) noexcept;
@@ -37,4 +37,4 @@ enum class Refusal : std::uint8_t {
 // Null"); TypeNumberUnreadable shows none.
 std::u16string RefusalText(Refusal refusal, std::u16string_view given);
 
-}  // namespace vavizav
+}  // namespace vavizav::resolver

@@ -4,7 +4,7 @@
 
 #include "codec/message.h"
 
-namespace vavizav {
+namespace vavizav::resolver {
 namespace {
 
 // The text of each end that carries no response code, by StatusKind.
@@ -18,4 +18,4 @@ std::string StatusText(AnswerStatus status) {
   return std::string(kind < std::size(KIND_TEXT) ? KIND_TEXT[kind] : "MALFORMED");
 }
 
-}  // namespace vavizav
+}  // namespace vavizav::resolver

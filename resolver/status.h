@@ -7,7 +7,7 @@
 #include <ostream>
 #include <string>
 
-namespace vavizav {
+namespace vavizav::resolver {
 
 enum class StatusKind : std::uint8_t {
   Rcode,      // the server answered with Rcode (NOERROR, NXDOMAIN, ..., extended codes included)
@@ -43,4 +43,4 @@ std::string StatusText(AnswerStatus status);
 // For test messages.
 inline std::ostream& operator<<(std::ostream& out, AnswerStatus status) { return out << StatusText(status); }
 
-}  // namespace vavizav
+}  // namespace vavizav::resolver

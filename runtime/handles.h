@@ -12,7 +12,7 @@
 #include <string_view>
 #include <utility>
 
-namespace vavizav {
+namespace vavizav::runtime {
 
 // Traits: `type`, `Invalid()` and `Close(value)`, called only for valid values.
 template <typename Traits>
@@ -216,4 +216,4 @@ class com_ptr {
   T* ptr_ = nullptr;
 };
 
-}  // namespace vavizav
+}  // namespace vavizav::runtime

@@ -2,7 +2,7 @@
 
 #include <windows.h>
 
-namespace vavizav {
+namespace vavizav::runtime {
 
 PumpResult PumpMessages() noexcept {
   MSG message;
@@ -17,4 +17,4 @@ PumpResult PumpMessages() noexcept {
   return PumpResult::Dispatched;
 }
 
-}  // namespace vavizav
+}  // namespace vavizav::runtime

@@ -1,7 +1,7 @@
 // Keeping the calling thread's window messages flowing while it waits.
 #pragma once
 
-namespace vavizav {
+namespace vavizav::runtime {
 
 enum class PumpResult {
   Dispatched,  // the pending messages were dispatched
@@ -18,4 +18,4 @@ enum class PumpResult {
 inline constexpr int MAX_MESSAGES_PER_PASS = 256;
 PumpResult PumpMessages() noexcept;
 
-}  // namespace vavizav
+}  // namespace vavizav::runtime

@@ -4,7 +4,7 @@
 #include <bcrypt.h>
 #include <ntsecapi.h>
 
-namespace vavizav {
+namespace vavizav::runtime {
 
 std::optional<std::uint16_t> Random16() noexcept {
   std::uint16_t value = 0;
@@ -23,4 +23,4 @@ bool RandomFill(std::span<std::uint8_t> out) noexcept {
   return ::RtlGenRandom(out.data(), static_cast<ULONG>(out.size()));
 }
 
-}  // namespace vavizav
+}  // namespace vavizav::runtime

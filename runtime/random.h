@@ -5,7 +5,7 @@
 #include <optional>
 #include <span>
 
-namespace vavizav {
+namespace vavizav::runtime {
 
 // 16 bits from BCryptGenRandom (the system-preferred RNG), or RtlGenRandom when
 // that fails; nullopt when neither delivers.
@@ -15,4 +15,4 @@ std::optional<std::uint16_t> Random16() noexcept;
 // generator delivers.
 bool RandomFill(std::span<std::uint8_t> out) noexcept;
 
-}  // namespace vavizav
+}  // namespace vavizav::runtime

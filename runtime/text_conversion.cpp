@@ -9,7 +9,7 @@
 
 #include "runtime/handles.h"
 
-namespace vavizav {
+namespace vavizav::runtime {
 namespace {
 
 // VT_BYREF | VT_VARIANT may point at another such variant when a value passes
@@ -158,4 +158,4 @@ std::optional<std::string> HostNameToAsciiOctets(std::wstring_view name) {
   return TextToAscii(*ascii);
 }
 
-}  // namespace vavizav
+}  // namespace vavizav::runtime

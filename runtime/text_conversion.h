@@ -12,7 +12,7 @@
 #include <string>
 #include <string_view>
 
-namespace vavizav {
+namespace vavizav::runtime {
 
 // ---------------------------------------------------------------------------
 // VARIANT to text.
@@ -86,4 +86,4 @@ std::optional<std::wstring> HostNameToAscii(std::wstring_view name);
 // octets; nullopt when IDNA refuses it.
 std::optional<std::string> HostNameToAsciiOctets(std::wstring_view name);
 
-}  // namespace vavizav
+}  // namespace vavizav::runtime

@@ -3,7 +3,7 @@
 #include <winsock2.h>
 #include <windows.h>
 
-namespace vavizav {
+namespace vavizav::runtime {
 namespace {
 
 INIT_ONCE g_winsockOnce = INIT_ONCE_STATIC_INIT;
@@ -17,4 +17,4 @@ BOOL CALLBACK StartWinsock(PINIT_ONCE, PVOID, PVOID*) noexcept {
 
 bool EnsureWinsock() noexcept { return ::InitOnceExecuteOnce(&g_winsockOnce, StartWinsock, nullptr, nullptr) != FALSE; }
 
-}  // namespace vavizav
+}  // namespace vavizav::runtime

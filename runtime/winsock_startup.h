@@ -1,7 +1,7 @@
 // Winsock start-up for the whole process.
 #pragma once
 
-namespace vavizav {
+namespace vavizav::runtime {
 
 // Calls WSAStartup (version 2.2) once per process, whichever thread comes first;
 // true when Winsock is usable. A failed start is tried again by the next call.
@@ -9,4 +9,4 @@ namespace vavizav {
 // and the process's end releases Winsock anyway.
 bool EnsureWinsock() noexcept;
 
-}  // namespace vavizav
+}  // namespace vavizav::runtime

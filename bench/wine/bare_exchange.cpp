@@ -26,7 +26,7 @@ BareExchange::BareExchange(const std::wstring& server) {
 }
 
 bool BareExchange::FreshSocket() {
-  const vavizav::unique_socket socket(::socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP));
+  const vavizav::runtime::unique_socket socket(::socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP));
   return socket && SendAndReceive(socket.get());
 }
 

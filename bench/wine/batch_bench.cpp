@@ -68,8 +68,8 @@ std::vector<vbDNS::DNSQuery> Questions(int count, const char* zone) {
 // Whether `outcome` answers question n: NOERROR, the question octet for
 // octet as asked (the engine gives back the caller's spelling), and one A
 // record with the address the responder derives from n.
-bool AnsweredRight(const vavizav::ExchangeOutcome& outcome, const vbDNS::DNSQuery& query, int n) {
-  if (outcome.Failure != vavizav::ExchangeFailure::None || !outcome.Reply) return false;
+bool AnsweredRight(const vavizav::exchange::ExchangeOutcome& outcome, const vbDNS::DNSQuery& query, int n) {
+  if (outcome.Failure != vavizav::exchange::ExchangeFailure::None || !outcome.Reply) return false;
   const vbDNS::Packet& reply = *outcome.Reply;
   vbDNS::QueryDatagram datagram;
   const std::size_t asked = vbDNS::EncodeQuery(query, 0, datagram);
@@ -94,20 +94,20 @@ struct BatchResult {
 };
 
 BatchResult RunBatch(const Options& options, const std::vector<vbDNS::DNSQuery>& queries,
-                     std::shared_ptr<vavizav::ServerMemory> memory = nullptr) {
-  vavizav::EngineSettings settings;
+                     std::shared_ptr<vavizav::exchange::ServerMemory> memory = nullptr) {
+  vavizav::exchange::EngineSettings settings;
   settings.Servers = options.Server;
   settings.TimeoutMs = static_cast<DWORD>(options.TimeoutMs);
   settings.MaxInFlight = static_cast<unsigned>(options.Window);
   settings.Memory = std::move(memory);
   BatchResult result;
   const double start = NowUs();
-  const std::vector<vavizav::ExchangeOutcome> outcomes = vavizav::ExchangeMany(queries, settings);
+  const std::vector<vavizav::exchange::ExchangeOutcome> outcomes = vavizav::exchange::ExchangeMany(queries, settings);
   result.Seconds = (NowUs() - start) / 1e6;
   Progress();
   for (std::size_t i = 0; i < outcomes.size() && i < queries.size(); ++i) {
-    if (outcomes[i].Failure == vavizav::ExchangeFailure::None) ++result.Answered;
-    else if (outcomes[i].Failure == vavizav::ExchangeFailure::TimedOut) ++result.TimedOut;
+    if (outcomes[i].Failure == vavizav::exchange::ExchangeFailure::None) ++result.Answered;
+    else if (outcomes[i].Failure == vavizav::exchange::ExchangeFailure::TimedOut) ++result.TimedOut;
     else ++result.OtherFailures;
     if (AnsweredRight(outcomes[i], queries[i], static_cast<int>(i))) ++result.Right;
   }
@@ -138,7 +138,7 @@ int Run(const Options& options) {
   const Footprint before = Measure();
   bool allRight = true;
   std::vector<double> seconds;
-  const auto memory = std::make_shared<vavizav::ServerMemory>();
+  const auto memory = std::make_shared<vavizav::exchange::ServerMemory>();
   for (int r = 0; r < options.Repeat; ++r) {
     const BatchResult result = RunBatch(options, queries, options.Remember ? memory : nullptr);
     seconds.push_back(result.Seconds);

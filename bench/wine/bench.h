@@ -97,9 +97,9 @@ class Component {
   explicit Component(const std::wstring& dllPath) : module_(dllPath.c_str()) {}
   const std::string& Problem() const { return module_.Problem(); }
   // A new object configured for `server` and `timeoutMs`; empty on failure.
-  vavizav::com_ptr<_VeviVORIdezaz> NewObject(const std::wstring& server, LONG timeoutMs) const;
+  vavizav::runtime::com_ptr<_VeviVORIdezaz> NewObject(const std::wstring& server, LONG timeoutMs) const;
   // A new Vavizav.Resolver configured the same way; empty on failure.
-  vavizav::com_ptr<_Resolver> NewResolver(const std::wstring& server, LONG timeoutMs) const;
+  vavizav::runtime::com_ptr<_Resolver> NewResolver(const std::wstring& server, LONG timeoutMs) const;
 
  private:
   vavizav::testing::LoadedModule module_;
@@ -117,7 +117,7 @@ Outcome LateForward(IDispatch* object, VARIANT& name);
 Outcome EarlyResolve(_Resolver* resolver, VARIANT& name);
 
 // A VT_BSTR variant holding `text`.
-inline vavizav::unique_variant TextVariant(const wchar_t* text) { return vavizav::testing::Text(text); }
+inline vavizav::runtime::unique_variant TextVariant(const wchar_t* text) { return vavizav::testing::Text(text); }
 
 // --- baselines (bare_exchange.cpp) -------------------------------------------
 
@@ -144,7 +144,7 @@ class BareExchange {
   vbDNS::Packet query_;
   std::uint16_t nextId_ = 1;
   std::vector<char> buffer_ = std::vector<char>(65536);
-  vavizav::unique_socket longLived_;
+  vavizav::runtime::unique_socket longLived_;
   std::string problem_;
 };
 

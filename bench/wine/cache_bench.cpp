@@ -20,7 +20,7 @@
 
 namespace {
 
-using vavizav::com_ptr;
+using vavizav::runtime::com_ptr;
 
 double NowMs() {
   LARGE_INTEGER now, frequency;
@@ -34,7 +34,7 @@ com_ptr<_Resolver> NewResolver(const vavizav::testing::LoadedModule& module, con
   com_ptr<IClassFactory> factory;
   if (FAILED(module.ClassObject(CLSID_Resolver, factory))) return resolver;
   if (FAILED(factory->CreateInstance(nullptr, IID__Resolver, resolver.put_void()))) return resolver;
-  vavizav::unique_bstr text = vavizav::MakeBstr(server);
+  vavizav::runtime::unique_bstr text = vavizav::runtime::MakeBstr(server);
   if (FAILED(resolver->put_DNSServer(text.get())) || FAILED(resolver->put_TimeOut(2000))) resolver.reset();
   return resolver;
 }
@@ -44,7 +44,7 @@ double ResolveCalls(_Resolver* resolver, int calls, int names) {
   VARIANT missing;
   V_VT(&missing) = VT_ERROR;
   V_ERROR(&missing) = DISP_E_PARAMNOTFOUND;
-  std::vector<vavizav::unique_variant> texts(static_cast<std::size_t>(names));
+  std::vector<vavizav::runtime::unique_variant> texts(static_cast<std::size_t>(names));
   for (int k = 0; k < names; ++k) {
     V_VT(texts[static_cast<std::size_t>(k)].get()) = VT_BSTR;
     V_BSTR(texts[static_cast<std::size_t>(k)].get()) = ::SysAllocString((L"h" + std::to_wstring(k + 1) + L".cache.bench").c_str());
@@ -53,7 +53,7 @@ double ResolveCalls(_Resolver* resolver, int calls, int names) {
   for (int i = 0; i < calls; ++i) {
     com_ptr<_Answer> answer;
     if (FAILED(resolver->Resolve(*texts[static_cast<std::size_t>(i % names)].get(), missing, answer.put()))) return -1;
-    vavizav::unique_bstr status;
+    vavizav::runtime::unique_bstr status;
     if (FAILED(answer->get_Status(status.put())) || std::wcscmp(status.get(), L"NOERROR") != 0) return -1;
   }
   return NowMs() - start;
@@ -69,7 +69,7 @@ Batch ResolveMany(_Resolver* resolver, VARIANT& names, int count) {
   V_VT(&missing) = VT_ERROR;
   V_ERROR(&missing) = DISP_E_PARAMNOTFOUND;
   Batch batch;
-  vavizav::unique_variant answers;
+  vavizav::runtime::unique_variant answers;
   const double start = NowMs();
   if (FAILED(resolver->ResolveMany(names, missing, answers.get()))) return batch;
   batch.Ms = NowMs() - start;
@@ -120,11 +120,11 @@ int wmain(int argc, wchar_t** argv) {
     std::printf("resolve_cache_speedup %.1f x off / on (target >= 20)\n", withoutCache / withCache);
 
     SAFEARRAYBOUND bound{static_cast<ULONG>(batchCount), 0};
-    vavizav::unique_variant list;
+    vavizav::runtime::unique_variant list;
     V_VT(list.get()) = VT_ARRAY | VT_VARIANT;
     V_ARRAY(list.get()) = ::SafeArrayCreate(VT_VARIANT, 1, &bound);
     for (LONG i = 0; i < batchCount; ++i) {
-      vavizav::unique_variant name;
+      vavizav::runtime::unique_variant name;
       V_VT(name.get()) = VT_BSTR;
       V_BSTR(name.get()) = ::SysAllocString((L"h" + std::to_wstring(i) + L".batch.cache.bench").c_str());
       ::SafeArrayPutElement(V_ARRAY(list.get()), &i, name.get());

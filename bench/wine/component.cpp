@@ -8,8 +8,9 @@
 
 namespace wine_bench {
 
-using vavizav::com_ptr;
-using vavizav::unique_variant;
+using vavizav::runtime::com_ptr;
+using vavizav::runtime::unique_variant;
+
 namespace support = vavizav::testing;
 
 com_ptr<_VeviVORIdezaz> Component::NewObject(const std::wstring& server, LONG timeoutMs) const {
@@ -27,7 +28,7 @@ com_ptr<_Resolver> Component::NewResolver(const std::wstring& server, LONG timeo
   com_ptr<IClassFactory> factory;
   if (FAILED(module_.ClassObject(CLSID_Resolver, factory))) return resolver;
   if (FAILED(factory->CreateInstance(nullptr, IID__Resolver, resolver.put_void()))) return resolver;
-  vavizav::unique_bstr serverText = vavizav::MakeBstr(server);
+  vavizav::runtime::unique_bstr serverText = vavizav::runtime::MakeBstr(server);
   if (FAILED(resolver->put_DNSServer(serverText.get())) || FAILED(resolver->put_TimeOut(timeoutMs))) resolver.reset();
   return resolver;
 }
@@ -40,13 +41,13 @@ Outcome EarlyResolve(_Resolver* resolver, VARIANT& name) {
   const double start = NowUs();
   com_ptr<_Answer> answer;
   outcome.Status = resolver->Resolve(name, missing, answer.put());
-  vavizav::unique_bstr text;
+  vavizav::runtime::unique_bstr text;
   if (SUCCEEDED(outcome.Status)) outcome.Status = answer->get_Text(text.put());
   outcome.Us = NowUs() - start;
-  outcome.Result = vavizav::BstrView(text.get());
-  vavizav::unique_bstr lastError;
+  outcome.Result = vavizav::runtime::BstrView(text.get());
+  vavizav::runtime::unique_bstr lastError;
   outcome.LastErrorStatus = resolver->get_LastError(lastError.put());
-  outcome.LastError = vavizav::BstrView(lastError.get());
+  outcome.LastError = vavizav::runtime::BstrView(lastError.get());
   return outcome;
 }
 

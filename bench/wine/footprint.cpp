@@ -34,8 +34,8 @@ double CommittedPrivateKiB() {
 }
 
 std::string ReadSmallFile(const std::wstring& path) {
-  const vavizav::unique_file_handle file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                                       nullptr, OPEN_EXISTING, 0, nullptr));
+  const vavizav::runtime::unique_file_handle file(::CreateFileW(
+      path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr));
   char text[4096];
   DWORD read = 0;
   if (!file || !::ReadFile(file.get(), text, sizeof text - 1, &read, nullptr)) return {};

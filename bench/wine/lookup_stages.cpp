@@ -19,6 +19,7 @@
 
 #include "bench.h"
 #include "codec/message.h"
+#include "codec/reply_check.h"
 #include "exchange/exchange.h"
 #include "resolver/lookup.h"
 #include "runtime/random.h"
@@ -29,8 +30,8 @@
 namespace wine_bench {
 namespace {
 
-using vavizav::com_ptr;
-using vavizav::unique_variant;
+using vavizav::runtime::com_ptr;
+using vavizav::runtime::unique_variant;
 using vavizav::testing::Narrow;
 
 struct Stage {
@@ -88,11 +89,11 @@ int wmain(int argc, wchar_t** argv) {
   }
   unique_variant name = TextVariant(FORWARD_NAME);
   const std::optional<vbDNS::DNSQuery> query = vbDNS::BuildQuery(vbDNS::TYPE_A, std::u16string_view(u"one.vavizav.test"));
-  if (!query || !vavizav::ExchangeQuery(*query, server, 2000)) {
+  if (!query || !vavizav::exchange::ExchangeQuery(*query, server, 2000)) {
     std::fprintf(stderr, "lookup_stages: no answer from %ls\n", server.c_str());
     return 2;
   }
-  const vavizav::unique_socket idle(::socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP));
+  const vavizav::runtime::unique_socket idle(::socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP));
 
   std::vector<Stage> stages = {
       {"com_lookup", "the whole GetIPFromName, early bound", 20,
@@ -101,7 +102,7 @@ int wmain(int argc, wchar_t** argv) {
          sink = outcome.Result.size();
        }},
       {"exchange_query", "ExchangeQuery alone: no COM, no text conversions, no parsing", 20,
-       [&] { sink = vavizav::ExchangeQuery(*query, server, 2000)->size(); }},
+       [&] { sink = vavizav::exchange::ExchangeQuery(*query, server, 2000)->size(); }},
       {"bare_fresh_socket", "socket, sendto, recvfrom, closesocket", 20, [&] { sink = bare.FreshSocket(); }},
       {"com_call", "an early-bound call that does nothing much: get_LastError and SysFreeString", 1,
        [&] {
@@ -110,9 +111,9 @@ int wmain(int argc, wchar_t** argv) {
          ::SysFreeString(text);
        }},
       {"variant_to_text", "VariantToText of the BSTR argument", 1,
-       [&] { sink = vavizav::VariantToText(*name).Text.size(); }},
+       [&] { sink = vavizav::runtime::VariantToText(*name).Text.size(); }},
       {"idna", "HostNameToAscii (an ASCII name: a check and a copy)", 1,
-       [&] { sink = vavizav::HostNameToAscii(L"one.vavizav.test")->size(); }},
+       [&] { sink = vavizav::runtime::HostNameToAscii(L"one.vavizav.test")->size(); }},
       {"build_query", "wide text to UTF-16 copy, BuildQuery", 1,
        [&] {
          const std::wstring_view text = L"one.vavizav.test";
@@ -122,14 +123,14 @@ int wmain(int argc, wchar_t** argv) {
       {"server_text", "the server text copied, split and read (InetPtonW)", 1,
        [&] {
          const std::wstring copy = server;
-         for (const std::wstring_view entry : vavizav::SplitServerList(copy)) {
-           sink = vavizav::ResolveServer(entry).has_value();
+         for (const std::wstring_view entry : vavizav::exchange::SplitServerList(copy)) {
+           sink = vavizav::exchange::ResolveServer(entry).has_value();
          }
        }},
-      {"winsock_check", "EnsureWinsock", 1, [&] { sink = vavizav::EnsureWinsock(); }},
+      {"winsock_check", "EnsureWinsock", 1, [&] { sink = vavizav::runtime::EnsureWinsock(); }},
       {"send_schedule", "SendSchedule(2000) (a vector; the exchange plans without one)", 1,
-       [&] { sink = vavizav::SendSchedule(2000).size(); }},
-      {"random_id", "Random16 (BCryptGenRandom)", 1, [&] { sink = vavizav::Random16().value_or(0); }},
+       [&] { sink = vavizav::exchange::SendSchedule(2000).size(); }},
+      {"random_id", "Random16 (BCryptGenRandom)", 1, [&] { sink = vavizav::runtime::Random16().value_or(0); }},
       {"encode_query", "EncodeQuery into a QueryDatagram", 1,
        [&] {
          vbDNS::QueryDatagram datagram;
@@ -147,20 +148,23 @@ int wmain(int argc, wchar_t** argv) {
        [&] {
          const auto reply = vbDNS::ReadMessage(vbDNS::PacketView(REPLY, sizeof REPLY), vbDNS::ReadScope::AnswerOctets);
          std::string text;
-         sink = reply && vavizav::AppendForwardResult(*reply, text) ? text.size() : 0;
+         sink = reply && vavizav::resolver::AppendForwardResult(*reply, text) ? text.size() : 0;
        }},
-      {"match_reply", "ReplyMatchesQuery", 1,
-       [&] { sink = vbDNS::ReplyMatchesQuery(vbDNS::PacketView(REPLY, sizeof REPLY), 0x3039, query->Question); }},
+      {"check_reply", "CheckReply", 1,
+       [&] {
+         sink = static_cast<std::size_t>(
+             vbDNS::CheckReply(vbDNS::PacketView(REPLY, sizeof REPLY), 0x3039, query->Question).Fit);
+       }},
       {"result_text", "IPToText, widened, copied into a BSTR and freed", 1,
        [&] {
          const std::uint8_t octets[4] = {192, 0, 2, 1};
          const std::string text = vbDNS::IPToText(std::span<const std::uint8_t, 4>(octets));
          const std::wstring wide(text.begin(), text.end());
-         vavizav::unique_bstr copy = vavizav::MakeBstr(wide);
+         vavizav::runtime::unique_bstr copy = vavizav::runtime::MakeBstr(wide);
          sink = wide.size();
        }},
       {"socket_close", "socket and closesocket (UDP)", 10,
-       [&] { vavizav::unique_socket s(::socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP)); }},
+       [&] { vavizav::runtime::unique_socket s(::socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP)); }},
       {"fionread", "ioctlsocket FIONREAD on a socket with nothing queued", 10,
        [&] {
          u_long queued = 0;
@@ -169,7 +173,7 @@ int wmain(int argc, wchar_t** argv) {
        }},
       {"event_select", "WSACreateEvent, WSAEventSelect FD_READ, WSACloseEvent (the slow path's set-up)", 10,
        [&] {
-         vavizav::unique_socket s(::socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP));
+         vavizav::runtime::unique_socket s(::socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP));
          const WSAEVENT event = ::WSACreateEvent();
          ::WSAEventSelect(s.get(), event, FD_READ);
          ::WSACloseEvent(event);

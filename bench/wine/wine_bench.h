@@ -10,8 +10,8 @@
 namespace wine_bench {
 
 // The names every section uses.
-using vavizav::com_ptr;
-using vavizav::unique_variant;
+using vavizav::runtime::com_ptr;
+using vavizav::runtime::unique_variant;
 using vavizav::testing::Narrow;
 using vavizav::testing::ProcessCpuMs;
 using vavizav::testing::ThreadCpuMs;

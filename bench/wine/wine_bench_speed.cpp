@@ -139,7 +139,7 @@ namespace {
 // Lookups per second of `threads` apartments, each with its own object doing
 // `perThread` lookups, all started together; wall time until the last ends.
 std::optional<double> LookupsPerSecond(const Options& options, const Component& component, int threads) {
-  const vavizav::unique_handle start(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  const vavizav::runtime::unique_handle start(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
   std::vector<double> finished(static_cast<std::size_t>(threads));
   std::atomic<int> readyCount{0}, failed{0};
   std::vector<std::thread> workers;

@@ -6,7 +6,7 @@
 #include "codec/reply_check.h"
 #include "exchange/core/name_case.h"
 
-namespace vavizav {
+namespace vavizav::exchange {
 
 DistinctQuestions FindDistinct(std::span<const vbDNS::DNSQuery> queries) {
   DistinctQuestions distinct;
@@ -41,4 +41,4 @@ std::vector<ExchangeOutcome> HandOut(std::span<const vbDNS::DNSQuery> queries, c
   return handed;
 }
 
-}  // namespace vavizav
+}  // namespace vavizav::exchange

@@ -10,7 +10,7 @@
 #include "codec/vbdns.h"
 #include "exchange/core/outcome.h"
 
-namespace vavizav {
+namespace vavizav::exchange {
 
 struct DistinctQuestions {
   std::vector<std::size_t> Firsts;  // the first query of each distinct question, in order of appearance
@@ -25,4 +25,4 @@ DistinctQuestions FindDistinct(std::span<const vbDNS::DNSQuery> queries);
 std::vector<ExchangeOutcome> HandOut(std::span<const vbDNS::DNSQuery> queries, const DistinctQuestions& distinct,
                                      std::vector<ExchangeOutcome> outcomes);
 
-}  // namespace vavizav
+}  // namespace vavizav::exchange

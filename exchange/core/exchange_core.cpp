@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <climits>
 
-namespace vavizav {
+namespace vavizav::exchange {
 namespace {
 constexpr std::uint8_t RCODE_FORMERR = 1;
 constexpr std::uint8_t RCODE_NOTIMP = 4;
@@ -571,4 +571,4 @@ std::vector<ExchangeOutcome> ExchangeCore::TakeOutcomes(ExchangeFailure failure)
   return std::move(outcomes_);
 }
 
-}  // namespace vavizav
+}  // namespace vavizav::exchange

@@ -36,7 +36,7 @@
 #include "exchange/core/send_plan.h"
 #include "exchange/core/server_memory.h"
 
-namespace vavizav {
+namespace vavizav::exchange {
 
 // Every UDP socket carries at most QUERIES_PER_SOCKET queries in its life;
 // then a fresh one (a fresh random port) takes over (RFC 5452 section 9.2).
@@ -233,4 +233,4 @@ class ExchangeCore {
   std::uint32_t nextStream_ = 1;
 };
 
-}  // namespace vavizav
+}  // namespace vavizav::exchange

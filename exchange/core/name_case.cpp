@@ -1,6 +1,6 @@
 #include "exchange/core/name_case.h"
 
-namespace vavizav {
+namespace vavizav::exchange {
 namespace {
 
 constexpr std::uint8_t ASCII_CASE_BIT = 0x20;
@@ -68,4 +68,4 @@ std::string QuestionKey(const vbDNS::DNSQuestion& question) {
   return key;
 }
 
-}  // namespace vavizav
+}  // namespace vavizav::exchange

@@ -13,7 +13,7 @@
 
 #include "codec/vbdns.h"
 
-namespace vavizav {
+namespace vavizav::exchange {
 
 // Fills its octets from an unpredictable source; false when the source fails.
 using RandomSource = bool (*)(std::span<std::uint8_t> octets);
@@ -46,4 +46,4 @@ std::optional<vbDNS::WireName> MixCase(const vbDNS::WireName& name, RandomPool& 
 // questions that are one question.
 std::string QuestionKey(const vbDNS::DNSQuestion& question);
 
-}  // namespace vavizav
+}  // namespace vavizav::exchange

@@ -8,7 +8,7 @@
 
 #include "codec/vbdns.h"
 
-namespace vavizav {
+namespace vavizav::exchange {
 
 // Why a question got no reply.
 enum class ExchangeFailure {
@@ -35,4 +35,4 @@ struct ExchangeOutcome {
 inline constexpr std::size_t MAX_QUESTIONS_PER_CALL = 100000;
 inline constexpr unsigned MAX_IN_FLIGHT = 1024;
 
-}  // namespace vavizav
+}  // namespace vavizav::exchange

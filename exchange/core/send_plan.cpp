@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-namespace vavizav {
+namespace vavizav::exchange {
 namespace {
 
 // The first resend comes after min(FIRST_RESEND_MS, time-out / 4).
@@ -27,4 +27,4 @@ std::vector<std::uint32_t> SendSchedule(std::uint32_t timeoutMs) {
   return offsets;
 }
 
-}  // namespace vavizav
+}  // namespace vavizav::exchange

@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <vector>
 
-namespace vavizav {
+namespace vavizav::exchange {
 
 // At most 23 sends: below a time-out of 4000 ms the plan has at most three,
 // and from there the first interval is 1000 ms, so send 23 would go at
@@ -30,4 +30,4 @@ SendPlan PlanSends(std::uint32_t timeoutMs, std::uint64_t firstIntervalMs);
 // The offsets of PlanSends as a list: 10000 gives 0, 1000, 3000, 7000.
 std::vector<std::uint32_t> SendSchedule(std::uint32_t timeoutMs);
 
-}  // namespace vavizav
+}  // namespace vavizav::exchange

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-namespace vavizav {
+namespace vavizav::exchange {
 
 std::shared_ptr<ServerState> ServerMemory::For(std::wstring_view server) {
   ++uses_;
@@ -28,4 +28,4 @@ const ServerState* ServerMemory::Find(std::wstring_view server) const {
   return nullptr;
 }
 
-}  // namespace vavizav
+}  // namespace vavizav::exchange

@@ -12,7 +12,7 @@
 #include <string_view>
 #include <vector>
 
-namespace vavizav {
+namespace vavizav::exchange {
 
 struct ServerState {
   std::optional<std::uint64_t> SmoothedRttMs;
@@ -52,4 +52,4 @@ class ServerMemory {
   std::uint64_t uses_ = 0;
 };
 
-}  // namespace vavizav
+}  // namespace vavizav::exchange

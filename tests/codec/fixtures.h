@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include "codec/message.h"
+#include "codec/reply_check.h"
 #include "codec/vbdns.h"
 #include "packets.h"
 
@@ -88,6 +89,12 @@ inline Packet AnswerA(std::uint8_t last) {
           0x00, 0x01, 0x00, 0x01,        // A IN
           0x00, 0x00, 0x00, 0x3C,        // TTL 60
           0x00, 0x04, 10, 0, 0, last};   // RDLength 4, 10.0.0.last
+}
+
+// Whether the exchange would take `reply` as the answer to the query that went
+// out with `id` and `sent`.
+inline bool Matches(vbDNS::PacketView reply, std::uint16_t id, const vbDNS::DNSQuestion& sent) {
+  return vbDNS::CheckReply(reply, id, sent).Fit == vbDNS::ReplyFit::Matches;
 }
 
 }  // namespace fixtures

@@ -152,8 +152,8 @@ TEST(NameDecoding, LongestNamesPrintWhole) {
   const DNSQuestion sent = Built(TYPE_A, std::string(63, 'x') + '.' + std::string(63, 'x') + '.' +
                                              std::string(63, 'x') + '.' + std::string(61, 'x')).Question;
   const Packet answer = Join({Header(0), LabelsOf({63, 63, 63, 61}, 'X'), {0x00, 0x01, 0x00, 0x01}});
-  EXPECT_TRUE(ReplyMatchesQuery(answer, 12345, sent));
-  EXPECT_FALSE(ReplyMatchesQuery(Join({Header(0), LabelsOf({63, 63, 63, 62}, 'x'), {0x00, 0x01, 0x00, 0x01}}),
+  EXPECT_TRUE(Matches(answer, 12345, sent));
+  EXPECT_FALSE(Matches(Join({Header(0), LabelsOf({63, 63, 63, 62}, 'x'), {0x00, 0x01, 0x00, 0x01}}),
                                  12345, sent))
       << "256 octets";
 }

@@ -104,20 +104,20 @@ TEST(AppendDataName, ItsOwnOctetsLieWithinTheData) {
       << "a pointer to the data itself";
 }
 
-TEST(ReplyMatchesQuery, SameIdResponseAndQuestion) {
+TEST(CheckReply, MatchesOnIdResponseAndQuestion) {
   const DNSQuestion sent = Built(TYPE_A, "AB.cd.").Question;
-  EXPECT_TRUE(ReplyMatchesQuery(REPLY_AB_CD, 12345, sent));
-  EXPECT_FALSE(ReplyMatchesQuery(REPLY_AB_CD, 12346, sent));
-  EXPECT_TRUE(ReplyMatchesQuery(Patched(Patched(REPLY_AB_CD, 0, 0x80), 1, 0), 0x8000, sent));
-  EXPECT_FALSE(ReplyMatchesQuery(Patched(REPLY_AB_CD, 2, 0x01), 12345, sent)) << "QR clear";
-  EXPECT_TRUE(ReplyMatchesQuery(Patched(REPLY_AB_CD, 5, 0), 12345, sent)) << "no question";
-  EXPECT_FALSE(ReplyMatchesQuery(Patched(REPLY_AB_CD, 5, 2), 12345, sent)) << "two questions";
-  EXPECT_FALSE(ReplyMatchesQuery(Patched(REPLY_AB_CD, 13, 'x'), 12345, sent)) << "other name";
-  EXPECT_FALSE(ReplyMatchesQuery(Patched(REPLY_AB_CD, 20, 0x1C), 12345, sent)) << "other type";
-  EXPECT_FALSE(ReplyMatchesQuery(Patched(REPLY_AB_CD, 22, 0x03), 12345, sent)) << "other class";
-  EXPECT_FALSE(ReplyMatchesQuery(Cut(REPLY_AB_CD, 11), 12345, sent));
-  EXPECT_FALSE(ReplyMatchesQuery(Cut(REPLY_AB_CD, 22), 12345, sent));
-  EXPECT_TRUE(ReplyMatchesQuery(Cut(REPLY_AB_CD, 23), 12345, sent)) << "answers are not its concern";
+  EXPECT_TRUE(Matches(REPLY_AB_CD, 12345, sent));
+  EXPECT_FALSE(Matches(REPLY_AB_CD, 12346, sent));
+  EXPECT_TRUE(Matches(Patched(Patched(REPLY_AB_CD, 0, 0x80), 1, 0), 0x8000, sent));
+  EXPECT_FALSE(Matches(Patched(REPLY_AB_CD, 2, 0x01), 12345, sent)) << "QR clear";
+  EXPECT_TRUE(Matches(Patched(REPLY_AB_CD, 5, 0), 12345, sent)) << "no question";
+  EXPECT_FALSE(Matches(Patched(REPLY_AB_CD, 5, 2), 12345, sent)) << "two questions";
+  EXPECT_FALSE(Matches(Patched(REPLY_AB_CD, 13, 'x'), 12345, sent)) << "other name";
+  EXPECT_FALSE(Matches(Patched(REPLY_AB_CD, 20, 0x1C), 12345, sent)) << "other type";
+  EXPECT_FALSE(Matches(Patched(REPLY_AB_CD, 22, 0x03), 12345, sent)) << "other class";
+  EXPECT_FALSE(Matches(Cut(REPLY_AB_CD, 11), 12345, sent));
+  EXPECT_FALSE(Matches(Cut(REPLY_AB_CD, 22), 12345, sent));
+  EXPECT_TRUE(Matches(Cut(REPLY_AB_CD, 23), 12345, sent)) << "answers are not its concern";
 }
 
 }  // namespace

@@ -29,7 +29,7 @@ std::set<std::wstring> Lines(const std::wstring& text) {
 class EndToEnd : public ::testing::Test {
  protected:
   void SetUp() override { Configure(object_, UNBOUND, 5000); }
-  VeviVORIdezaz object_;
+  hosting::VeviVORIdezaz object_;
 };
 
 TEST_F(EndToEnd, ForwardLookups) {

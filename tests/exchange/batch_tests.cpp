@@ -21,6 +21,12 @@
 #include "test_addresses.h"
 
 namespace vavizav::testing {
+
+using exchange::ExchangeFailure;
+using exchange::ExchangeMany;
+using exchange::ExchangeOutcome;
+using exchange::ServerMemory;
+
 namespace {
 
 constexpr wchar_t RESPONDER[] = VAVIZAV_RESPONDER_ADDRESS;
@@ -112,7 +118,7 @@ TEST(Batch, CaseFoldingServerWithoutTcpIsAnsweredInTheCallersSpelling) {
 }
 
 TEST(Batch, FirstClassLookupsOfACaseFoldingServerWithoutTcp) {
-  VeviVORIdezaz object;
+  hosting::VeviVORIdezaz object;
   Configure(object, FOLDING_NO_TCP, 3000);
   for (int n = 1; n <= 3; ++n) {
     const Answer answer = Forward(object, L"h" + std::to_wstring(n) + L".NoTcp.Vavizav.Test");
@@ -147,7 +153,7 @@ TEST(Batch, DeadFirstServerCostsABatchOneIntervalAndTheNextNothing) {
 
 TEST(Batch, FirstClassLookupsInARowWithADeadFirstServer) {
   const auto lookups = [](std::wstring_view servers) {
-    VeviVORIdezaz object;
+    hosting::VeviVORIdezaz object;
     Configure(object, servers, 2000);
     const Stopwatch clock;
     for (int n = 1; n <= 200; ++n) {

@@ -21,6 +21,11 @@
 #include "test_support.h"
 
 namespace vavizav::testing {
+
+using exchange::ExchangeFailure;
+using exchange::ExchangeMany;
+using exchange::ExchangeOutcome;
+
 namespace {
 
 vbDNS::DNSQuery Question(std::string_view name, std::uint16_t type = vbDNS::TYPE_A) {

@@ -19,7 +19,7 @@ inline constexpr char FORGED[] = "203.0.113.66";
 inline vbDNS::DNSQuery HostQuery() { return *vbDNS::BuildQuery(vbDNS::TYPE_A, std::string_view("host.test")); }
 
 inline std::optional<vbDNS::Packet> Exchange(std::wstring_view servers, DWORD timeoutMs) {
-  return ExchangeQuery(HostQuery(), servers, timeoutMs);
+  return exchange::ExchangeQuery(HostQuery(), servers, timeoutMs);
 }
 
 // A query with its ID zeroed and its letters in lower case: what is left to

@@ -26,7 +26,9 @@ class ExchangeTest : public ScriptedServerTest {};
 
 
 TEST(ResolveServer, ReadsAddressesPortsAndBrackets) {
-  const auto port = [](const ServerEndpoint& e) { return ::ntohs(reinterpret_cast<const sockaddr_in&>(e.Address).sin_port); };
+  const auto port = [](const exchange::ServerEndpoint& e) {
+    return ::ntohs(reinterpret_cast<const sockaddr_in&>(e.Address).sin_port);
+  };
   const struct {
     const wchar_t* Text;
     int Family;
@@ -35,7 +37,7 @@ TEST(ResolveServer, ReadsAddressesPortsAndBrackets) {
               {L"[::1]", AF_INET6, 53},     {L"[::1]:5300", AF_INET6, 5300},    {L"2001:db8::1", AF_INET6, 53},
               {L"127.0.0.1:65535", AF_INET, 65535}};
   for (const auto& c : good) {
-    const std::optional<ServerEndpoint> endpoint = ResolveServer(c.Text);
+    const std::optional<exchange::ServerEndpoint> endpoint = exchange::ResolveServer(c.Text);
     ASSERT_TRUE(endpoint) << std::wstring(c.Text).size();
     EXPECT_EQ(endpoint->Address.ss_family, c.Family);
     EXPECT_EQ(port(*endpoint), c.Port);
@@ -44,7 +46,7 @@ TEST(ResolveServer, ReadsAddressesPortsAndBrackets) {
   const std::wstring unresolvable = std::wstring(64, L'x') + L".invalid";
   for (const std::wstring bad : {L"", L":53", L"127.0.0.1:", L"127.0.0.1:0", L"127.0.0.1:65536", L"127.0.0.1:53x",
                                  L"[::1", L"[::1]x", L"[::1]:", L"[127.0.0.1]", L"[]", unresolvable.c_str()}) {
-    EXPECT_FALSE(ResolveServer(bad)) << bad.size();
+    EXPECT_FALSE(exchange::ResolveServer(bad)) << bad.size();
   }
 }
 
@@ -178,7 +180,7 @@ TEST_F(ExchangeTest, UnusableServerEndsAtOnceWithoutSending) {
 
 TEST_F(ExchangeTest, PortUnreachableDoesNotEndTheWait) {
   // A port nobody listens on: the ICMP answer must not end the exchange early.
-  unique_socket probe(::socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP));
+  runtime::unique_socket probe(::socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP));
   sockaddr_in where{};
   where.sin_family = AF_INET;
   ::InetPtonW(AF_INET, VAVIZAV_CLOSED_PORT_ADDRESS, &where.sin_addr);

@@ -171,7 +171,7 @@ class HostileServer : public ScriptedServerTest {
     Configure(object_, SERVER_ADDRESS, TIMEOUT_MS);
   }
 
-  VeviVORIdezaz object_;
+  hosting::VeviVORIdezaz object_;
 };
 
 // Both lookups, round after round, against replies from one seeded generator.
@@ -208,8 +208,8 @@ TEST_F(HostileServer, EveryLookupEndsAsTheDecisionsSayForTheBytesSent) {
                                           : *vbDNS::BuildQuery(vbDNS::TYPE_PTR, std::u16string_view(REVERSE_ADDRESS16));
     RespellQuestion(sent, asked.Question.QName);
     StandInExchange replay(sent);
-    const LookupOutcome expected =
-        forward ? ForwardLookup(FORWARD_NAME16, replay) : ReverseLookup(REVERSE_ADDRESS16, replay);
+    const resolver::LookupOutcome expected =
+        forward ? resolver::ForwardLookup(FORWARD_NAME16, replay) : resolver::ReverseLookup(REVERSE_ADDRESS16, replay);
 
     const std::wstring failure = forward ? L"Unable to Resolve HostName" : L"Cannot Reverse Resolve Host";
     const bool consistent =

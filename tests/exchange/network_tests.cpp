@@ -29,7 +29,7 @@ std::wstring Addresses(int count) {
 
 TEST(Flood, EveryLookupEndsAtItsTimeOutAndMessagesFlow) {
   constexpr LONG TIMEOUT_MS = 500;
-  VeviVORIdezaz object;
+  hosting::VeviVORIdezaz object;
   Configure(object, PEER, TIMEOUT_MS);
   bool inLookup = false;
   int handledInLookup = 0;
@@ -67,12 +67,12 @@ TEST(Flood, BatchBesideAFloodIsAnsweredAndTheFloodedQuestionEndsInTime) {
   MessageWindow window([&](UINT, WPARAM) { ++handled; });
   ::PostMessageW(window.get(), WM_APP, 0, 0);
   const Stopwatch clock;
-  const std::vector<ExchangeOutcome> outcomes = ExchangeMany(queries, {PEER, TIMEOUT_MS, 4});
+  const std::vector<exchange::ExchangeOutcome> outcomes = exchange::ExchangeMany(queries, {PEER, TIMEOUT_MS, 4});
   const double elapsed = clock.ElapsedMs();
   std::printf("[ measure  ] batch beside a flood, TimeOut %lu: %.0f ms\n", TIMEOUT_MS, elapsed);
-  EXPECT_EQ(outcomes[0].Failure, ExchangeFailure::TimedOut);
+  EXPECT_EQ(outcomes[0].Failure, exchange::ExchangeFailure::TimedOut);
   for (std::size_t i = 1; i < outcomes.size(); ++i) {
-    ASSERT_EQ(outcomes[i].Failure, ExchangeFailure::None) << i;
+    ASSERT_EQ(outcomes[i].Failure, exchange::ExchangeFailure::None) << i;
     const vbDNS::Packet& reply = *outcomes[i].Reply;
     EXPECT_EQ(reply[6] << 8 | reply[7], 40) << i;
   }
@@ -89,7 +89,7 @@ class Truncated : public ::testing::Test {
     Configure(object_, server, timeoutMs);
     return Forward(object_, name);
   }
-  VeviVORIdezaz object_;
+  hosting::VeviVORIdezaz object_;
 };
 
 TEST_F(Truncated, AskedAgainOverTcpForTheWholeAnswer) {

@@ -16,6 +16,10 @@
 #include "test_support.h"
 
 namespace vavizav::testing {
+
+using exchange::SendSchedule;
+using exchange::SplitServerList;
+
 namespace {
 
 // The scripted server's address, port 5301: nobody listens (and Wine reports no port unreachable).

@@ -12,6 +12,12 @@
 #include "exchange/system_servers.h"
 
 namespace vavizav {
+
+using exchange::ResolveServer;
+using exchange::ServerListText;
+using exchange::SplitServerList;
+using exchange::SystemDnsServers;
+
 namespace {
 
 // Socket addresses as GetAdaptersAddresses hands them out.

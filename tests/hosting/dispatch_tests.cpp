@@ -7,6 +7,10 @@
 #include "module_fixture.h"
 
 namespace vavizav::testing {
+
+using runtime::com_ptr;
+using runtime::unique_variant;
+
 namespace {
 
 Outcome EarlyOutcome(_VeviVORIdezaz* object, DISPID member, const wchar_t* argument) {

@@ -10,6 +10,11 @@
 #include "value_object.h"
 
 namespace vavizav::testing {
+using runtime::MakeBstr;
+using runtime::com_ptr;
+using runtime::unique_bstr;
+using runtime::unique_variant;
+
 
 void UseTestServer(_VeviVORIdezaz* object) { Configure(*object, SERVER, 2000); }
 

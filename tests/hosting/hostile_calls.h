@@ -24,7 +24,7 @@ void UseTestServer(_Resolver* resolver);
 
 // A normal late-bound read: `member` read through Invoke gives S_OK and a
 // value of `type`, in `result`.
-bool NormalReadWorks(IDispatch* object, DISPID member, VARTYPE type, unique_variant& result);
+bool NormalReadWorks(IDispatch* object, DISPID member, VARTYPE type, runtime::unique_variant& result);
 // A normal late-bound call: TimeOut read through Invoke, a time-out in range.
 bool NormalCallWorks(IDispatch* object);
 

@@ -31,6 +31,13 @@
 #include "value_object.h"
 
 namespace vavizav::testing {
+
+using runtime::BstrView;
+using runtime::MakeBstr;
+using runtime::com_ptr;
+using runtime::unique_bstr;
+using runtime::unique_variant;
+
 namespace {
 
 TEST(DispatchMix, SeededHostileCallsLeaveCallersArgumentsAndTheProcessIntact) {

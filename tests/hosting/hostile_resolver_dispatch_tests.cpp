@@ -27,6 +27,13 @@
 #include "value_object.h"
 
 namespace vavizav::testing {
+
+using runtime::BstrView;
+using runtime::com_ptr;
+using runtime::unique_bstr;
+using runtime::unique_safearray;
+using runtime::unique_variant;
+
 namespace {
 
 com_ptr<_Resolver> NewResolverObject() { return NewResolverAs<_Resolver>(IID__Resolver); }

@@ -19,7 +19,7 @@ namespace vavizav::testing {
 // What one late-bound call gave.
 struct Result {
   HRESULT Status = E_FAIL;
-  unique_variant Value;
+  runtime::unique_variant Value;
   std::wstring Description;  // EXCEPINFO's, when the member raised an error
 };
 
@@ -44,7 +44,7 @@ inline Result CallId(IDispatch* object, DISPID id, WORD flags, std::initializer_
   UINT argumentError = 0;
   result.Status = object->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, flags, &params,
                                  flags & DISPATCH_PROPERTYPUT ? nullptr : result.Value.get(), &exception, &argumentError);
-  result.Description = BstrView(exception.bstrDescription);
+  result.Description = runtime::BstrView(exception.bstrDescription);
   FreeExceptionInfo(exception);
   return result;
 }
@@ -59,15 +59,15 @@ inline Result Put(IDispatch* object, const wchar_t* name, VARIANT* value) {
 inline std::wstring TextOf(IDispatch* object, const wchar_t* name) {
   Result result = Call(object, name);
   EXPECT_EQ(result.Status, S_OK) << "reading " << name;
-  unique_variant text;
+  runtime::unique_variant text;
   if (FAILED(VariantChangeType(text.get(), result.Value.get(), 0, VT_BSTR))) return L"<no text>";
-  return std::wstring(BstrView(V_BSTR(text.get())));
+  return std::wstring(runtime::BstrView(V_BSTR(text.get())));
 }
 
-inline com_ptr<IDispatch> ObjectOf(Result&& result) {
+inline runtime::com_ptr<IDispatch> ObjectOf(Result&& result) {
   EXPECT_EQ(result.Status, S_OK);
   EXPECT_EQ(V_VT(result.Value.get()), VT_DISPATCH);
-  com_ptr<IDispatch> object;
+  runtime::com_ptr<IDispatch> object;
   if (V_VT(result.Value.get()) == VT_DISPATCH) {
     object.attach(V_DISPATCH(result.Value.get()));
     V_VT(result.Value.get()) = VT_EMPTY;
@@ -75,25 +75,25 @@ inline com_ptr<IDispatch> ObjectOf(Result&& result) {
   return object;
 }
 
-inline com_ptr<IDispatch> NewResolver() { return NewResolverAs<IDispatch>(IID_IDispatch); }
+inline runtime::com_ptr<IDispatch> NewResolver() { return NewResolverAs<IDispatch>(IID_IDispatch); }
 
 // A Resolver asking the local unbound with a short time-out.
-inline com_ptr<IDispatch> TestResolver() {
-  com_ptr<IDispatch> resolver = NewResolver();
+inline runtime::com_ptr<IDispatch> TestResolver() {
+  runtime::com_ptr<IDispatch> resolver = NewResolver();
   Put(resolver.get(), L"DNSServer", Text(SERVER).get());
   Put(resolver.get(), L"TimeOut", Long(2000).get());
   return resolver;
 }
 
-inline com_ptr<IDispatch> Resolve(IDispatch* resolver, std::wstring_view name, std::wstring_view type = {}) {
-  unique_variant nameArgument = Text(name);
+inline runtime::com_ptr<IDispatch> Resolve(IDispatch* resolver, std::wstring_view name, std::wstring_view type = {}) {
+  runtime::unique_variant nameArgument = Text(name);
   if (type.empty()) return ObjectOf(Call(resolver, L"Resolve", {nameArgument.get()}));
-  unique_variant typeArgument = Text(type);
+  runtime::unique_variant typeArgument = Text(type);
   return ObjectOf(Call(resolver, L"Resolve", {nameArgument.get(), typeArgument.get()}));
 }
 
-inline com_ptr<IDispatch> RecordOf(IDispatch* answer, LONG index) {
-  com_ptr<IDispatch> records = ObjectOf(Call(answer, L"Records"));
+inline runtime::com_ptr<IDispatch> RecordOf(IDispatch* answer, LONG index) {
+  runtime::com_ptr<IDispatch> records = ObjectOf(Call(answer, L"Records"));
   if (!records) return {};
   return ObjectOf(Call(records.get(), L"Item", {Long(index).get()}));
 }

@@ -11,6 +11,12 @@
 #include "module_fixture.h"
 
 namespace vavizav::testing {
+
+using runtime::BstrView;
+using runtime::com_ptr;
+using runtime::unique_bstr;
+using runtime::unique_variant;
+
 namespace {
 
 TEST(ClassObject, ServesOnlyItsClassAndRefusesAggregation) {

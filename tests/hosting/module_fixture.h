@@ -31,17 +31,17 @@ inline const LoadedModule& Module() {
   return module;
 }
 
-inline com_ptr<IClassFactory> Factory() {
-  com_ptr<IClassFactory> factory;
+inline runtime::com_ptr<IClassFactory> Factory() {
+  runtime::com_ptr<IClassFactory> factory;
   if (Module().GetClassObject != nullptr) {
     EXPECT_EQ(Module().ClassObject(CLSID_VeviVORIdezaz, factory), S_OK);
   }
   return factory;
 }
 
-inline com_ptr<_VeviVORIdezaz> NewObject() {
-  com_ptr<_VeviVORIdezaz> object;
-  if (com_ptr<IClassFactory> factory = Factory()) {
+inline runtime::com_ptr<_VeviVORIdezaz> NewObject() {
+  runtime::com_ptr<_VeviVORIdezaz> object;
+  if (runtime::com_ptr<IClassFactory> factory = Factory()) {
     EXPECT_EQ(factory->CreateInstance(nullptr, IID__VeviVORIdezaz, object.put_void()), S_OK);
   }
   return object;
@@ -49,10 +49,10 @@ inline com_ptr<_VeviVORIdezaz> NewObject() {
 
 // A new object of the Resolver class, asked for `iid` (of `Interface`).
 template <typename Interface>
-com_ptr<Interface> NewResolverAs(REFIID iid) {
-  com_ptr<IClassFactory> factory;
+runtime::com_ptr<Interface> NewResolverAs(REFIID iid) {
+  runtime::com_ptr<IClassFactory> factory;
   EXPECT_EQ(Module().ClassObject(CLSID_Resolver, factory), S_OK);
-  com_ptr<Interface> resolver;
+  runtime::com_ptr<Interface> resolver;
   if (factory) {
     EXPECT_EQ(factory->CreateInstance(nullptr, iid, resolver.put_void()), S_OK);
   }

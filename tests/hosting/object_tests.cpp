@@ -14,16 +14,20 @@
 #include "test_support.h"
 
 namespace vavizav::testing {
+
+using runtime::BstrView;
+using runtime::unique_variant;
+
 namespace {
 
-std::wstring DnsServer(const VeviVORIdezaz& object) {
+std::wstring DnsServer(const hosting::VeviVORIdezaz& object) {
   unique_variant value;
   EXPECT_EQ(object.get_DNSServer(value.get()), S_OK);
   EXPECT_EQ(V_VT(value.get()), VT_BSTR);
   return V_VT(value.get()) == VT_BSTR ? std::wstring(BstrView(V_BSTR(value.get()))) : L"?";
 }
 
-LONG TimeOut(const VeviVORIdezaz& object) {
+LONG TimeOut(const hosting::VeviVORIdezaz& object) {
   LONG value = 0;
   object.get_TimeOut(&value);
   return value;
@@ -52,11 +56,11 @@ class ObjectTest : public ScriptedServerTest {
     ScriptedServerTest::SetUp();
     Configure(object_, SERVER_ADDRESS, 3000);
   }
-  VeviVORIdezaz object_;
+  hosting::VeviVORIdezaz object_;
 };
 
 TEST(ObjectProperties, DefaultsLimitsAndConversions) {
-  VeviVORIdezaz object;
+  hosting::VeviVORIdezaz object;
   EXPECT_EQ(LastError(object), L"");
   EXPECT_EQ(TimeOut(object), 10000);
   EXPECT_EQ(DnsServer(object), L"9.9.9.9");
@@ -91,7 +95,7 @@ TEST(ObjectProperties, DefaultsLimitsAndConversions) {
 }
 
 TEST(ObjectProperties, NullPointersAreRefusedAndOutputsCleared) {
-  VeviVORIdezaz object;
+  hosting::VeviVORIdezaz object;
   EXPECT_EQ(object.get_LastError(nullptr), E_POINTER);
   EXPECT_EQ(object.get_DNSServer(nullptr), E_POINTER);
   EXPECT_EQ(object.get_TimeOut(nullptr), E_POINTER);
@@ -212,7 +216,7 @@ TEST_F(ObjectTest, LookupStartedFromAMessageWhileAnotherWaits) {
     const bool outer = query.LowerName() == "outer.test";
     return std::vector<Send>{{Reply(query, {A(outer ? "192.0.2.1" : "198.51.100.7")}), outer ? 300u : 0u}};
   });
-  VeviVORIdezaz inner;
+  hosting::VeviVORIdezaz inner;
   Configure(inner, SERVER_ADDRESS, 3000);
   std::vector<std::wstring> finished;
   MessageWindow window([&](UINT, WPARAM) {
@@ -233,7 +237,7 @@ TEST_F(ObjectTest, ReplyThatArrivesDuringANestedWaitIsStillTaken) {
     return std::vector<Send>{{Reply(query, {A("192.0.2.1")}), 50}};
   });
   Configure(object_, SERVER_ADDRESS, 300);
-  VeviVORIdezaz inner;
+  hosting::VeviVORIdezaz inner;
   Configure(inner, SERVER_ADDRESS, 700);
   Answer innerAnswer;
   MessageWindow window([&](UINT, WPARAM) { innerAnswer = Forward(inner, L"silent.test"); });
@@ -246,7 +250,7 @@ TEST_F(ObjectTest, ReplyThatArrivesDuringANestedWaitIsStillTaken) {
 
 TEST_F(ObjectTest, ObjectDestroyedWhileAnotherWaits) {
   Server().Reset(AnswerEveryName({A("192.0.2.1")}, 0x80, 200));
-  auto doomed = std::make_unique<VeviVORIdezaz>();
+  auto doomed = std::make_unique<hosting::VeviVORIdezaz>();
   Configure(*doomed, SERVER_ADDRESS, 3000);
   ASSERT_EQ(Forward(*doomed, L"before.test").Result, L"192.0.2.1");
   MessageWindow window([&](UINT, WPARAM) { doomed.reset(); });
@@ -262,7 +266,7 @@ TEST_F(ObjectTest, TwoObjectsKeepTheirOwnSettings) {
     return std::vector<Send>{{Reply(query, {A("192.0.2.1")})}};
   });
   Configure(object_, SERVER_ADDRESS, 20000);
-  VeviVORIdezaz other;
+  hosting::VeviVORIdezaz other;
   Configure(other, std::wstring(SERVER_ADDRESS) + L":" + std::to_wstring(ALT_PORT), 300);
   const Stopwatch clock;
   EXPECT_EQ(Forward(other, L"host.test").LastError, L"DNS Request Timed Out");

@@ -21,6 +21,8 @@ namespace vavizav::testing {
 namespace {
 
 using namespace vavizav::packets;
+using runtime::com_ptr;
+using runtime::unique_variant;
 
 constexpr std::uint16_t TYPE_SOA = 6, TYPE_MX = 15;
 
@@ -278,6 +280,8 @@ TEST_F(ResolverCacheTest, NewMembersKeepTheirDispatchIdentifiers) {
 
 namespace vavizav::testing {
 namespace {
+
+using runtime::com_ptr;
 
 // A validating unbound (tests/e2e/dnssec-local) over zones signed at test
 // time: AD on the good zone's answer, SERVFAIL with "6 DNSSEC Bogus" on the

@@ -22,6 +22,12 @@
 #include "module_fixture.h"
 
 namespace vavizav::testing {
+
+using runtime::MakeBstr;
+using runtime::com_ptr;
+using runtime::unique_bstr;
+using runtime::unique_variant;
+
 namespace {
 
 // ---------------------------------------------------------------------------

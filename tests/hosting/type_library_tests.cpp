@@ -12,6 +12,11 @@
 #include "module_fixture.h"
 
 namespace vavizav::testing {
+
+using runtime::BstrView;
+using runtime::com_ptr;
+using runtime::unique_bstr;
+
 namespace {
 
 class TypeLibrary : public ::testing::Test {

@@ -12,11 +12,11 @@
 #include "resolver/answer.h"
 
 using namespace vavizav::packets;
-using vavizav::AnswerModel;
-using vavizav::BuildResolverQuestion;
-using vavizav::JudgeReply;
-using vavizav::ParseQuestionType;
-using vavizav::StatusText;
+using vavizav::resolver::AnswerModel;
+using vavizav::resolver::BuildResolverQuestion;
+using vavizav::resolver::JudgeReply;
+using vavizav::resolver::ParseQuestionType;
+using vavizav::resolver::StatusText;
 using vbDNS::Packet;
 
 namespace {
@@ -42,7 +42,7 @@ Packet Reply(std::string_view name, std::uint16_t type, std::vector<Packet> answ
 
 std::vector<std::string> Datas(const AnswerModel& answer) {
   std::vector<std::string> datas;
-  for (const vavizav::RecordModel& record : answer.Records) datas.push_back(record.Data);
+  for (const vavizav::resolver::RecordModel& record : answer.Records) datas.push_back(record.Data);
   return datas;
 }
 
@@ -106,7 +106,7 @@ TEST(Judge, RecordsOfTheAskedTypeInReplyOrderOthersLeftOut) {
   EXPECT_EQ(answer.Records[0].TTL, 60u);
   EXPECT_EQ(answer.Records[0].Fields.Preference, 20);
   EXPECT_EQ(answer.Records[0].Fields.Target, "mx2.mail.test.");
-  EXPECT_EQ(vavizav::AnswerText(answer), "20 mx2.mail.test.\r\n10 mx1.mail.test.");
+  EXPECT_EQ(vavizav::resolver::AnswerText(answer), "20 mx2.mail.test.\r\n10 mx1.mail.test.");
 }
 
 TEST(Judge, CnameChainFollowedInReplyOrderWithoutRegardToCase) {
@@ -156,7 +156,7 @@ TEST(Judge, ChainsThatLoopOrLeadNowhereEndWithoutRecords) {
   EXPECT_EQ(StatusText(looped.Status), "NOERROR");
   EXPECT_TRUE(looped.Records.empty());
   EXPECT_EQ(looped.CanonicalName, "b.test.");
-  EXPECT_EQ(vavizav::AnswerText(looped), "");
+  EXPECT_EQ(vavizav::resolver::AnswerText(looped), "");
 
   // NXDOMAIN at the end of a chain: the status is the server's, the name the chain's.
   const Packet nx = Reply("www.test", vbDNS::TYPE_A, {Record(kQuestionName, vbDNS::TYPE_CNAME, DottedName("gone.test"))},
@@ -186,20 +186,24 @@ TEST(Judge, ATruncatedReplyWhoseTcpRetryFailedIsNoVerdictUnlessItIsAnError) {
   // TC with the one record that fitted: the records stay, NOERROR becomes TRUNCATED.
   Packet cut = Reply("many.test", vbDNS::TYPE_A, {Record(kQuestionName, vbDNS::TYPE_A, {192, 0, 2, 1})});
   cut[2] |= vbDNS::FLAG_TC;  // Flags1: QR RD TC
-  const AnswerModel partial = vavizav::JudgeTruncatedReply(cut, Ask("many.test", vbDNS::TYPE_A));
+  const AnswerModel partial = vavizav::resolver::JudgeTruncatedReply(cut, Ask("many.test", vbDNS::TYPE_A));
   EXPECT_EQ(StatusText(partial.Status), "TRUNCATED");
   EXPECT_EQ(Datas(partial), std::vector<std::string>{"192.0.2.1"});
 
   // TC without answers, as unbound sends when the answer would not fit.
   Packet empty = Reply("many.test", vbDNS::TYPE_A, {});
   empty[2] |= vbDNS::FLAG_TC;
-  EXPECT_EQ(StatusText(vavizav::JudgeTruncatedReply(empty, Ask("many.test", vbDNS::TYPE_A)).Status), "TRUNCATED");
+  EXPECT_EQ(StatusText(vavizav::resolver::JudgeTruncatedReply(empty, Ask("many.test", vbDNS::TYPE_A)).Status),
+            "TRUNCATED");
 
   // An error code is the server's whole verdict, cut or not.
   Packet refused = Reply("many.test", vbDNS::TYPE_A, {}, ReplyFlags2(RCODE_REFUSED));
   refused[2] |= vbDNS::FLAG_TC;
-  EXPECT_EQ(StatusText(vavizav::JudgeTruncatedReply(refused, Ask("many.test", vbDNS::TYPE_A)).Status), "REFUSED");
-  EXPECT_EQ(StatusText(vavizav::JudgeTruncatedReply(Packet{0x30, 0x39}, Ask("many.test", vbDNS::TYPE_A)).Status), "MALFORMED");
+  EXPECT_EQ(StatusText(vavizav::resolver::JudgeTruncatedReply(refused, Ask("many.test", vbDNS::TYPE_A)).Status),
+            "REFUSED");
+  EXPECT_EQ(
+      StatusText(vavizav::resolver::JudgeTruncatedReply(Packet{0x30, 0x39}, Ask("many.test", vbDNS::TYPE_A)).Status),
+      "MALFORMED");
 }
 
 TEST(Judge, OnlyTheQuestionsClassAndTtlsWithTheTopBitReadAsZero) {
@@ -212,7 +216,7 @@ TEST(Judge, OnlyTheQuestionsClassAndTtlsWithTheTopBitReadAsZero) {
   ASSERT_EQ(answer.Records.size(), 1u);
   EXPECT_EQ(answer.Records[0].TTL, 0u);
   EXPECT_EQ(answer.Records[0].Data, "\"v=spf1\" \" -a\"");
-  EXPECT_EQ(vavizav::JoinedStrings(answer.Records[0].Fields), "v=spf1 -a");
+  EXPECT_EQ(vavizav::resolver::JoinedStrings(answer.Records[0].Fields), "v=spf1 -a");
 }
 
 TEST(Judge, NoQuestionInTheReplyChainsFromTheAskedName) {
@@ -226,11 +230,11 @@ TEST(Judge, NoQuestionInTheReplyChainsFromTheAskedName) {
 }
 
 TEST(Judge, AnAnswerWithoutReplyHasOnlyItsStatus) {
-  const AnswerModel answer = vavizav::AnswerWithoutReply(vavizav::TIMEOUT_STATUS);
+  const AnswerModel answer = vavizav::resolver::AnswerWithoutReply(vavizav::resolver::TIMEOUT_STATUS);
   EXPECT_EQ(StatusText(answer.Status), "TIMEOUT");
   EXPECT_TRUE(answer.Records.empty());
   EXPECT_EQ(answer.CanonicalName, "");
-  EXPECT_EQ(vavizav::AnswerText(answer), "");
+  EXPECT_EQ(vavizav::resolver::AnswerText(answer), "");
 }
 
 }  // namespace

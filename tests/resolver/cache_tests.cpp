@@ -14,11 +14,11 @@
 #include "resolver/cache.h"
 
 using namespace vavizav::packets;
-using vavizav::AnswerCache;
-using vavizav::AnswerModel;
-using vavizav::CachedAnswer;
-using vavizav::CacheRule;
-using vavizav::CacheRuleFor;
+using vavizav::resolver::AnswerCache;
+using vavizav::resolver::AnswerModel;
+using vavizav::resolver::CachedAnswer;
+using vavizav::resolver::CacheRule;
+using vavizav::resolver::CacheRuleFor;
 using vbDNS::Packet;
 
 namespace {
@@ -26,7 +26,7 @@ namespace {
 constexpr std::uint16_t A = 1, MX = 15, CNAME = 5, SOA = 6;
 
 vbDNS::DNSQuery Ask(std::string_view name, std::uint16_t type = A, bool dnssecOk = false) {
-  std::optional<vbDNS::DNSQuery> query = vavizav::BuildResolverQuestion(name, type);
+  std::optional<vbDNS::DNSQuery> query = vavizav::resolver::BuildResolverQuestion(name, type);
   EXPECT_TRUE(query) << name;
   query->DnssecOk = dnssecOk;
   return *query;
@@ -61,7 +61,7 @@ struct Judged {
 };
 
 Judged Judge(const vbDNS::DNSQuery& query, const Packet& reply) {
-  Judged judged{vavizav::JudgeReply(reply, query), {}};
+  Judged judged{vavizav::resolver::JudgeReply(reply, query), {}};
   judged.Rule = CacheRuleFor(judged.Model, reply);
   return judged;
 }
@@ -106,9 +106,9 @@ TEST(CacheRule, PositiveNegativeAndFailuresAsTheRfcsSay) {
   EXPECT_EQ(Judge(a, Reply("www.example", A, RCODE_SERVFAIL, {})).Rule.Seconds, 5u);
   EXPECT_EQ(Judge(a, Reply("www.example", A, RCODE_REFUSED, {})).Rule.Seconds, 5u);
   EXPECT_EQ(Judge(a, Reply("www.example", A, RCODE_FORMERR, {})).Rule.Seconds, 0u);
-  EXPECT_EQ(CacheRuleFor(vavizav::AnswerWithoutReply(vavizav::TIMEOUT_STATUS), std::nullopt).Seconds, 5u);
-  EXPECT_EQ(CacheRuleFor(vavizav::AnswerWithoutReply(vavizav::NOSERVER_STATUS), std::nullopt).Seconds, 0u);
-  EXPECT_EQ(CacheRuleFor(vavizav::AnswerWithoutReply(vavizav::MALFORMED_STATUS), std::nullopt).Seconds, 0u);
+  EXPECT_EQ(CacheRuleFor(vavizav::resolver::AnswerWithoutReply(vavizav::resolver::TIMEOUT_STATUS), std::nullopt).Seconds, 5u);
+  EXPECT_EQ(CacheRuleFor(vavizav::resolver::AnswerWithoutReply(vavizav::resolver::NOSERVER_STATUS), std::nullopt).Seconds, 0u);
+  EXPECT_EQ(CacheRuleFor(vavizav::resolver::AnswerWithoutReply(vavizav::resolver::MALFORMED_STATUS), std::nullopt).Seconds, 0u);
 }
 
 TEST(AnswerCache, TtlsCountDownFromTheArrivalAndTheEntryGoesWithTheSmallest) {
@@ -149,7 +149,7 @@ TEST(AnswerCache, NegativeAnswersAndFailuresAreKeptForTheirTimeThenAskedAgain) {
   Keep(cache, Ask("gone.example"), Reply("gone.example", A, RCODE_NXDOMAIN, {}, {Soa("example", 900, 30)}), 0);
   std::optional<CachedAnswer> hit = cache.Find(Ask("gone.example", MX), 29999);
   ASSERT_TRUE(hit);
-  EXPECT_EQ(hit->Model.Status, vavizav::RcodeStatus(3));
+  EXPECT_EQ(hit->Model.Status, vavizav::resolver::RcodeStatus(3));
   EXPECT_FALSE(cache.Find(Ask("gone.example"), 30000));
 
   Keep(cache, Ask("mail.example", MX), Reply("mail.example", MX, RCODE_NOERROR, {}, {Soa("example", 20, 900)}), 0);
@@ -214,14 +214,14 @@ TEST(ResolverQuestion, CarriesOptAndAdAndReadsThemBack) {
                            U16(15), U16(1), {7}});                   // too short: skipped
   Packet reply = Join({MessageHeader(1, 0, 0, 1, static_cast<std::uint8_t>(ReplyFlags2(RCODE_SERVFAIL) | 0x20)),
                        Question(DottedName("signed.example"), A), Opt(1232, 0, 0, 0, ede)});
-  AnswerModel model = vavizav::JudgeReply(reply, query);
-  EXPECT_EQ(model.Status, vavizav::RcodeStatus(RCODE_SERVFAIL));
+  AnswerModel model = vavizav::resolver::JudgeReply(reply, query);
+  EXPECT_EQ(model.Status, vavizav::resolver::RcodeStatus(RCODE_SERVFAIL));
   EXPECT_TRUE(model.Authenticated);
   EXPECT_EQ(model.ExtendedError, "6 DNSSEC Bogus (sig); 3 Stale Answer; 999");
   reply[3] = ReplyFlags2();
-  model = vavizav::JudgeReply(reply, query);
+  model = vavizav::resolver::JudgeReply(reply, query);
   EXPECT_FALSE(model.Authenticated);
-  EXPECT_EQ(vavizav::JudgeReply(Reply("signed.example", A, RCODE_NOERROR, {Address(5)}), query).ExtendedError, "");
+  EXPECT_EQ(vavizav::resolver::JudgeReply(Reply("signed.example", A, RCODE_NOERROR, {Address(5)}), query).ExtendedError, "");
 }
 
 }  // namespace

@@ -70,8 +70,8 @@ std::string Field(std::string_view value) {
 // The line the lookups make of one reply today.
 std::string GoldenLine(std::uint64_t hash, const vbDNS::Packet& reply) {
   vavizav::testing::StandInExchange exchange(reply);
-  const vavizav::LookupOutcome forward = vavizav::ForwardLookup(u"ab.cd", exchange);
-  const vavizav::LookupOutcome reverse = vavizav::ReverseLookup(u"192.0.2.1", exchange);
+  const vavizav::resolver::LookupOutcome forward = vavizav::resolver::ForwardLookup(u"ab.cd", exchange);
+  const vavizav::resolver::LookupOutcome reverse = vavizav::resolver::ReverseLookup(u"192.0.2.1", exchange);
   std::ostringstream line;
   line << HashText(hash) << '\t' << reply.size() << '\t' << Field(forward.Result) << '\t'
        << (forward.LastError.empty() ? "-" : forward.LastError) << '\t' << Field(reverse.Result) << '\t'

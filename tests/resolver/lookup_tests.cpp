@@ -12,7 +12,7 @@
 #include "resolver/lookup.h"
 #include "stand_in_exchange.h"
 
-using vavizav::LookupOutcome;
+using vavizav::resolver::LookupOutcome;
 using vbDNS::Packet;
 using namespace vavizav::packets;
 using vavizav::testing::StandInExchange;
@@ -37,7 +37,7 @@ Packet AAnswer(std::uint8_t a, std::uint8_t b, std::uint8_t c, std::uint8_t d) {
 const Packet kCnameAnswer = Record(kQuestionName, vbDNS::TYPE_CNAME, Join({{1, 'x'}, kQuestionName}));
 
 LookupOutcome Forward(std::u16string_view name, StandInExchange& exchange) {
-  return vavizav::ForwardLookup(name, exchange);
+  return vavizav::resolver::ForwardLookup(name, exchange);
 }
 
 const LookupOutcome kUnresolvedName{"", "Unable to Resolve HostName"};
@@ -167,7 +167,7 @@ Packet PtrAnswer(const Packet& name, std::uint16_t rrClass = vbDNS::CLASS_IN) {
 constexpr std::uint16_t CLASS_CH = 3;
 
 LookupOutcome Reverse(std::u16string_view text, StandInExchange& exchange) {
-  return vavizav::ReverseLookup(text, exchange);
+  return vavizav::resolver::ReverseLookup(text, exchange);
 }
 
 }  // namespace

@@ -27,15 +27,15 @@ inline constexpr DISPID DISPID_GET_IP_FROM_NAME = 0x60030003;
 inline constexpr DISPID DISPID_GET_NAME_FROM_IP = 0x60030004;
 
 // A VT_BSTR variant holding `text`.
-inline unique_variant Text(std::wstring_view text) {
-  unique_variant value;
-  V_BSTR(value.get()) = MakeBstr(text).release();
+inline runtime::unique_variant Text(std::wstring_view text) {
+  runtime::unique_variant value;
+  V_BSTR(value.get()) = runtime::MakeBstr(text).release();
   V_VT(value.get()) = VT_BSTR;
   return value;
 }
 
-inline unique_variant Long(LONG number) {
-  unique_variant value;
+inline runtime::unique_variant Long(LONG number) {
+  runtime::unique_variant value;
   V_VT(value.get()) = VT_I4;
   V_I4(value.get()) = number;
   return value;
@@ -62,11 +62,11 @@ struct Answer {
 // interface (_VeviVORIdezaz); `status`, when given, receives get_LastError's result.
 template <typename Object>
 std::wstring LastError(Object& object, HRESULT* status = nullptr) {
-  unique_bstr text;
+  runtime::unique_bstr text;
   const HRESULT hr = object.get_LastError(text.put());
   if (status) *status = hr;
   if (FAILED(hr)) return L"<get_LastError failed: " + HresultText(hr) + L">";
-  return std::wstring(BstrView(text.get()));
+  return std::wstring(runtime::BstrView(text.get()));
 }
 
 template <typename Object>
@@ -79,13 +79,13 @@ void Configure(Object& object, std::wstring_view server, LONG timeoutMs) {
 enum class Direction { Forward, Reverse };
 template <typename Object>
 Answer EarlyLookup(Object& object, Direction direction, VARIANT& argument) {
-  unique_bstr result;
+  runtime::unique_bstr result;
   Answer answer;
   const Stopwatch clock;
   answer.Status = direction == Direction::Forward ? object.GetIPFromName(&argument, result.put())
                                                   : object.GetNameFromIP(&argument, result.put());
   answer.Us = clock.ElapsedUs();
-  answer.Result = BstrView(result.get());
+  answer.Result = runtime::BstrView(result.get());
   answer.LastError = LastError(object, &answer.LastErrorStatus);
   return answer;
 }
@@ -147,17 +147,17 @@ inline HRESULT Invoke(IDispatch* object, DISPID member, WORD flags, std::initial
 // string, or a LastError that cannot be read, shows as a text in angle brackets.
 inline Answer LateLookup(IDispatch* object, DISPID member, VARIANT& argument) {
   Answer answer;
-  unique_variant result;
+  runtime::unique_variant result;
   answer.Status = Invoke(object, member, DISPATCH_METHOD, {&argument}, result.get(), nullptr, &answer.Us);
   answer.ResultType = V_VT(result.get());
-  if (V_VT(result.get()) == VT_BSTR) answer.Result = BstrView(V_BSTR(result.get()));
+  if (V_VT(result.get()) == VT_BSTR) answer.Result = runtime::BstrView(V_BSTR(result.get()));
   else if (SUCCEEDED(answer.Status)) answer.Result = L"<result of type " + std::to_wstring(V_VT(result.get())) + L">";
-  unique_variant lastError;
+  runtime::unique_variant lastError;
   answer.LastErrorStatus = Invoke(object, DISPID_LAST_ERROR, DISPATCH_PROPERTYGET, {}, lastError.get());
   if (FAILED(answer.LastErrorStatus)) {
     answer.LastError = L"<LastError failed: " + HresultText(answer.LastErrorStatus) + L">";
   } else if (V_VT(lastError.get()) == VT_BSTR) {
-    answer.LastError = BstrView(V_BSTR(lastError.get()));
+    answer.LastError = runtime::BstrView(V_BSTR(lastError.get()));
   } else {
     answer.LastError = L"<LastError of type " + std::to_wstring(V_VT(lastError.get())) + L">";
   }

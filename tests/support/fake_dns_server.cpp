@@ -81,10 +81,10 @@ std::uint32_t Ipv4(const wchar_t* text) {
 struct FakeDnsServer::State {
   const std::array<Ipv4Listener, IPV4_LISTENERS> Ipv4Listeners{
       {{Ipv4(SERVER_ADDRESS), 53}, {Ipv4(SERVER_ADDRESS), ALT_PORT}, {Ipv4(FORGER_ADDRESS), 53}}};
-  unique_socket Raw;
-  std::array<unique_socket, LISTENERS> Sockets;  // the IPv6 listeners
-  std::array<unique_wsaevent, LISTENERS> Events;  // the raw socket's at index 0
-  unique_handle Stop{::CreateEventW(nullptr, TRUE, FALSE, nullptr)};
+  runtime::unique_socket Raw;
+  std::array<runtime::unique_socket, LISTENERS> Sockets;  // the IPv6 listeners
+  std::array<runtime::unique_wsaevent, LISTENERS> Events;  // the raw socket's at index 0
+  runtime::unique_handle Stop{::CreateEventW(nullptr, TRUE, FALSE, nullptr)};
   std::string Problem;
 
   mutable std::mutex Mutex;
@@ -94,8 +94,8 @@ struct FakeDnsServer::State {
   std::thread Thread;
 
   bool OpenRaw() {
-    unique_socket raw(::socket(AF_INET, SOCK_RAW, IPPROTO_UDP));
-    unique_wsaevent event(::WSACreateEvent());
+    runtime::unique_socket raw(::socket(AF_INET, SOCK_RAW, IPPROTO_UDP));
+    runtime::unique_wsaevent event(::WSACreateEvent());
     const DWORD on = 1;
     if (!raw || !event ||
         ::setsockopt(raw.get(), IPPROTO_IP, IP_HDRINCL, reinterpret_cast<const char*>(&on), sizeof on) != 0 ||
@@ -112,8 +112,8 @@ struct FakeDnsServer::State {
     where.sin6_family = AF_INET6;
     where.sin6_port = ::htons(port);
     where.sin6_addr = in6addr_loopback;
-    unique_socket socket(::socket(AF_INET6, SOCK_DGRAM, IPPROTO_UDP));
-    unique_wsaevent event(::WSACreateEvent());
+    runtime::unique_socket socket(::socket(AF_INET6, SOCK_DGRAM, IPPROTO_UDP));
+    runtime::unique_wsaevent event(::WSACreateEvent());
     if (!socket || !event || ::bind(socket.get(), reinterpret_cast<sockaddr*>(&where), sizeof where) != 0 ||
         ::WSAEventSelect(socket.get(), event.get(), FD_READ) != 0) {
       return false;
@@ -251,7 +251,7 @@ struct FakeDnsServer::State {
 
 FakeDnsServer::FakeDnsServer() : state_(std::make_unique<State>()) {
   State& state = *state_;
-  if (!EnsureWinsock()) state.Problem = "WSAStartup failed";
+  if (!runtime::EnsureWinsock()) state.Problem = "WSAStartup failed";
   else if (!state.OpenRaw()) state.Problem = "no raw IPv4 socket (needs CAP_NET_RAW): error " + std::to_string(::WSAGetLastError());
   // IPv6 only where the machine has it.
   if (state.Listen6(Listener::Main6, 53)) state.Listen6(Listener::AltPort6, 0);

@@ -32,7 +32,7 @@ class LoadedModule {
   const std::string& Problem() const { return problem_; }
 
   // The class object of `clsid`; the failing HRESULT otherwise.
-  HRESULT ClassObject(REFCLSID clsid, com_ptr<IClassFactory>& factory) const {
+  HRESULT ClassObject(REFCLSID clsid, runtime::com_ptr<IClassFactory>& factory) const {
     factory.reset();
     if (!GetClassObject) return E_FAIL;
     return GetClassObject(clsid, IID_IClassFactory, factory.put_void());

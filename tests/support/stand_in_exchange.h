@@ -11,7 +11,7 @@
 
 namespace vavizav::testing {
 
-class StandInExchange final : public QueryExchange {
+class StandInExchange final : public resolver::QueryExchange {
  public:
   explicit StandInExchange(std::optional<vbDNS::Packet> reply) : reply_(std::move(reply)) {}
   std::optional<vbDNS::Packet> Exchange(const vbDNS::DNSQuery& query) override {

@@ -75,7 +75,7 @@ inline vbDNS::Packet Folded(vbDNS::Packet octets) {
   return octets;
 }
 
-class FakeNet final : public CoreTransport {
+class FakeNet final : public exchange::CoreTransport {
  public:
   bool SendDatagram(std::uint32_t socket, int, std::size_t server, vbDNS::PacketView datagram) override {
     if (!openSockets_.count(socket)) {
@@ -141,16 +141,16 @@ inline ServerScript FoldsCase(std::uint64_t delayMs = 1) {
 class CoreRun {
  public:
   CoreRun(std::vector<vbDNS::DNSQuery> queries, std::vector<ServerScript> scripts, std::uint32_t timeoutMs,
-          unsigned window, ServerMemory& memory, std::uint64_t start = 0)
+          unsigned window, exchange::ServerMemory& memory, std::uint64_t start = 0)
       : queries_(std::move(queries)), scripts_(std::move(scripts)), now_(start) {
-    distinct_ = FindDistinct(queries_);
-    std::vector<CoreServer> servers;
+    distinct_ = exchange::FindDistinct(queries_);
+    std::vector<exchange::CoreServer> servers;
     for (std::size_t i = 0; i < scripts_.size(); ++i) servers.push_back({L"192.0.2." + std::to_wstring(i + 1), 4});
     Net.Now = &now_;
     core_.emplace(queries_, distinct_.Firsts, std::move(servers), timeoutMs, window, memory, random_, Net, start);
   }
 
-  ExchangeCore& Core() { return *core_; }
+  exchange::ExchangeCore& Core() { return *core_; }
   std::uint64_t Now() const { return now_; }
 
   // Hands in every reply due by `now`, in time order.
@@ -167,7 +167,7 @@ class CoreRun {
   }
 
   // Runs to the end: returns the outcomes per query, in input order.
-  std::vector<ExchangeOutcome> Run(std::uint64_t limitMs = 1000000) {
+  std::vector<exchange::ExchangeOutcome> Run(std::uint64_t limitMs = 1000000) {
     for (;;) {
       const std::size_t sentBefore = Net.Sent.size();
       const std::size_t deliveredBefore = Delivered;
@@ -185,7 +185,7 @@ class CoreRun {
         break;
       }
     }
-    return HandOut(queries_, distinct_, core_->TakeOutcomes());
+    return exchange::HandOut(queries_, distinct_, core_->TakeOutcomes());
   }
 
   // Moves the clock without handing anything in (the shell was busy).
@@ -213,10 +213,10 @@ class CoreRun {
 
   std::vector<vbDNS::DNSQuery> queries_;
   std::vector<ServerScript> scripts_;
-  DistinctQuestions distinct_;
-  RandomPool random_{TestRandom};
+  exchange::DistinctQuestions distinct_;
+  exchange::RandomPool random_{TestRandom};
   std::uint64_t now_;
-  std::optional<ExchangeCore> core_;
+  std::optional<exchange::ExchangeCore> core_;
   std::map<std::pair<std::uint64_t, std::uint64_t>, Pending> pending_;
   std::uint64_t order_ = 0;
   std::size_t seen_ = 0;

@@ -20,26 +20,28 @@ std::string Lower(std::string text) {
 }
 
 TEST(ExchangeCore, AnswersInOrderInTheCallersSpellingAndMixedCaseOnTheWire) {
-  ServerMemory memory;
+  exchange::ServerMemory memory;
   CoreRun run({Ask("Host.Example"), Ask("other.example"), Ask("HOST.EXAMPLE")}, {Answers()}, 2000, 64, memory);
-  const std::vector<ExchangeOutcome> outcomes = run.Run();
+  const std::vector<exchange::ExchangeOutcome> outcomes = run.Run();
   ASSERT_EQ(outcomes.size(), 3u);
   ASSERT_EQ(run.Net.Sent.size(), 2u);  // the same question in other letters goes out once
-  for (const ExchangeOutcome& outcome : outcomes) {
-    ASSERT_EQ(outcome.Failure, ExchangeFailure::None);
+  for (const exchange::ExchangeOutcome& outcome : outcomes) {
+    ASSERT_EQ(outcome.Failure, exchange::ExchangeFailure::None);
     EXPECT_EQ(outcome.Server, L"192.0.2.1");
   }
-  const auto name = [](const ExchangeOutcome& o) { return std::string(o.Reply->begin() + 12, o.Reply->begin() + 26); };
+  const auto name = [](const exchange::ExchangeOutcome& o) {
+    return std::string(o.Reply->begin() + 12, o.Reply->begin() + 26);
+  };
   EXPECT_EQ(name(outcomes[0]), std::string("\4Host\7Example\0", 14));
   EXPECT_EQ(name(outcomes[2]), std::string("\4HOST\7EXAMPLE\0", 14));
   EXPECT_EQ(Lower(run.Net.Sent[0].Name()), std::string("\4host\7example\0", 14));
 }
 
 TEST(ExchangeCore, SilentServerGetsTheScheduledSendsAndTimesOutAtTheDeadline) {
-  ServerMemory memory;
+  exchange::ServerMemory memory;
   CoreRun run({Ask("a.example")}, {Silent()}, 800, 1, memory);
-  const std::vector<ExchangeOutcome> outcomes = run.Run();
-  EXPECT_EQ(outcomes[0].Failure, ExchangeFailure::TimedOut);
+  const std::vector<exchange::ExchangeOutcome> outcomes = run.Run();
+  EXPECT_EQ(outcomes[0].Failure, exchange::ExchangeFailure::TimedOut);
   EXPECT_EQ(SendTimes(run.Net), (std::vector<std::uint64_t>{0, 200, 600}));
   EXPECT_EQ(run.Now(), 800u);
   // Every send its own ID; resends never from the first send's socket.
@@ -50,10 +52,10 @@ TEST(ExchangeCore, SilentServerGetsTheScheduledSendsAndTimesOutAtTheDeadline) {
 }
 
 TEST(ExchangeCore, SendsGoRoundTheListAndTheSecondServerAnswers) {
-  ServerMemory memory;
+  exchange::ServerMemory memory;
   CoreRun run({Ask("a.example")}, {Silent(), Answers(3)}, 2000, 1, memory);
-  const std::vector<ExchangeOutcome> outcomes = run.Run();
-  ASSERT_EQ(outcomes[0].Failure, ExchangeFailure::None);
+  const std::vector<exchange::ExchangeOutcome> outcomes = run.Run();
+  ASSERT_EQ(outcomes[0].Failure, exchange::ExchangeFailure::None);
   EXPECT_EQ(outcomes[0].Server, L"192.0.2.2");
   ASSERT_EQ(run.Net.Sent.size(), 2u);
   EXPECT_EQ(run.Net.Sent[0].Server, 0u);
@@ -62,34 +64,34 @@ TEST(ExchangeCore, SendsGoRoundTheListAndTheSecondServerAnswers) {
 }
 
 TEST(ExchangeCore, RepliesCountOnlyFromTheServerWithTheIdOnTheSocket) {
-  ServerMemory memory;
+  exchange::ServerMemory memory;
   CoreRun run({Ask("a.example")}, {Answers(1)}, 400, 1, memory);
   run.Core().Advance(0);
   const SentDatagram sent = run.Net.Sent.at(0);
   SentDatagram otherId = sent;
   otherId.Octets[1] ^= 1;
-  run.Core().OnDatagram(1, sent.Socket, FROM_ELSEWHERE, AnswerTo(sent));   // another address
-  run.Core().OnDatagram(1, sent.Socket + 7, 0, AnswerTo(sent));            // another socket
-  run.Core().OnDatagram(1, sent.Socket, 0, AnswerTo(otherId));             // another ID
-  run.Core().OnDatagram(1, sent.Socket, 0, AnswerTo(sent, vbDNS::FLAG_RD)); // not a reply (QR clear)
+  run.Core().OnDatagram(1, sent.Socket, exchange::FROM_ELSEWHERE, AnswerTo(sent));  // another address
+  run.Core().OnDatagram(1, sent.Socket + 7, 0, AnswerTo(sent));                      // another socket
+  run.Core().OnDatagram(1, sent.Socket, 0, AnswerTo(otherId));                       // another ID
+  run.Core().OnDatagram(1, sent.Socket, 0, AnswerTo(sent, vbDNS::FLAG_RD));          // not a reply (QR clear)
   EXPECT_FALSE(run.Core().Finished());
   run.Core().OnDatagram(2, sent.Socket, 0, AnswerTo(sent));
   EXPECT_TRUE(run.Core().Finished());
 }
 
 TEST(ExchangeCore, ACutShortReplyMakesTheTimeOutMalformed) {
-  ServerMemory memory;
+  exchange::ServerMemory memory;
   CoreRun run({Ask("a.example")}, {[](const SentDatagram& sent) {
                 vbDNS::Packet cut = AnswerTo(sent);
                 cut.resize(vbDNS::HEADER_SIZE + 3);
                 return std::vector<ServerReply>{{cut, 1}};
               }},
               400, 1, memory);
-  EXPECT_EQ(run.Run()[0].Failure, ExchangeFailure::Malformed);
+  EXPECT_EQ(run.Run()[0].Failure, exchange::ExchangeFailure::Malformed);
 }
 
 TEST(ExchangeCore, AQuestionlessReplyCountsOnlyWithoutAnswers) {
-  ServerMemory memory;
+  exchange::ServerMemory memory;
   const auto questionless = [](std::uint16_t answers) {
     return [answers](const SentDatagram& sent) {
       vbDNS::Packet reply = Join({U16(sent.Id()), {REPLY_FLAGS1, ReplyFlags2(RCODE_SERVFAIL)}, U16(0), U16(answers),
@@ -98,31 +100,31 @@ TEST(ExchangeCore, AQuestionlessReplyCountsOnlyWithoutAnswers) {
     };
   };
   CoreRun empty({Ask("a.example")}, {questionless(0)}, 400, 1, memory);
-  EXPECT_EQ(empty.Run()[0].Failure, ExchangeFailure::None);
+  EXPECT_EQ(empty.Run()[0].Failure, exchange::ExchangeFailure::None);
   CoreRun forged({Ask("a.example")}, {questionless(1)}, 400, 1, memory);
-  EXPECT_EQ(forged.Run()[0].Failure, ExchangeFailure::TimedOut);
+  EXPECT_EQ(forged.Run()[0].Failure, exchange::ExchangeFailure::TimedOut);
 }
 
 TEST(ExchangeCore, PortUnreachableSendsTheNextAtOnce) {
-  ServerMemory memory;
+  exchange::ServerMemory memory;
   CoreRun run({Ask("a.example")}, {Silent(), Answers(1)}, 2000, 1, memory);
   run.Core().Advance(0);
   run.Core().OnUnreachable(5, run.Net.Sent.at(0).Socket);
   run.Jump(5);
-  const std::vector<ExchangeOutcome> outcomes = run.Run();
-  ASSERT_EQ(outcomes[0].Failure, ExchangeFailure::None);
+  const std::vector<exchange::ExchangeOutcome> outcomes = run.Run();
+  ASSERT_EQ(outcomes[0].Failure, exchange::ExchangeFailure::None);
   EXPECT_EQ(run.Net.Sent.at(1).At, 5u);
 }
 
 TEST(ExchangeCore, TruncatedReplyAsksOverTcpAndKeepsTheCutReplyWhenTcpFails) {
-  ServerMemory memory;
+  exchange::ServerMemory memory;
   const ServerScript cut = [](const SentDatagram& sent) {
     return std::vector<ServerReply>{{AnswerTo(sent, REPLY_FLAGS1 | vbDNS::FLAG_TC), 1}};
   };
   CoreRun refused({Ask("Long.Example")}, {cut}, 1000, 1, memory);
   refused.Net.RefuseStreams = true;
-  std::vector<ExchangeOutcome> outcomes = refused.Run();
-  ASSERT_EQ(outcomes[0].Failure, ExchangeFailure::TruncatedTcpFailed);
+  std::vector<exchange::ExchangeOutcome> outcomes = refused.Run();
+  ASSERT_EQ(outcomes[0].Failure, exchange::ExchangeFailure::TruncatedTcpFailed);
   ASSERT_EQ(refused.Net.Streams.size(), 1u);
   EXPECT_TRUE(outcomes[0].Reply);
 
@@ -143,7 +145,7 @@ TEST(ExchangeCore, TruncatedReplyAsksOverTcpAndKeepsTheCutReplyWhenTcpFails) {
   streamed.Core().OnStreamData(4, streamed.Net.Streams[0].Id, vbDNS::PacketView(framed).subspan(1));
   ASSERT_TRUE(streamed.Core().Finished());
   outcomes = streamed.Core().TakeOutcomes();
-  ASSERT_EQ(outcomes[0].Failure, ExchangeFailure::None);
+  ASSERT_EQ(outcomes[0].Failure, exchange::ExchangeFailure::None);
   EXPECT_EQ(*outcomes[0].Reply, whole);
   EXPECT_TRUE(streamed.Net.Streams[0].Closed);
 }
@@ -151,11 +153,11 @@ TEST(ExchangeCore, TruncatedReplyAsksOverTcpAndKeepsTheCutReplyWhenTcpFails) {
 // A server that folds case and takes no TCP: answered after the detour, and
 // remembered, so the next question goes in the caller's spelling at once.
 TEST(ExchangeCore, CaseFoldingServerWithoutTcpStillAnswersAndIsRemembered) {
-  ServerMemory memory;
+  exchange::ServerMemory memory;
   CoreRun first({Ask("MiXed.Example")}, {FoldsCase()}, 2000, 1, memory);
   first.Net.RefuseStreams = true;
-  std::vector<ExchangeOutcome> outcomes = first.Run();
-  ASSERT_EQ(outcomes[0].Failure, ExchangeFailure::None);
+  std::vector<exchange::ExchangeOutcome> outcomes = first.Run();
+  ASSERT_EQ(outcomes[0].Failure, exchange::ExchangeFailure::None);
   EXPECT_EQ(first.Net.Streams.size(), 1u);
   ASSERT_EQ(first.Net.Sent.size(), 2u);
   EXPECT_EQ(first.Net.Sent[1].Name(), std::string("\5MiXed\7Example\0", 15));  // as the caller spelt it
@@ -168,7 +170,7 @@ TEST(ExchangeCore, CaseFoldingServerWithoutTcpStillAnswersAndIsRemembered) {
 
   CoreRun later({Ask("Other.Example")}, {FoldsCase()}, 2000, 1, memory);
   outcomes = later.Run();
-  ASSERT_EQ(outcomes[0].Failure, ExchangeFailure::None);
+  ASSERT_EQ(outcomes[0].Failure, exchange::ExchangeFailure::None);
   EXPECT_TRUE(later.Net.Streams.empty());
   ASSERT_EQ(later.Net.Sent.size(), 1u);
   EXPECT_EQ(later.Net.Sent[0].Name(), std::string("\5Other\7Example\0", 15));
@@ -177,10 +179,10 @@ TEST(ExchangeCore, CaseFoldingServerWithoutTcpStillAnswersAndIsRemembered) {
 // TCP that connects but never answers has half the time left; then UDP in
 // the caller's spelling.
 TEST(ExchangeCore, SilentTcpGivesWayToUdpInTheCallersSpellingWithinItsShare) {
-  ServerMemory memory;
+  exchange::ServerMemory memory;
   CoreRun run({Ask("MiXed.Example")}, {FoldsCase()}, 2000, 1, memory);
-  const std::vector<ExchangeOutcome> outcomes = run.Run();
-  ASSERT_EQ(outcomes[0].Failure, ExchangeFailure::None);
+  const std::vector<exchange::ExchangeOutcome> outcomes = run.Run();
+  ASSERT_EQ(outcomes[0].Failure, exchange::ExchangeFailure::None);
   ASSERT_EQ(run.Net.Streams.size(), 1u);
   EXPECT_TRUE(run.Net.Streams[0].Closed);
   ASSERT_EQ(run.Net.Sent.size(), 2u);
@@ -190,7 +192,7 @@ TEST(ExchangeCore, SilentTcpGivesWayToUdpInTheCallersSpellingWithinItsShare) {
 
 TEST(ExchangeCore, AFoldedEchoFromAServerThatKeepsCaseElsewhereIsNeverTakenOverUdp) {
   // A forger that folds: the question goes to TCP; the TCP answer is the one taken.
-  ServerMemory memory;
+  exchange::ServerMemory memory;
   CoreRun run({Ask("MiXed.Example")}, {FoldsCase()}, 2000, 1, memory);
   run.Core().Advance(0);
   run.Deliver();
@@ -201,20 +203,20 @@ TEST(ExchangeCore, AFoldedEchoFromAServerThatKeepsCaseElsewhereIsNeverTakenOverU
 }
 
 TEST(ExchangeCore, DeadFirstServerCostsOneFirstIntervalForABatchAndNothingForTheNext) {
-  ServerMemory memory;
+  exchange::ServerMemory memory;
   CoreRun first(Names(5000), {Silent(), Answers(1)}, 10000, 1024, memory);
-  std::vector<ExchangeOutcome> outcomes = first.Run();
-  for (const ExchangeOutcome& outcome : outcomes) ASSERT_EQ(outcome.Failure, ExchangeFailure::None);
+  std::vector<exchange::ExchangeOutcome> outcomes = first.Run();
+  for (const exchange::ExchangeOutcome& outcome : outcomes) ASSERT_EQ(outcome.Failure, exchange::ExchangeFailure::None);
   EXPECT_LE(first.Now(), 1000u + 50u);
 
-  ServerMemory fresh;
+  exchange::ServerMemory fresh;
   CoreRun live(Names(5000), {Answers(1)}, 10000, 1024, fresh);
   live.Run();
   const std::uint64_t liveTime = live.Now();
 
   CoreRun second(Names(5000, ".second.example"), {Silent(), Answers(1)}, 10000, 1024, memory, 100000);
   outcomes = second.Run(200000);
-  for (const ExchangeOutcome& outcome : outcomes) ASSERT_EQ(outcome.Failure, ExchangeFailure::None);
+  for (const exchange::ExchangeOutcome& outcome : outcomes) ASSERT_EQ(outcome.Failure, exchange::ExchangeFailure::None);
   EXPECT_LE(second.Now() - 100000, liveTime * 12 / 10 + 1);
   std::size_t toDead = 0;
   for (const SentDatagram& sent : second.Net.Sent) toDead += sent.Server == 0 ? 1 : 0;
@@ -222,18 +224,18 @@ TEST(ExchangeCore, DeadFirstServerCostsOneFirstIntervalForABatchAndNothingForThe
 }
 
 TEST(ExchangeCore, LookupsInARowWithADeadFirstServerPayOnce) {
-  ServerMemory memory;
+  exchange::ServerMemory memory;
   std::uint64_t now = 0;
   for (int i = 0; i < 200; ++i) {
     CoreRun lookup({Ask("host" + std::to_string(i) + ".example")}, {Silent(), Answers(1)}, 2000, 1, memory, now);
-    ASSERT_EQ(lookup.Run(now + 10000)[0].Failure, ExchangeFailure::None);
+    ASSERT_EQ(lookup.Run(now + 10000)[0].Failure, exchange::ExchangeFailure::None);
     now = lookup.Now() + 1;
   }
   EXPECT_LE(now, 500u + 200u * 3u);
 }
 
 TEST(ExchangeCore, AProbeAnsweredBringsAServerBack) {
-  ServerMemory memory;
+  exchange::ServerMemory memory;
   bool deadAnswers = false;
   const ServerScript dead = [&](const SentDatagram& sent) {
     return deadAnswers ? std::vector<ServerReply>{{AnswerTo(sent), 0}} : std::vector<ServerReply>{};
@@ -256,18 +258,18 @@ TEST(ExchangeCore, AProbeAnsweredBringsAServerBack) {
 // puts it behind a server that was never heard; behind one that answered
 // since, it goes.
 TEST(ExchangeCore, AMissPutsAServerBehindOnlyOneThatAnsweredSince) {
-  const auto firstSendGoesTo = [](ServerMemory& memory) {
+  const auto firstSendGoesTo = [](exchange::ServerMemory& memory) {
     CoreRun run({Ask("a.example")}, {Answers(1), Answers(1)}, 2000, 1, memory, 100);
     run.Run(10000);
     return run.Net.Sent.at(0).Server;
   };
-  ServerMemory unheard;
+  exchange::ServerMemory unheard;
   unheard.For(L"192.0.2.1")->Unanswered = 1;
   unheard.For(L"192.0.2.1")->LastAnswer = 5;
   unheard.For(L"192.0.2.2")->Unanswered = 3;
   EXPECT_EQ(firstSendGoesTo(unheard), 0u);
 
-  ServerMemory answeredSince;
+  exchange::ServerMemory answeredSince;
   answeredSince.For(L"192.0.2.1")->Unanswered = 1;
   answeredSince.For(L"192.0.2.1")->LastAnswer = 5;
   answeredSince.For(L"192.0.2.2")->LastAnswer = 10;
@@ -275,7 +277,7 @@ TEST(ExchangeCore, AMissPutsAServerBehindOnlyOneThatAnsweredSince) {
 }
 
 TEST(ExchangeCore, QuestionsWaitingOnAServerKnownSilentMoveOnAtOnce) {
-  ServerMemory memory;
+  exchange::ServerMemory memory;
   // Known: the second answers. The first is not yet known silent.
   memory.For(L"192.0.2.2")->LastAnswer = 0;
   CoreRun run(Names(3), {Silent(), Answers(1)}, 10000, 3, memory);
@@ -283,28 +285,28 @@ TEST(ExchangeCore, QuestionsWaitingOnAServerKnownSilentMoveOnAtOnce) {
   // others do not wait for theirs.
   run.Core().Advance(0);
   ASSERT_EQ(run.Net.Sent.size(), 3u);
-  const std::vector<ExchangeOutcome> outcomes = run.Run();
-  for (const ExchangeOutcome& outcome : outcomes) EXPECT_EQ(outcome.Failure, ExchangeFailure::None);
+  const std::vector<exchange::ExchangeOutcome> outcomes = run.Run();
+  for (const exchange::ExchangeOutcome& outcome : outcomes) EXPECT_EQ(outcome.Failure, exchange::ExchangeFailure::None);
   EXPECT_LE(run.Now(), 1002u);
 }
 
 // Issue: 1,100 names answered at once, window 1024, time-out 300: replies
 // read late must still count, and no resend may leave past the time-out.
 TEST(ExchangeCore, AFullWindowOfRepliesReadLateAllCountAndNoSendPassesTheDeadline) {
-  ServerMemory memory;
+  exchange::ServerMemory memory;
   CoreRun run(Names(1100), {Answers(0)}, 300, 1024, memory);
   // The first turn sends at most SENDS_PER_TURN; the shell then spends 250 ms
   // sending the rest while every reply waits in the socket queues.
   run.Core().Advance(0);
-  EXPECT_EQ(run.Net.Sent.size(), SENDS_PER_TURN);
+  EXPECT_EQ(run.Net.Sent.size(), exchange::SENDS_PER_TURN);
   for (std::uint64_t t = 1; run.Net.Sent.size() < 1024; ++t) {
     run.Jump(t * 15);
     run.Core().Advance(run.Now());
   }
   run.Jump(250);
-  const std::vector<ExchangeOutcome> outcomes = run.Run();
+  const std::vector<exchange::ExchangeOutcome> outcomes = run.Run();
   for (std::size_t i = 0; i < outcomes.size(); ++i) {
-    ASSERT_EQ(outcomes[i].Failure, ExchangeFailure::None) << i;
+    ASSERT_EQ(outcomes[i].Failure, exchange::ExchangeFailure::None) << i;
   }
   // Each question's sends before its own deadline (the first window's from the call).
   for (const SentDatagram& sent : run.Net.Sent) EXPECT_LT(sent.At, 250u + 300u);
@@ -312,12 +314,12 @@ TEST(ExchangeCore, AFullWindowOfRepliesReadLateAllCountAndNoSendPassesTheDeadlin
 }
 
 TEST(ExchangeCore, AFloodedSocketTakesNoNewQueries) {
-  ServerMemory memory;
+  exchange::ServerMemory memory;
   CoreRun run(Names(2), {Silent()}, 1000, 1, memory);
   run.Core().Advance(0);
   const SentDatagram first = run.Net.Sent.at(0);
   SentDatagram stranger = first;
-  for (unsigned i = 0; i < STRAYS_BEFORE_RETIRING; ++i) {
+  for (unsigned i = 0; i < exchange::STRAYS_BEFORE_RETIRING; ++i) {
     stranger.Octets[0] = static_cast<std::uint8_t>(first.Octets[0] ^ 0x80);
     stranger.Octets[1] = static_cast<std::uint8_t>(i);
     run.Core().OnDatagram(1, first.Socket, 0, AnswerTo(stranger));
@@ -333,7 +335,7 @@ TEST(ExchangeCore, AFloodedSocketTakesNoNewQueries) {
 // the earlier send (a flood), each resend leaves from a socket of its own.
 TEST(ExchangeCore, ResendsShareASocketUnlessTheEarlierOneTookStrays) {
   for (const bool flooded : {false, true}) {
-    ServerMemory memory;
+    exchange::ServerMemory memory;
     CoreRun run(Names(2), {Silent()}, 1000, 2, memory);
     run.Core().Advance(0);
     ASSERT_EQ(run.Net.Sent.size(), 2u);
@@ -351,23 +353,23 @@ TEST(ExchangeCore, ResendsShareASocketUnlessTheEarlierOneTookStrays) {
 }
 
 TEST(ExchangeCore, SocketsCarryAtMostAHundredQueriesWithDistinctIds) {
-  ServerMemory memory;
+  exchange::ServerMemory memory;
   CoreRun run(Names(350), {Answers(1)}, 2000, 1024, memory);
   run.Run();
   std::map<std::uint32_t, std::set<std::uint16_t>> ids;
   for (const SentDatagram& sent : run.Net.Sent) ids[sent.Socket].insert(sent.Id());
   EXPECT_EQ(ids.size(), 4u);
-  for (const auto& [socket, set] : ids) EXPECT_LE(set.size(), QUERIES_PER_SOCKET);
+  for (const auto& [socket, set] : ids) EXPECT_LE(set.size(), exchange::QUERIES_PER_SOCKET);
   EXPECT_EQ(run.Net.OpenSocketCount(), 0u);
 }
 
 TEST(ExchangeCore, NoServerAndNothingSent) {
-  ServerMemory memory;
+  exchange::ServerMemory memory;
   CoreRun none({Ask("a.example")}, {}, 400, 1, memory);
-  EXPECT_EQ(none.Run()[0].Failure, ExchangeFailure::NoUsableServer);
+  EXPECT_EQ(none.Run()[0].Failure, exchange::ExchangeFailure::NoUsableServer);
   CoreRun refused({Ask("a.example")}, {Silent()}, 400, 1, memory);
   refused.Net.FailSends = true;
-  EXPECT_EQ(refused.Run()[0].Failure, ExchangeFailure::NothingSent);
+  EXPECT_EQ(refused.Run()[0].Failure, exchange::ExchangeFailure::NothingSent);
 }
 
 }  // namespace

@@ -8,6 +8,10 @@
 namespace vavizav::testing {
 namespace {
 
+using exchange::ExchangeFailure;
+using exchange::ExchangeOutcome;
+using exchange::ServerMemory;
+
 constexpr std::uint8_t FORMERR = 1, NOTIMP = 4, SERVFAIL = 2;
 
 vbDNS::DNSQuery AskEdns(std::string_view name, bool dnssecOk = false) {
