@@ -475,7 +475,8 @@ struct MessageBuilder {
           if (section != 2 || message.edns_ || packet[record.Owner.Offset] != 0 || !OptionsFit(rdata)) return false;
           message.edns_ = EdnsInfo{record.Class, static_cast<std::uint8_t>(record.TTL >> 24),
                                    static_cast<std::uint8_t>(record.TTL >> 16 & 0xFF),
-                                   static_cast<std::uint16_t>(record.TTL & 0xFFFF)};
+                                   static_cast<std::uint16_t>(record.TTL & 0xFFFF), record.RDataOffset,
+                                   record.RDataLength};
           continue;
         }
         // AnswerOctets: the data stays octets, the record untyped.

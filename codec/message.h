@@ -108,6 +108,8 @@ struct EdnsInfo {
   std::uint8_t ExtendedRcode = 0;  // upper 8 bits of the 12-bit RCODE
   std::uint8_t Version = 0;
   std::uint16_t Flags = 0;  // DO is 0x8000
+  // Where the options lie in the message (each a code, a length, its data).
+  std::uint16_t OptionsOffset = 0, OptionsLength = 0;
   friend bool operator==(const EdnsInfo&, const EdnsInfo&) = default;
 };
 

@@ -196,7 +196,8 @@ std::string ReverseName(std::string_view address) {
 
 std::size_t EncodeQuery(const DNSQuery& query, std::uint16_t id, std::span<std::uint8_t> out) noexcept {
   const WireName& name = query.Question.QName;
-  const std::size_t size = HEADER_SIZE + name.size() + 4;
+  const bool edns = query.EdnsUdpSize != 0;
+  const std::size_t size = HEADER_SIZE + name.size() + 4 + (edns ? OPT_RECORD_SIZE : 0);
   if (out.size() < size) return 0;
   // Header, name, type and class: three writes, each checked once.
   std::array<std::uint8_t, HEADER_SIZE> header;
@@ -206,7 +207,7 @@ std::size_t EncodeQuery(const DNSQuery& query, std::uint16_t id, std::span<std::
   Set16<4>(header, query.Header.QDCount);
   Set16<6>(header, query.Header.ANCount);
   Set16<8>(header, query.Header.NSCount);
-  Set16<10>(header, query.Header.ARCount);
+  Set16<10>(header, static_cast<std::uint16_t>(query.Header.ARCount + (edns ? 1 : 0)));
   std::array<std::uint8_t, 4> typeAndClass;
   Set16<0>(typeAndClass, query.Question.QType);
   Set16<2>(typeAndClass, query.Question.QClass);
@@ -214,6 +215,15 @@ std::size_t EncodeQuery(const DNSQuery& query, std::uint16_t id, std::span<std::
   writer.Fixed(header);
   writer.Bytes(name.view());
   writer.Fixed(typeAndClass);
+  if (edns) {
+    // RFC 6891 section 6.1.2: owner the root, TYPE 41, CLASS the UDP size,
+    // TTL the extended RCODE (0), version 0 and the flags, no options.
+    std::array<std::uint8_t, OPT_RECORD_SIZE> opt{};
+    Set16<1>(opt, 41);
+    Set16<3>(opt, query.EdnsUdpSize);
+    Set16<7>(opt, query.DnssecOk ? EDNS_FLAG_DO : std::uint16_t{0});
+    writer.Fixed(opt);
+  }
   return writer.Ok() ? size : 0;
 }
 

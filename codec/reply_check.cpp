@@ -80,7 +80,38 @@ void RespellLeadingLabels(WireReader& in, std::uint8_t* message, std::string_vie
   }
 }
 
+// Steps over a name that may end in a compression pointer, without following it.
+void SkipName(WireReader& in) {
+  for (std::size_t labels = 0; in.Ok() && labels <= MAX_NAME_WIRE / 2; ++labels) {
+    const std::uint8_t length = in.U8();
+    if (!in.Ok() || length == 0) return;
+    if ((length & POINTER_BITS) == POINTER_BITS) return in.Skip(1);
+    if (length > MAX_LABEL) return in.Fail();
+    in.Skip(length);
+  }
+  in.Fail();
+}
+
 }  // namespace
+
+OptPresence ReplyOpt(PacketView reply) noexcept {
+  constexpr std::uint16_t TYPE_OPT = 41;
+  WireReader in(reply);
+  const DNSHeader header = ReadHeader(in);
+  for (unsigned q = 0; q < header.QDCount && in.Ok(); ++q) {
+    SkipName(in);
+    in.Skip(4);
+  }
+  const std::size_t before = std::size_t{header.ANCount} + header.NSCount;
+  const std::size_t records = before + header.ARCount;
+  for (std::size_t i = 0; i < records && in.Ok(); ++i) {
+    SkipName(in);
+    const std::array<std::uint8_t, 10> fixed = in.Fixed<10>();
+    in.Skip(Get16<8>(fixed));
+    if (in.Ok() && i >= before && Get16<0>(fixed) == TYPE_OPT) return OptPresence::Present;
+  }
+  return in.Ok() ? OptPresence::Absent : OptPresence::Unreadable;
+}
 
 std::optional<std::uint16_t> ReplyId(PacketView datagram) noexcept {
   WireReader in(datagram);

@@ -35,6 +35,12 @@ struct ReplyCheck {
   DNSHeader Header;                  // the counts among it
 };
 
+// Whether a reply carries an OPT record (RFC 6891): what tells a server that
+// knows EDNS from one that does not. Walks the sections without reading any
+// record's data; Unreadable when a name or a record runs off the end.
+enum class OptPresence : std::uint8_t { Present, Absent, Unreadable };
+OptPresence ReplyOpt(PacketView reply) noexcept;
+
 // The ID of a datagram: nullopt when it is shorter than two octets.
 std::optional<std::uint16_t> ReplyId(PacketView datagram) noexcept;
 
@@ -57,7 +63,7 @@ void RespellReply(Packet& reply, const WireName& sent, const WireName& spelling)
 
 // The query behind its two-octet length, as it goes over TCP: returns the
 // octets written (2 + the datagram), 0 when `out` is too short.
-using StreamQuery = std::array<std::uint8_t, 2 + MAX_QUERY_SIZE>;
+using StreamQuery = std::array<std::uint8_t, 2 + MAX_QUERY_SIZE + OPT_RECORD_SIZE>;
 std::size_t EncodeStreamQuery(const DNSQuery& query, std::uint16_t id, std::span<std::uint8_t> out) noexcept;
 
 // One DNS message read off a TCP stream: the two-octet length, then that many

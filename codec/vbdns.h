@@ -64,6 +64,10 @@ inline constexpr std::uint8_t FLAG_RD = 0x01;
 inline constexpr std::uint8_t FLAG_RA = 0x80;
 inline constexpr std::uint8_t FLAG_Z = 0x70;
 inline constexpr std::uint8_t RCODE_MASK = 0x0F;
+// Flags2's Z bits, as RFC 4035 section 3.2 and RFC 6840 section 5.7 use them:
+// AD, the resolver validated the data; CD, the client asks for no checking.
+inline constexpr std::uint8_t FLAG_AD = 0x20;
+inline constexpr std::uint8_t FLAG_CD = 0x10;
 
 inline constexpr std::size_t HEADER_SIZE = 12;
 inline constexpr std::size_t MAX_NAME_WIRE = 255;  // RFC 1035 section 2.3.4
@@ -71,8 +75,13 @@ inline constexpr std::size_t MAX_LABEL = 63;
 // Longest presentation text of a name of MAX_NAME_WIRE octets: one label of
 // 253 octets, each printed "\DDD". (Labels of at most 63 octets print shorter.)
 inline constexpr std::size_t MAX_NAME_TEXT = 4 * (MAX_NAME_WIRE - 2);
-// Longest query datagram: header, the longest name, QType and QClass.
+// Longest query datagram without EDNS: header, the longest name, QType and QClass.
 inline constexpr std::size_t MAX_QUERY_SIZE = HEADER_SIZE + MAX_NAME_WIRE + 4;
+// An OPT record without options (RFC 6891 section 6.1.2): the root, type,
+// UDP size, extended RCODE and flags, and an empty data length.
+inline constexpr std::size_t OPT_RECORD_SIZE = 11;
+inline constexpr std::uint16_t EDNS_UDP_SIZE = 1232;  // what fits unfragmented on the paths of today
+inline constexpr std::uint16_t EDNS_FLAG_DO = 0x8000;
 
 // A byte string of at most Capacity octets held inside the object: no
 // allocation ever, and a copy costs the octets in use, not the capacity. A
@@ -172,6 +181,10 @@ struct DNSQuestion {
 struct DNSQuery {
   DNSHeader Header;
   DNSQuestion Question;
+  // EDNS(0): the UDP size an OPT record offers; 0 sends none. DnssecOk sets
+  // the OPT record's DO bit (RFC 3225).
+  std::uint16_t EdnsUdpSize = 0;
+  bool DnssecOk = false;
   friend bool operator==(const DNSQuery&, const DNSQuery&) = default;
 };
 
@@ -202,12 +215,14 @@ std::string ReverseName(std::string_view address);
 // Writes the query datagram into `out` and returns its length: header (with
 // `id` in place of query.Header.ID, so the exchange sends its own random ID
 // and the record keeps QUERY_ID), QName as held, QType, QClass; 16 octets plus
-// QName, at most MAX_QUERY_SIZE. Returns 0 and writes nothing when `out` is
-// shorter than that. Allocates nothing; a QueryDatagram always has room:
+// QName, at most MAX_QUERY_SIZE; then, when EdnsUdpSize is set, an OPT record
+// in the additional section (ARCount one more than the header's), 11 octets
+// more. Returns 0 and writes nothing when `out` is shorter than that.
+// Allocates nothing; a QueryDatagram always has room:
 //   vbDNS::QueryDatagram datagram;
 //   const std::size_t size = vbDNS::EncodeQuery(query, id, datagram);
 // (For a TCP length prefix, encode into std::span(buffer).subspan(2).)
-using QueryDatagram = std::array<std::uint8_t, MAX_QUERY_SIZE>;
+using QueryDatagram = std::array<std::uint8_t, MAX_QUERY_SIZE + OPT_RECORD_SIZE>;
 std::size_t EncodeQuery(const DNSQuery& query, std::uint16_t id, std::span<std::uint8_t> out) noexcept;
 
 // The same datagram with query.Header.ID, as a new Packet.

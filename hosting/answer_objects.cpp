@@ -497,6 +497,15 @@ class AnswerObject final : public DualObject<_Answer> {
   HRESULT STDMETHODCALLTYPE get_Server(BSTR* value) noexcept override {
     return Out(value, [&] { return CopyOut(content_->Server, value); });
   }
+  HRESULT STDMETHODCALLTYPE get_Authenticated(VARIANT_BOOL* value) noexcept override {
+    return Flag(content_->Model.Authenticated, value);
+  }
+  HRESULT STDMETHODCALLTYPE get_ExtendedError(BSTR* value) noexcept override {
+    return Out(value, [&] { return CopyOut(content_->Model.ExtendedError, value); });
+  }
+  HRESULT STDMETHODCALLTYPE get_FromCache(VARIANT_BOOL* value) noexcept override {
+    return Flag(content_->FromCache, value);
+  }
 
  private:
   HRESULT Section(RecordSection section, _Records** value) noexcept {
@@ -515,7 +524,6 @@ class AnswerObject final : public DualObject<_Answer> {
     *value = nullptr;
     return Guarded(body);
   }
-
   std::shared_ptr<const AnswerContent> content_;
 };
 

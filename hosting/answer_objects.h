@@ -24,6 +24,7 @@ struct AnswerContent {
   std::wstring Transport;  // "UDP" or "TCP": how the reply came; "" without one
   LONG ElapsedMs = 0;      // from the question's first send to its reply
   resolver::AnswerModel Model;
+  bool FromCache = false;  // handed out of the Resolver's cache
 };
 
 // A new Answer object showing `content`, in `*answer` (with its reference).

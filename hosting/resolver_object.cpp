@@ -18,6 +18,7 @@
 #include "hosting/dual_object.h"
 #include "hosting/names_argument.h"
 #include "resolver/answer.h"
+#include "resolver/cache.h"
 #include "resolver/name_text.h"
 #include "resolver/outcome.h"
 #include "resolver/question.h"
@@ -31,6 +32,7 @@ namespace {
 constexpr wchar_t SOURCE[] = L"Vavizav.Resolver";
 constexpr LONG DEFAULT_TIMEOUT_MS = 10000, MIN_TIMEOUT_MS = 1, MAX_TIMEOUT_MS = 65534;
 constexpr LONG DEFAULT_MAX_IN_FLIGHT = 64, MIN_MAX_IN_FLIGHT = 1, MAX_MAX_IN_FLIGHT = 1024;
+constexpr LONG MIN_CACHE_SIZE = 1, MAX_CACHE_SIZE_SETTING = static_cast<LONG>(resolver::MAX_CACHE_SIZE);
 // The most queries the engine takes in one call; larger batches go in turns.
 constexpr std::size_t ENGINE_BATCH = exchange::MAX_QUESTIONS_PER_CALL;
 
@@ -158,6 +160,8 @@ class ResolverObject final : public DualObject<_Resolver> {
     return Guarded([&] {
       // Stored as given; a text no server can be made of shows as NOSERVER.
       dnsServer_.assign(runtime::BstrView(value));
+      // Answers of other servers are not these servers' answers.
+      cache_.Flush();
       lastError_.clear();
       return S_OK;
     });
@@ -182,6 +186,31 @@ class ResolverObject final : public DualObject<_Resolver> {
       lastError_.clear();
       return S_OK;
     });
+  }
+  HRESULT STDMETHODCALLTYPE get_DnssecOk(VARIANT_BOOL* value) noexcept override { return Flag(dnssecOk_, value); }
+  HRESULT STDMETHODCALLTYPE put_DnssecOk(VARIANT_BOOL value) noexcept override {
+    dnssecOk_ = value != VARIANT_FALSE;
+    lastError_.clear();
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE get_Cache(VARIANT_BOOL* value) noexcept override { return Flag(cacheOn_, value); }
+  HRESULT STDMETHODCALLTYPE put_Cache(VARIANT_BOOL value) noexcept override {
+    cacheOn_ = value != VARIANT_FALSE;
+    // Off: nothing kept is handed out later, and its memory goes now.
+    if (!cacheOn_) cache_.Flush();
+    lastError_.clear();
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE get_CacheSize(LONG* value) noexcept override { return Number(cacheSize_, value); }
+  HRESULT STDMETHODCALLTYPE put_CacheSize(LONG value) noexcept override {
+    const HRESULT hr = PutRange(value, MIN_CACHE_SIZE, MAX_CACHE_SIZE_SETTING, cacheSize_, L"CacheSize");
+    if (SUCCEEDED(hr)) cache_.SetCapacity(static_cast<std::size_t>(cacheSize_));
+    return hr;
+  }
+  HRESULT STDMETHODCALLTYPE FlushCache() noexcept override {
+    cache_.Flush();
+    lastError_.clear();
+    return S_OK;
   }
 
   // The engine pumps the thread's messages: the script may use this object
@@ -212,10 +241,16 @@ class ResolverObject final : public DualObject<_Resolver> {
       }
       if (questions.empty()) content->Model = resolver::AnswerWithoutReply(resolver::BADNAME_STATUS);
       for (std::size_t k = 0; k < questions.size(); ++k) {
+        questions[k].DnssecOk = dnssecOk_;
+        if (FromCache(questions[k], *content)) {
+          if (!TriesNextSuffix(*content)) break;
+          continue;
+        }
         const std::vector<exchange::ExchangeOutcome> outcomes =
             exchange::ExchangeMany(std::span(&questions[k], 1), settings.Engine());
         if (outcomes.size() != 1) return E_UNEXPECTED;
         Judge(outcomes.front(), questions[k], *content);
+        Keep(outcomes.front(), questions[k], *content);
         if (!TriesNextSuffix(*content)) break;
       }
       return CreateAnswerObject(std::move(content), answer);
@@ -256,6 +291,7 @@ class ResolverObject final : public DualObject<_Resolver> {
         std::wstring ignored;
         if (type.Type && text) questions[i] = QuestionsFor(*text, *type.Type, settings.Suffixes, ignored);
         if (questions[i].empty()) contents[i]->Model = resolver::AnswerWithoutReply(resolver::BADNAME_STATUS);
+        for (vbDNS::DNSQuery& question : questions[i]) question.DnssecOk = dnssecOk_;
         rounds = std::max(rounds, questions[i].size());
       }
       names.Texts.clear();
@@ -265,6 +301,7 @@ class ResolverObject final : public DualObject<_Resolver> {
         std::vector<std::size_t> asked;  // the element of each query
         for (std::size_t i = 0; i < count; ++i) {
           if (round >= questions[i].size() || (round > 0 && !TriesNextSuffix(*contents[i]))) continue;
+          if (FromCache(questions[i][round], *contents[i])) continue;  // answered without sending
           queries.push_back(questions[i][round]);
           asked.push_back(i);
         }
@@ -273,7 +310,11 @@ class ResolverObject final : public DualObject<_Resolver> {
           const std::span<const vbDNS::DNSQuery> turn(queries.data() + first, size);
           const std::vector<exchange::ExchangeOutcome> outcomes = exchange::ExchangeMany(turn, settings.Engine());
           if (outcomes.size() != size) return E_UNEXPECTED;
-          for (std::size_t k = 0; k < size; ++k) Judge(outcomes[k], turn[k], *contents[asked[first + k]]);
+          for (std::size_t k = 0; k < size; ++k) {
+            AnswerContent& content = *contents[asked[first + k]];
+            Judge(outcomes[k], turn[k], content);
+            Keep(outcomes[k], turn[k], content);
+          }
         }
       }
 
@@ -334,6 +375,29 @@ class ResolverObject final : public DualObject<_Resolver> {
     *out = copy.release();
     return S_OK;
   }
+  // The kept answer to `query`, shown in `content`: false when the cache is
+  // off or holds none.
+  bool FromCache(const vbDNS::DNSQuery& query, AnswerContent& content) {
+    if (!cacheOn_) return false;
+    std::optional<resolver::CachedAnswer> hit = cache_.Find(query, ::GetTickCount64());
+    if (!hit) return false;
+    content.Model = std::move(hit->Model);
+    content.Server = std::move(hit->Server);
+    content.FromCache = true;
+    return true;
+  }
+  // Keeps what the exchange of `query` made of `content`, counted from when
+  // its reply arrived.
+  void Keep(const exchange::ExchangeOutcome& outcome, const vbDNS::DNSQuery& query, const AnswerContent& content) {
+    if (!cacheOn_) return;
+    const resolver::CacheRule rule = resolver::CacheRuleFor(content.Model, outcome.Reply);
+    if (rule.Seconds != 0) cache_.Keep(query, resolver::CachedAnswer{content.Model, content.Server}, rule, outcome.EndedAt);
+  }
+  static HRESULT Flag(bool flag, VARIANT_BOOL* out) noexcept {
+    if (out == nullptr) return E_POINTER;
+    *out = flag ? VARIANT_TRUE : VARIANT_FALSE;
+    return S_OK;
+  }
   static HRESULT Number(LONG number, LONG* out) noexcept {
     if (out == nullptr) return E_POINTER;
     *out = number;
@@ -359,6 +423,12 @@ class ResolverObject final : public DualObject<_Resolver> {
   std::wstring lastError_;
   LONG timeOut_ = DEFAULT_TIMEOUT_MS;
   LONG maxInFlight_ = DEFAULT_MAX_IN_FLIGHT;
+  bool dnssecOk_ = false;
+  bool cacheOn_ = true;
+  LONG cacheSize_ = static_cast<LONG>(resolver::DEFAULT_CACHE_SIZE);
+  // Answers kept for this object's next calls (resolver/cache.h), on the
+  // clock the engine reports arrivals on.
+  resolver::AnswerCache cache_{resolver::DEFAULT_CACHE_SIZE};
   // What this object's calls learnt of its servers, for the next calls.
   std::shared_ptr<exchange::ServerMemory> servers_ = std::make_shared<exchange::ServerMemory>();
 };

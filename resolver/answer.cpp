@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstddef>
 
+#include "codec/edns.h"
+
 namespace vavizav::resolver {
 namespace {
 
@@ -108,6 +110,8 @@ AnswerModel JudgeReply(vbDNS::PacketView reply, const vbDNS::DNSQuery& asked) {
 
   AnswerModel answer;
   answer.Status = RcodeStatus(message.Rcode());
+  answer.Authenticated = (message.Header().Flags2 & vbDNS::FLAG_AD) != 0;
+  answer.ExtendedError = vbDNS::ExtendedErrorText(vbDNS::ExtendedErrors(message));
 
   const std::span<const vbDNS::ResourceRecord> records = message.Records(vbDNS::Section::Answer);
   std::vector<std::string> owners;

@@ -45,6 +45,8 @@ struct AnswerModel {
   bool RecursionAvailable = false;
   std::vector<RecordModel> Authority;
   std::vector<RecordModel> Additional;
+  bool Authenticated = false;  // the reply's AD flag: the resolver says it validated the data
+  std::string ExtendedError;   // RFC 8914's errors as text (codec/edns.h); "" for none
 };
 
 // A referral (RFC 8499 section 4): NOERROR, no answer records, NS records in

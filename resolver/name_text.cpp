@@ -227,6 +227,10 @@ vbDNS::DNSQuery QuestionForWire(std::string_view wire, std::uint16_t type) {
   query.Question.QName.assign(wire);
   query.Question.QType = type;
   query.Question.QClass = vbDNS::CLASS_IN;
+  // EDNS(0) with room for answers up to 1232 octets over UDP (RFC 6891), and
+  // AD: the resolver's word on validation wanted (RFC 6840 section 5.7).
+  query.EdnsUdpSize = vbDNS::EDNS_UDP_SIZE;
+  query.Header.Flags2 |= vbDNS::FLAG_AD;
   return query;
 }
 

@@ -78,7 +78,8 @@ std::vector<std::string> NamesToAsk(const NameText& name, const std::vector<std:
 bool AsksNextSuffixAfter(AnswerStatus status) noexcept;
 
 // The question of wire name `wire` (as NameFromText makes it) and `type`:
-// class IN, RD set, ID QUERY_ID, as BuildQuestion makes them.
+// class IN, RD set, ID QUERY_ID, as BuildQuestion makes them; with an OPT
+// record offering EDNS_UDP_SIZE and AD set, as every Resolver question goes.
 vbDNS::DNSQuery QuestionForWire(std::string_view wire, std::uint16_t type);
 
 // LastError's text for a name's problem; `given` is the caller's text.

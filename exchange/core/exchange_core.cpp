@@ -4,6 +4,10 @@
 #include <climits>
 
 namespace vavizav::exchange {
+namespace {
+constexpr std::uint8_t RCODE_FORMERR = 1;
+constexpr std::uint8_t RCODE_NOTIMP = 4;
+}  // namespace
 
 ExchangeCore::ExchangeCore(std::span<const vbDNS::DNSQuery> queries, std::span<const std::size_t> firsts,
                            std::vector<CoreServer> servers, std::uint32_t timeoutMs, unsigned window,
@@ -15,9 +19,13 @@ ExchangeCore::ExchangeCore(std::span<const vbDNS::DNSQuery> queries, std::span<c
       slots_(std::min(window_, firsts.size())) {
   for (const CoreServer& server : servers_) states_.push_back(memory.For(server.Text));
   silentNoted_.assign(servers_.size(), false);
+  now_ = callStart;
   for (std::size_t i = slots_.size(); i-- > 0;) free_.push_back(i);
   if (servers_.empty()) {
-    for (ExchangeOutcome& outcome : outcomes_) outcome.Failure = ExchangeFailure::NoUsableServer;
+    for (ExchangeOutcome& outcome : outcomes_) {
+      outcome.Failure = ExchangeFailure::NoUsableServer;
+      outcome.EndedAt = callStart;
+    }
     done_ = next_ = outcomes_.size();
   }
 }
@@ -90,6 +98,7 @@ void ExchangeCore::MoveOffIfSilent(std::size_t server, std::uint64_t now) {
 }
 
 void ExchangeCore::Advance(std::uint64_t now) {
+  now_ = now;
   budget_ = SENDS_PER_TURN;
   moreDue_ = false;
   for (Slot& slot : slots_) {
@@ -175,7 +184,8 @@ void ExchangeCore::SendDue(Slot& slot, std::uint64_t now) {
     }
     const std::size_t server = PickServer(slot);
     const std::size_t record = slot.Records++;
-    slot.Sends[record] = SendRecord{0, 0, server, now, false, !states_[server]->FoldsCase, false, false};
+    slot.Sends[record] = SendRecord{0, 0, server, now, false, !states_[server]->FoldsCase, false, false,
+                                    WithEdns(slot, server)};
     slot.LastPlanned = record;
     ++slot.Planned;
     if (SendOn(slot, record, way)) {
@@ -219,7 +229,7 @@ void ExchangeCore::Probe(Slot& slot, std::uint64_t now) {
     state.LastProbe = now;
     --budget_;
     const std::size_t record = slot.Records++;
-    slot.Sends[record] = SendRecord{0, 0, server, now, false, !state.FoldsCase, false, true};
+    slot.Sends[record] = SendRecord{0, 0, server, now, false, !state.FoldsCase, false, true, WithEdns(slot, server)};
     SendOn(slot, record, SendWay::Resend);
     return;
   }
@@ -268,7 +278,15 @@ bool ExchangeCore::SendOn(Slot& slot, std::size_t record, SendWay way) {
   }
   if (!id) return false;
   vbDNS::QueryDatagram datagram;
-  const std::size_t size = vbDNS::EncodeQuery(send.Mixed ? slot.Wire : Asked(slot), *id, datagram);
+  const vbDNS::DNSQuery& query = send.Mixed ? slot.Wire : Asked(slot);
+  std::size_t size = 0;
+  if (send.Edns || query.EdnsUdpSize == 0) {
+    size = vbDNS::EncodeQuery(query, *id, datagram);
+  } else {
+    vbDNS::DNSQuery plain = query;
+    plain.EdnsUdpSize = 0;
+    size = vbDNS::EncodeQuery(plain, *id, datagram);
+  }
   if (size == 0) return false;
   // The place is used whether or not the send goes: a socket's life counts sends.
   Carried& carried = socket->Queries[socket->Used++];
@@ -285,6 +303,7 @@ bool ExchangeCore::SendOn(Slot& slot, std::size_t record, SendWay way) {
 
 void ExchangeCore::OnDatagram(std::uint64_t now, std::uint32_t socketSerial, std::size_t from,
                               vbDNS::PacketView datagram) {
+  now_ = now;
   const auto found = sockets_.find(socketSerial);
   if (found == sockets_.end()) return;
   UdpSocket& socket = found->second;
@@ -334,6 +353,13 @@ void ExchangeCore::OnDatagram(std::uint64_t now, std::uint32_t socketSerial, std
       return;
   }
   NoteAnswer(server, now - record.At, now);
+  if (record.Edns && vbDNS::ReplyOpt(datagram) == vbDNS::OptPresence::Absent) {
+    // A server that does not know EDNS (RFC 6891 section 7): its errors
+    // about the OPT record are no verdict on the question, asked again
+    // without it; its other replies are what it would have said without.
+    states_[server]->NoEdns = true;
+    if (check.RCode == RCODE_FORMERR || check.RCode == RCODE_NOTIMP) return SendAlone(slot, server, record.Mixed, now);
+  }
   vbDNS::Packet reply(datagram.begin(), datagram.end());
   vbDNS::RespellReply(reply, sent.QName, Asked(slot).Question.QName);
   NoteReplied(slot, ReplyTransport::Udp, now);
@@ -347,6 +373,7 @@ void ExchangeCore::OnDatagram(std::uint64_t now, std::uint32_t socketSerial, std
 }
 
 void ExchangeCore::OnUnreachable(std::uint64_t now, std::uint32_t socketSerial) {
+  now_ = now;
   const auto found = sockets_.find(socketSerial);
   if (found == sockets_.end()) return;
   // The questions whose latest send went out on it send their next one at
@@ -375,7 +402,9 @@ void ExchangeCore::AskOverStream(Slot& slot, std::size_t server, bool forCase, s
   slot.In = vbDNS::StreamMessage();
   const std::optional<std::uint16_t> id = random_.Next16();
   vbDNS::StreamQuery octets;
-  const std::size_t size = id ? vbDNS::EncodeStreamQuery(Asked(slot), *id, octets) : 0;
+  vbDNS::DNSQuery query = Asked(slot);
+  if (!WithEdns(slot, server)) query.EdnsUdpSize = 0;
+  const std::size_t size = id ? vbDNS::EncodeStreamQuery(query, *id, octets) : 0;
   slot.StreamId = id.value_or(0);
   if (size == 0 || !transport_.OpenStream(slot.Stream, server, vbDNS::PacketView(octets.data(), size))) {
     StreamFailed(slot, now);
@@ -399,10 +428,16 @@ void ExchangeCore::StreamFailed(Slot& slot, std::uint64_t now) {
 // socket of its own; ID, port and question are checked as ever, only the
 // case of the echo is not. The plan's resends go on after it.
 void ExchangeCore::CaseFallback(Slot& slot, std::size_t server, std::uint64_t now) {
+  SendAlone(slot, server, false, now);
+}
+
+// The question to `server` at once, from a socket of its own, as the server
+// is now known to take it (its case, EDNS); earlier sends no longer count.
+void ExchangeCore::SendAlone(Slot& slot, std::size_t server, bool mixed, std::uint64_t now) {
   ReleaseSends(slot);
   if (slot.Records == MAX_RECORDS) return;
   const std::size_t record = slot.Records++;
-  slot.Sends[record] = SendRecord{0, 0, server, now, false, false, true, false};
+  slot.Sends[record] = SendRecord{0, 0, server, now, false, mixed, true, false, WithEdns(slot, server)};
   if (!SendOn(slot, record, SendWay::Alone)) return;
   ++slot.Delivered;
   // The plan's next send, overdue while the stream was tried, waits a first
@@ -410,7 +445,12 @@ void ExchangeCore::CaseFallback(Slot& slot, std::size_t server, std::uint64_t no
   slot.NextSend = std::max(slot.NextSend, now + slot.Plan.First);
 }
 
+bool ExchangeCore::WithEdns(const Slot& slot, std::size_t server) const {
+  return slot.Wire.EdnsUdpSize != 0 && !states_[server]->NoEdns;
+}
+
 void ExchangeCore::OnStreamData(std::uint64_t now, std::uint32_t stream, vbDNS::PacketView octets) {
+  now_ = now;
   Slot* slot = SlotOfStream(stream);
   if (!slot) return;
   slot->In.Feed(octets);
@@ -430,6 +470,7 @@ void ExchangeCore::OnStreamData(std::uint64_t now, std::uint32_t stream, vbDNS::
 }
 
 void ExchangeCore::OnStreamEnded(std::uint64_t now, std::uint32_t stream) {
+  now_ = now;
   if (Slot* slot = SlotOfStream(stream)) StreamFailed(*slot, now);
 }
 
@@ -489,6 +530,7 @@ void ExchangeCore::Finish(Slot& slot, ExchangeFailure failure, std::optional<vbD
   outcome.Failure = failure;
   if (!reply) outcome.Transport = ReplyTransport::None;
   outcome.Reply = std::move(reply);
+  outcome.EndedAt = now_;
   if (server < servers_.size()) outcome.Server = servers_[server].Text;
   ReleaseSends(slot);
   if (slot.Streaming) {

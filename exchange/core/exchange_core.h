@@ -2,7 +2,10 @@
 // questions in flight at once, each with its own resend schedule inside the
 // time-out, over UDP with the name's letters in random case (DNS 0x20), TCP
 // after a truncated reply or a folded echo, the servers ranked by what the
-// object has learnt of them. Its shell (exchange/engine.cpp on Windows, a
+// object has learnt of them. A question with an OPT record (EdnsUdpSize)
+// goes without it to a server known not to take EDNS; a reply of FORMERR or
+// NOTIMP without OPT to one with it asks that server again without, and any
+// reply without OPT marks the server so for the object's life. Its shell (exchange/engine.cpp on Windows, a
 // fake in the tests) feeds it the time and what the network did, and carries
 // out what it asks through CoreTransport.
 //
@@ -127,6 +130,7 @@ class ExchangeCore {
     bool Mixed = true;     // the name in random case (else as the caller spelt it)
     bool Counted = false;  // already counted as left unanswered
     bool Probe = false;    // an extra first send to a server ranked behind
+    bool Edns = false;     // carried the question's OPT record
   };
   struct Slot {
     bool Busy = false;
@@ -181,6 +185,8 @@ class ExchangeCore {
   void AskOverStream(Slot& slot, std::size_t server, bool forCase, std::uint64_t now);
   void StreamFailed(Slot& slot, std::uint64_t now);
   void CaseFallback(Slot& slot, std::size_t server, std::uint64_t now);
+  void SendAlone(Slot& slot, std::size_t server, bool mixed, std::uint64_t now);
+  bool WithEdns(const Slot& slot, std::size_t server) const;
   void Expire(Slot& slot);
   // The reply that will stand (or the cut one kept) came now over `transport`.
   void NoteReplied(const Slot& slot, ReplyTransport transport, std::uint64_t now);
@@ -217,6 +223,7 @@ class ExchangeCore {
   std::size_t budget_ = 0;
   bool moreDue_ = false;
   bool firstTurn_ = true;
+  std::uint64_t now_ = 0;  // the time of the latest event fed in
   std::unordered_map<std::uint32_t, UdpSocket> sockets_;
   struct Current {
     int Family;

@@ -34,6 +34,9 @@ struct ExchangeOutcome {
   // and the milliseconds from the question's first send to its arrival.
   ReplyTransport Transport = ReplyTransport::None;
   std::uint64_t ElapsedMs = 0;
+  // When the reply came (or the question ended without one), on the clock
+  // the exchange was fed: what a cache counts TTLs down from.
+  std::uint64_t EndedAt = 0;
 };
 
 inline constexpr std::size_t MAX_QUESTIONS_PER_CALL = 100000;

@@ -1,7 +1,7 @@
 // What an object has learnt of its DNS servers, kept between its calls and
 // shared by every question of a call: how fast each answers, how many
-// questions in a row it left unanswered, when it last answered, and whether
-// it folds the letter case of names.
+// questions in a row it left unanswered, when it last answered, whether it
+// folds the letter case of names, and whether it knows EDNS.
 #pragma once
 
 #include <cstddef>
@@ -24,6 +24,9 @@ struct ServerState {
   // Repeats question names only without regard to case: asked in the
   // caller's spelling, its folded echo taken (found once, kept).
   bool FoldsCase = false;
+  // Answered a query with an OPT record without one, or with FORMERR or
+  // NOTIMP and none (RFC 6891 section 7): asked without OPT from then on.
+  bool NoEdns = false;
 };
 
 // Servers by their text ("127.0.0.1", "[::1]:5300"), at most MAX_SERVERS of

@@ -147,10 +147,12 @@ TEST(SearchSuffixes, OnlyNxdomainGoesOnToTheNextSuffix) {
   }
 }
 
-TEST(QuestionForWire, AsBuildQuestionMakesThem) {
-  const vbDNS::DNSQuery built = *vbDNS::BuildQuestion(15, "vz.test");
+TEST(QuestionForWire, AsBuildQuestionMakesThemWithEdnsAndAd) {
+  vbDNS::DNSQuery built = *vbDNS::BuildQuestion(15, "vz.test");
+  built.Header.Flags2 |= vbDNS::FLAG_AD;
   const vbDNS::DNSQuery made = QuestionForWire("\x02vz\x04test\0"s, 15);
   EXPECT_EQ(made.Header, built.Header);
+  EXPECT_EQ(made.EdnsUdpSize, vbDNS::EDNS_UDP_SIZE);
   EXPECT_EQ(made.Question.QName, built.Question.QName);
   EXPECT_EQ(made.Question.QType, 15);
   EXPECT_EQ(made.Question.QClass, built.Question.QClass);

@@ -295,6 +295,10 @@ Record Ptr(std::string_view name) { return {vbDNS::TYPE_PTR, packets::DottedName
 
 vbDNS::Packet Reply(const Query& query, const std::vector<Record>& answers, std::uint8_t flags2) {
   vbDNS::Packet reply(query.Bytes);  // ID and question as asked
+  // Without the query's OPT record, if it had one: a server of the old kind.
+  const std::size_t questionEnd = vbDNS::HEADER_SIZE + (query.Name().empty() ? 1 : query.Name().size() + 2) + 4;
+  if (reply.size() > questionEnd) reply.resize(questionEnd);
+  reply[10] = reply[11] = 0;
   reply[2] = static_cast<std::uint8_t>(vbDNS::FLAG_QR | (query.Bytes[2] & vbDNS::FLAG_RD));
   reply[3] = flags2;
   reply[6] = 0;
