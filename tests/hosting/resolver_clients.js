@@ -49,7 +49,8 @@ check("Text is Strings joined", txt.Text, txt.Strings(0) + txt.Strings(1));
 var referral = r.Resolve("www.sub.admin.test");
 check("a referral: not authoritative", referral.Authoritative, false);
 check("its servers", referral.Authority.Item(0).Target, "ns.sub.admin.test.");
-check("60 addresses came over TCP", r.Resolve("many.admin.test").Transport, "TCP");
+check("60 addresses came over UDP (EDNS)", r.Resolve("many.admin.test").Transport, "UDP");
+check("100 addresses came over TCP", r.Resolve("wide.admin.test").Transport, "TCP");
 
 var thrown = "none";
 try {
