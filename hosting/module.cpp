@@ -29,7 +29,7 @@ struct CachedTypeInfo {
 };
 CachedTypeInfo g_typeInfos[] = {
     {&IID__VeviVORIdezaz, nullptr}, {&IID__Resolver, nullptr}, {&IID__Answer, nullptr},
-    {&IID__Records, nullptr},       {&IID__Record, nullptr},
+    {&IID__Records, nullptr},       {&IID__Record, nullptr},     {&IID__Batch, nullptr},
 };
 
 // For a dual interface the library holds the dispatch side under the IID; its

@@ -63,14 +63,16 @@ constexpr ClassIdentity CLASSES[] = {
     {RESOLVER_CLSID, RESOLVER_VERSIONED_PROGID, RESOLVER_PROGID},
 };
 
-// The library's dual interfaces, for the user scope's Interface keys.
+// The library's interfaces (the duals and the events' dispinterface), for the
+// user scope's Interface keys.
 struct InterfaceIdentity {
   const wchar_t* Iid;
   const wchar_t* Name;
 };
 constexpr InterfaceIdentity INTERFACES[] = {
     {VEVI_IID, VEVI_INTERFACE},       {RESOLVER_IID, RESOLVER_INTERFACE}, {ANSWER_IID, ANSWER_INTERFACE},
-    {RECORDS_IID, RECORDS_INTERFACE}, {RECORD_IID, RECORD_INTERFACE},
+    {RECORDS_IID, RECORDS_INTERFACE}, {RECORD_IID, RECORD_INTERFACE},   {BATCH_IID, BATCH_INTERFACE},
+    {EVENTS_IID, EVENTS_INTERFACE},
 };
 
 // This module's bitness and the registry view of the other one. On 32-bit

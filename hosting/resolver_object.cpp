@@ -207,6 +207,19 @@ class ResolverObject final : public DualObject<_Resolver> {
     if (SUCCEEDED(hr)) cache_.SetCapacity(static_cast<std::size_t>(cacheSize_));
     return hr;
   }
+  HRESULT STDMETHODCALLTYPE Cancel() noexcept override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE get_Listener(VARIANT* value) noexcept override {
+    if (value == nullptr) return E_POINTER;
+    ::VariantInit(value);
+    return E_NOTIMPL;
+  }
+  HRESULT STDMETHODCALLTYPE put_Listener(VARIANT) noexcept override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE putref_Listener(VARIANT) noexcept override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE ResolveManyAsync(VARIANT, VARIANT, _Batch** batch) noexcept override {
+    if (batch == nullptr) return E_POINTER;
+    *batch = nullptr;
+    return E_NOTIMPL;
+  }
   HRESULT STDMETHODCALLTYPE FlushCache() noexcept override {
     cache_.Flush();
     lastError_.clear();
