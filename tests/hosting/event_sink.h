@@ -89,7 +89,8 @@ class EventSink final : public DispatchDouble {
     const Report seen{report.Member, report.First, report.Second, report.Thread, report.Answer.copy()};
     Reports.push_back(std::move(report));
     if (OnReport) OnReport(seen);
-    if (FAILED(Result) && Result == DISP_E_EXCEPTION && exception != nullptr) {
+    if (FailOn != DISPID_UNKNOWN && id != FailOn) return S_OK;
+    if (Result == DISP_E_EXCEPTION && exception != nullptr) {
       *exception = EXCEPINFO{};
       exception->scode = E_FAIL;
       exception->bstrDescription = ::SysAllocString(L"the sink failed on purpose");
@@ -105,7 +106,8 @@ class EventSink final : public DispatchDouble {
 
   std::vector<Report> Reports;
   std::function<void(const Report&)> OnReport;  // after the report is recorded
-  HRESULT Result = S_OK;                         // what Invoke returns
+  HRESULT Result = S_OK;                         // what Invoke returns (DISP_E_EXCEPTION with a description)
+  DISPID FailOn = DISPID_UNKNOWN;                // only this member returns Result; DISPID_UNKNOWN: both
 
   int Malformed() const { return malformed_; }
   int Lookups() const { return lookups_; }

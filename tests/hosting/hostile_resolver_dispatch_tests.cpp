@@ -135,6 +135,17 @@ TEST(DispatchMix, EveryInterfaceOfTheResolverClassUnderHostileCalls) {
   ASSERT_EQ(answer->get_Records(records.put()), S_OK);
   com_ptr<_Record> record;
   ASSERT_EQ(records->Item(0, record.put()), S_OK);
+  // A batch of the long-work members, ended before the mix so that its Wait
+  // returns at once whatever milliseconds the mix gives it.
+  SAFEARRAYBOUND two{2, 0};
+  unique_variant pair;
+  V_VT(pair.get()) = VT_ARRAY | VT_VARIANT;
+  V_ARRAY(pair.get()) = SafeArrayCreate(VT_VARIANT, 1, &two);
+  for (LONG i = 0; i < 2; ++i) SafeArrayPutElement(V_ARRAY(pair.get()), &i, name.get());
+  com_ptr<_Batch> batch;
+  ASSERT_EQ(resolver->ResolveManyAsync(*pair, missing, batch.put()), S_OK);
+  VARIANT_BOOL finished = VARIANT_FALSE;
+  ASSERT_EQ(batch->Wait(missing, &finished), S_OK);
 
   struct Target {
     IDispatch* Object;
@@ -145,7 +156,8 @@ TEST(DispatchMix, EveryInterfaceOfTheResolverClassUnderHostileCalls) {
   std::vector<DISPID> recordMembers;
   for (DISPID id = -1; id <= 22; ++id) recordMembers.push_back(id);
   const Target targets[] = {
-      {resolver.get(), {1, 2, 3, 4, 5, 6, 6, 6, DISPID_VALUE, DISPID_NEWENUM, 0x12345}, 3, VT_I4},
+      {resolver.get(), {1, 2, 3, 4, 5, 6, 6, 6, 8, 9, 9, 10, 10, DISPID_VALUE, DISPID_NEWENUM, 0x12345}, 3, VT_I4},
+      {batch.get(), {1, 2, 3, 4, 4, 5, 6, 6, DISPID_VALUE, 0x12345}, 1, VT_I4},
       {answer.get(), {0, 1, 2, 3, 4, 5, 6, 7, DISPID_NEWENUM}, 3, VT_BSTR},
       {records.get(), {0, 0, 1, DISPID_NEWENUM, 2}, 1, VT_I4},
       {record.get(), recordMembers, 0, VT_BSTR},
@@ -167,9 +179,10 @@ TEST(DispatchMix, EveryInterfaceOfTheResolverClassUnderHostileCalls) {
       UseTestServer(doomed);
       VARIANT& value = arena.Value();
       V_VT(&value) = VT_DISPATCH;
-      const DISPID members[] = {1, 5, 6, 6};
-      const unsigned pick = random() % 4;
-      if (pick == 3) {
+      // (ResolveManyAsync, 10, as ResolveMany: the batch it starts holds the Resolver.)
+      const DISPID members[] = {1, 5, 6, 6, 10, 10};
+      const unsigned pick = random() % 6;
+      if (pick == 3 || pick == 5) {
         VARIANT length;
         V_VT(&length) = VT_I4;
         V_I4(&length) = 2;

@@ -73,8 +73,9 @@ TEST_F(TypeLibrary, IsVavizavVersion2LocaleNeutralForItsBitnessWithoutHelp) {
   EXPECT_EQ(BstrView(doc.get()), L"");
   EXPECT_EQ(BstrView(helpFile.get()), L"");
   EXPECT_EQ(helpContext, 0u);
-  // VeviVORIdezaz and its interface, then Record, Records, Answer, Resolver: an interface and a class each.
-  EXPECT_EQ(library_->GetTypeInfoCount(), 10u);
+  // VeviVORIdezaz and its interface, then Record, Records, Answer, Batch, Resolver: an interface and a
+  // class each; and the Resolver's events.
+  EXPECT_EQ(library_->GetTypeInfoCount(), 13u);
 }
 
 TEST_F(TypeLibrary, ClassIsCreatableNotAggregatableWithOnlyTheDefaultInterface) {
@@ -227,7 +228,12 @@ const std::vector<NewInterface>& NewInterfaces() {
         {L"DnssecOk", 20, INVOKE_PROPERTYGET}, {L"DnssecOk", 20, INVOKE_PROPERTYPUT},
         {L"Cache", 21, INVOKE_PROPERTYGET}, {L"Cache", 21, INVOKE_PROPERTYPUT},
         {L"CacheSize", 22, INVOKE_PROPERTYGET}, {L"CacheSize", 22, INVOKE_PROPERTYPUT},
-        {L"FlushCache", 23, INVOKE_FUNC}}},
+        {L"FlushCache", 23, INVOKE_FUNC}, {L"Cancel", 8, INVOKE_FUNC}, {L"Listener", 9, INVOKE_PROPERTYGET},
+        {L"Listener", 9, INVOKE_PROPERTYPUT}, {L"Listener", 9, INVOKE_PROPERTYPUTREF},
+        {L"ResolveManyAsync", 10, INVOKE_FUNC}}},
+      {&IID__Batch, L"_Batch", &CLSID_Batch, L"Batch", false,
+       {{L"Total", 1, INVOKE_PROPERTYGET}, {L"Done", 2, INVOKE_PROPERTYGET}, {L"Finished", 3, INVOKE_PROPERTYGET},
+        {L"Wait", 4, INVOKE_FUNC}, {L"Cancel", 5, INVOKE_FUNC}, {L"Answers", 6, INVOKE_PROPERTYGET}}},
       {&IID__Answer, L"_Answer", &CLSID_Answer, L"Answer", false,
        {{L"Text", DISPID_VALUE, INVOKE_PROPERTYGET}, {L"Name", 1, INVOKE_PROPERTYGET},
         {L"Type", 2, INVOKE_PROPERTYGET}, {L"Status", 3, INVOKE_PROPERTYGET}, {L"Records", 4, INVOKE_PROPERTYGET},
@@ -310,13 +316,13 @@ TEST_F(TypeLibrary, SecondClassInterfacesAreDualHiddenNonextensibleWithPinnedMem
     EXPECT_EQ(Name(coclass.get()), expected.ClassName);
     EXPECT_EQ((Attributes(coclass.get()).wTypeFlags & TYPEFLAG_FCANCREATE) != 0, expected.Creatable);
   }
-  // Resolve's Type and ResolveMany's Type may be left out.
+  // Resolve's, ResolveMany's and ResolveManyAsync's Type may be left out.
   com_ptr<ITypeInfo> resolver = Type(IID__Resolver);
   HREFTYPE ref = 0;
   com_ptr<ITypeInfo> vtableSide;
   ASSERT_HRESULT_SUCCEEDED(resolver->GetRefTypeOfImplType(static_cast<UINT>(-1), &ref));
   ASSERT_HRESULT_SUCCEEDED(resolver->GetRefTypeInfo(ref, vtableSide.put()));
-  for (const UINT index : {7u, 8u}) {
+  for (const UINT index : {7u, 8u, 22u}) {
     FUNCDESC* function = nullptr;
     ASSERT_HRESULT_SUCCEEDED(vtableSide->GetFuncDesc(index, &function));
     ASSERT_EQ(function->cParams, 3);
@@ -324,6 +330,18 @@ TEST_F(TypeLibrary, SecondClassInterfacesAreDualHiddenNonextensibleWithPinnedMem
     EXPECT_FALSE(function->lprgelemdescParam[0].paramdesc.wParamFlags & PARAMFLAG_FOPT);
     vtableSide->ReleaseFuncDesc(function);
   }
+  // Batch's Wait may be called without its milliseconds.
+  com_ptr<ITypeInfo> batch = Type(IID__Batch);
+  com_ptr<ITypeInfo> batchTable;
+  ASSERT_HRESULT_SUCCEEDED(batch->GetRefTypeOfImplType(static_cast<UINT>(-1), &ref));
+  ASSERT_HRESULT_SUCCEEDED(batch->GetRefTypeInfo(ref, batchTable.put()));
+  FUNCDESC* wait = nullptr;
+  ASSERT_HRESULT_SUCCEEDED(batchTable->GetFuncDesc(3, &wait));
+  EXPECT_EQ(wait->memid, 4);
+  ASSERT_EQ(wait->cParams, 2);
+  EXPECT_TRUE(wait->lprgelemdescParam[0].paramdesc.wParamFlags & PARAMFLAG_FOPT);
+  EXPECT_EQ(wait->lprgelemdescParam[0].tdesc.vt, VT_VARIANT);
+  batchTable->ReleaseFuncDesc(wait);
   // Record's Strings takes an optional index (rec.Strings(0)).
   com_ptr<ITypeInfo> record = Type(IID__Record);
   com_ptr<ITypeInfo> recordTable;
@@ -336,6 +354,82 @@ TEST_F(TypeLibrary, SecondClassInterfacesAreDualHiddenNonextensibleWithPinnedMem
   EXPECT_TRUE(strings->lprgelemdescParam[0].paramdesc.wParamFlags & PARAMFLAG_FOPT);
   EXPECT_EQ(strings->lprgelemdescParam[0].tdesc.vt, VT_VARIANT);
   recordTable->ReleaseFuncDesc(strings);
+}
+
+// The Resolver's events: a hidden dispinterface (no function table), its two
+// methods with their dispatch identifiers and parameters, and the Resolver
+// class naming it as its default source beside its default interface.
+TEST_F(TypeLibrary, ResolverEventsAreTheClassDefaultSourceDispinterface) {
+  com_ptr<ITypeInfo> events = Type(DIID__ResolverEvents);
+  ASSERT_TRUE(events);
+  EXPECT_EQ(Name(events.get()), L"_ResolverEvents");
+  const TYPEATTR attributes = Attributes(events.get());
+  EXPECT_EQ(attributes.typekind, TKIND_DISPATCH);
+  EXPECT_TRUE(attributes.wTypeFlags & TYPEFLAG_FHIDDEN);
+  EXPECT_FALSE(attributes.wTypeFlags & TYPEFLAG_FDUAL);
+  EXPECT_EQ(attributes.cVars, 0);
+  ASSERT_EQ(attributes.cFuncs, 2);
+  HREFTYPE dual = 0;
+  EXPECT_EQ(events->GetRefTypeOfImplType(static_cast<UINT>(-1), &dual), TYPE_E_ELEMENTNOTFOUND);
+
+  struct Event {
+    const wchar_t* Name;
+    MEMBERID Id;
+    std::vector<std::wstring> Parameters;
+    VARTYPE Last;  // the second parameter's type (VT_PTR for the Answer)
+  };
+  const Event expected[] = {{L"Progress", 1, {L"Progress", L"Done", L"Total"}, VT_I4},
+                            {L"Answered", 2, {L"Answered", L"Index", L"Answer"}, VT_PTR}};
+  for (UINT index = 0; index < 2; ++index) {
+    FUNCDESC* function = nullptr;
+    ASSERT_HRESULT_SUCCEEDED(events->GetFuncDesc(index, &function));
+    EXPECT_EQ(function->memid, expected[index].Id);
+    EXPECT_EQ(function->invkind, INVOKE_FUNC);
+    EXPECT_EQ(function->funckind, FUNC_DISPATCH);
+    EXPECT_EQ(function->elemdescFunc.tdesc.vt, VT_VOID);
+    ASSERT_EQ(function->cParams, 2);
+    EXPECT_EQ(function->lprgelemdescParam[0].tdesc.vt, VT_I4);
+    EXPECT_EQ(function->lprgelemdescParam[1].tdesc.vt, expected[index].Last);
+    if (function->lprgelemdescParam[1].tdesc.vt == VT_PTR) {
+      // Answered's Answer: a pointer to _Answer.
+      const TYPEDESC* pointed = function->lprgelemdescParam[1].tdesc.lptdesc;
+      ASSERT_EQ(pointed->vt, VT_USERDEFINED);
+      com_ptr<ITypeInfo> answer;
+      ASSERT_HRESULT_SUCCEEDED(events->GetRefTypeInfo(pointed->hreftype, answer.put()));
+      EXPECT_TRUE(IsEqualGUID(Attributes(answer.get()).guid, IID__Answer));
+    }
+    BSTR names[3] = {};
+    UINT count = 0;
+    ASSERT_HRESULT_SUCCEEDED(events->GetNames(function->memid, names, 3, &count));
+    std::vector<std::wstring> read;
+    for (UINT i = 0; i < count; ++i) {
+      read.emplace_back(BstrView(names[i]));
+      SysFreeString(names[i]);
+    }
+    EXPECT_EQ(read, expected[index].Parameters);
+    events->ReleaseFuncDesc(function);
+  }
+
+  com_ptr<ITypeInfo> coclass = Type(CLSID_Resolver);
+  ASSERT_TRUE(coclass);
+  ASSERT_EQ(Attributes(coclass.get()).cImplTypes, 2);
+  const std::pair<const IID*, INT> implemented[] = {{&IID__Resolver, IMPLTYPEFLAG_FDEFAULT},
+                                                    {&DIID__ResolverEvents, IMPLTYPEFLAG_FDEFAULT | IMPLTYPEFLAG_FSOURCE}};
+  for (UINT i = 0; i < 2; ++i) {
+    INT flags = 0;
+    HREFTYPE ref = 0;
+    com_ptr<ITypeInfo> type;
+    ASSERT_HRESULT_SUCCEEDED(coclass->GetImplTypeFlags(i, &flags));
+    ASSERT_HRESULT_SUCCEEDED(coclass->GetRefTypeOfImplType(i, &ref));
+    ASSERT_HRESULT_SUCCEEDED(coclass->GetRefTypeInfo(ref, type.put()));
+    EXPECT_TRUE(IsEqualGUID(Attributes(type.get()).guid, *implemented[i].first)) << i;
+    EXPECT_EQ(flags, implemented[i].second) << i;
+  }
+  // Batch is handed out, never made by clients.
+  com_ptr<ITypeInfo> batch = Type(CLSID_Batch);
+  ASSERT_TRUE(batch);
+  EXPECT_FALSE(Attributes(batch.get()).wTypeFlags & TYPEFLAG_FCANCREATE);
+  EXPECT_EQ(Attributes(batch.get()).typekind, TKIND_COCLASS);
 }
 
 }  // namespace
