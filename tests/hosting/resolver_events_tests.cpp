@@ -325,6 +325,7 @@ TEST(ResolverEvents, ResolveManyReportsEachAnswerOnceAndProgressToTheTotalOnTheC
   V_VT(listenerValue.get()) = VT_DISPATCH;
   V_DISPATCH(listenerValue.get()) = listener.copy().detach();
   ASSERT_EQ(resolver->put_Listener(*listenerValue.get()), S_OK);
+  listenerValue.reset();
 
   // 300 names; one cannot be asked (BADNAME), one repeats another (sent once).
   constexpr LONG COUNT = 300;
