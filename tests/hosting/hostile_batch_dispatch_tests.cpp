@@ -526,23 +526,15 @@ TEST(HostileBatch, ASinkThatAnswersItsInterfaceWithNothingIsRefused) {
 }
 
 // Listener read with an argument, as `r.Listener(0)` in a script: the getter
-// takes none, and oleaut32 applies the argument to the object it returned.
-// Nothing, or an object without a default member, is no collection: the call
-// fails, and the process goes on.
-TEST(HostileBatch, ListenerReadWithAnArgumentFailsWhateverItHolds) {
+// takes none, and oleaut32 applies the argument to the default member of the
+// object it returned. Nothing has none: the call fails, and the process goes on.
+TEST(HostileBatch, ListenerReadWithAnArgumentWhileNothingFails) {
   com_ptr<_Resolver> resolver = TestResolverObject();
   ASSERT_TRUE(resolver);
-  com_ptr<EventSink> listener(new EventSink());
-  for (const bool set : {false, true}) {
-    SCOPED_TRACE(set ? "a listener without a default member" : "Nothing");
-    if (set) {
-      ASSERT_EQ(resolver->put_Listener(*ObjectValue(listener.get()).get()), S_OK);
-    }
-    for (const WORD flags : {WORD(DISPATCH_PROPERTYGET), WORD(DISPATCH_METHOD | DISPATCH_PROPERTYGET)}) {
-      unique_variant result;
-      EXPECT_TRUE(FAILED(InvokeWith(resolver.get(), DISPID_LISTENER, flags, Long(0).get(), result.get())));
-      EXPECT_EQ(V_VT(result.get()), VT_EMPTY);
-    }
+  for (const WORD flags : {WORD(DISPATCH_PROPERTYGET), WORD(DISPATCH_METHOD | DISPATCH_PROPERTYGET)}) {
+    unique_variant result;
+    EXPECT_TRUE(FAILED(InvokeWith(resolver.get(), DISPID_LISTENER, flags, Long(0).get(), result.get())));
+    EXPECT_EQ(V_VT(result.get()), VT_EMPTY);
   }
   EXPECT_EQ(RunBatch(resolver.get(), 2).size(), 2u);
 }
