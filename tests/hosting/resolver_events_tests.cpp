@@ -462,6 +462,60 @@ TEST(ResolverBatch, DoneMovesWithoutPumpingAndReportsWaitForTheCreatingThreadToP
   EXPECT_EQ(sink->Reports.size(), reports);
 }
 
+// Answers has the shape of Names (a range's rows and columns from 1) before
+// the batch ends and after; batches of one Resolver share its cache.
+TEST(ResolverBatch, AnswersKeepTheRangesShapeAndTheBatchFillsTheResolversCache) {
+  com_ptr<_Resolver> resolver = NewResolver(RESPONDER, 1);
+  ASSERT_TRUE(resolver);
+  SAFEARRAYBOUND bounds[] = {{2, 1}, {3, 1}};
+  unique_variant range;
+  V_VT(range.get()) = VT_ARRAY | VT_VARIANT;
+  V_ARRAY(range.get()) = SafeArrayCreate(VT_VARIANT, 2, bounds);
+  for (LONG row = 1; row <= 2; ++row) {
+    for (LONG column = 1; column <= 3; ++column) {
+      LONG at[] = {row, column};
+      unique_variant cell = Text(L"h" + std::to_wstring(row * 10 + column) + L".shape.events.test");
+      ASSERT_EQ(SafeArrayPutElement(V_ARRAY(range.get()), at, cell.get()), S_OK);
+    }
+  }
+  com_ptr<_Batch> batch = StartBatch(resolver.get(), *range.get());
+  ASSERT_TRUE(batch);
+  for (const bool waited : {false, true}) {
+    if (waited) {
+      EXPECT_TRUE(Wait(batch.get()));
+    }
+    unique_variant answers;
+    ASSERT_EQ(batch->get_Answers(answers.get()), S_OK);
+    ASSERT_EQ(V_VT(answers.get()), VT_ARRAY | VT_VARIANT);
+    SAFEARRAY* array = V_ARRAY(answers.get());
+    ASSERT_EQ(SafeArrayGetDim(array), 2u);
+    for (UINT dimension = 1; dimension <= 2; ++dimension) {
+      LONG lower = 0, upper = 0;
+      SafeArrayGetLBound(array, dimension, &lower);
+      SafeArrayGetUBound(array, dimension, &upper);
+      EXPECT_EQ(lower, 1) << dimension;
+      EXPECT_EQ(upper, dimension == 1 ? 2 : 3) << dimension;
+    }
+    const std::vector<std::wstring> statuses = StatusesOf(*answers.get());
+    EXPECT_EQ(CountOf(statuses, L"NOERROR") + CountOf(statuses, L"<empty>"), 6u);
+    if (waited) {
+      EXPECT_EQ(CountOf(statuses, L"NOERROR"), 6u);
+    }
+  }
+  // The same names again, through ResolveMany: every answer from the cache.
+  unique_variant again = ResolveManyOf(resolver.get(), *range.get());
+  VARIANT* elements = nullptr;
+  ASSERT_EQ(SafeArrayAccessData(V_ARRAY(again.get()), reinterpret_cast<void**>(&elements)), S_OK);
+  for (int i = 0; i < 6; ++i) {
+    com_ptr<_Answer> answer;
+    VARIANT_BOOL cached = VARIANT_FALSE;
+    ASSERT_EQ(V_DISPATCH(&elements[i])->QueryInterface(IID__Answer, answer.put_void()), S_OK);
+    EXPECT_EQ(answer->get_FromCache(&cached), S_OK);
+    EXPECT_NE(cached, VARIANT_FALSE) << i;
+  }
+  SafeArrayUnaccessData(V_ARRAY(again.get()));
+}
+
 class ScriptedBatch : public ::testing::Test {
  protected:
   static constexpr char MARKER[] = "marker.events.test";
