@@ -9,8 +9,11 @@
 #include <cstdint>
 #include <cstring>
 #include <memory>
+#include <span>
 #include <unordered_map>
+#include <vector>
 
+#include "codec/reply_check.h"
 #include "exchange/core/distinct_questions.h"
 #include "exchange/core/exchange_core.h"
 #include "exchange/server_list.h"
@@ -77,15 +80,31 @@ std::optional<u_long> QueuedOctets(SOCKET socket) {
 // The sockets, the wait and the pump of one call; the core decides.
 class Shell final : public CoreTransport {
  public:
-  Shell(const std::vector<ServerEndpoint>& servers, RandomPool& random)
-      : servers_(servers), random_(random), buffer_(new std::uint8_t[RECEIVE_BUFFER_SIZE]) {}
+  Shell(const std::vector<ServerEndpoint>& servers, RandomPool& random, const EngineSettings& settings,
+        std::span<const vbDNS::DNSQuery> queries, const DistinctQuestions& distinct)
+      : servers_(servers),
+        random_(random),
+        buffer_(new std::uint8_t[RECEIVE_BUFFER_SIZE]),
+        observer_(settings.Observer),
+        wake_(settings.Wake),
+        pumping_(settings.Pump),
+        queries_(queries),
+        distinct_(distinct) {
+    if (observer_ == nullptr) return;
+    // Who asked each distinct question, to tell each of them.
+    askers_.resize(distinct.Firsts.size());
+    for (std::size_t i = 0; i < distinct.Of.size(); ++i) askers_[distinct.Of[i]].push_back(i);
+  }
 
   std::vector<ExchangeOutcome> Run(ExchangeCore& core) {
     core_ = &core;
     lastPump_ = ::GetTickCount64();
+    if (Stopped()) return core.TakeOutcomes(ExchangeFailure::Cancelled);
     core.Advance(::GetTickCount64());
     bool lookedAtQueues = false;
     while (!core.Finished()) {
+      Report();
+      if (Stopped()) return core.TakeOutcomes(ExchangeFailure::Cancelled);
       if (!udpReadable_) {
         // A near server has often answered by now: what is queued already is
         // read before the event, its selection and the wait are set up.
@@ -101,8 +120,11 @@ class Shell final : public CoreTransport {
         if (!udpReadable_ || !Arm()) return core.TakeOutcomes(ExchangeFailure::TimedOut);
       }
       if (!WaitAndRead()) return core.TakeOutcomes(ExchangeFailure::TimedOut);
+      // A cancel seen in the wait: nothing more goes out.
+      if (Stopped()) return core.TakeOutcomes(ExchangeFailure::Cancelled);
       core.Advance(::GetTickCount64());
     }
+    Report();
     return core.TakeOutcomes();
   }
 
@@ -149,6 +171,27 @@ class Shell final : public CoreTransport {
   void CloseStream(std::uint32_t id) override { streams_.erase(id); }
 
  private:
+  bool Stopped() { return observer_ != nullptr && observer_->Cancelled(); }
+
+  // Tells the observer of every question that ended, each asker with the
+  // reply's question spelt as it spelt it. Long runs of reports still let the
+  // thread's messages through.
+  void Report() {
+    if (observer_ == nullptr) return;
+    for (const std::size_t question : core_->TakeEnded()) {
+      for (const std::size_t query : askers_[question]) {
+        ExchangeOutcome outcome = core_->OutcomeOf(question);
+        if (outcome.Reply) {
+          vbDNS::RespellReply(*outcome.Reply, queries_[distinct_.Firsts[question]].Question.QName,
+                              queries_[query].Question.QName);
+        }
+        observer_->Ended(query, outcome);
+        if (pumping_ && ::GetTickCount64() - lastPump_ >= PUMP_INTERVAL_MS) Pump();
+        if (Stopped()) return;
+      }
+    }
+  }
+
   struct Stream {
     unique_socket Handle;
     vbDNS::StreamQuery Out{};
@@ -346,8 +389,11 @@ class Shell final : public CoreTransport {
   bool WaitAndRead() {
     const std::optional<std::uint64_t> until = core_->NextDeadline();
     if (!until) return true;
-    const HANDLE events[] = {udpReadable_.get(), tcpReady_.get()};
-    const DWORD count = tcpReady_ ? 2 : 1;
+    // The wake event last: its index moves with the streams' event.
+    HANDLE events[3] = {udpReadable_.get(), tcpReady_.get(), wake_};
+    DWORD count = tcpReady_ ? 2 : 1;
+    if (wake_ != nullptr) events[count++] = wake_;
+    const DWORD wakeIndex = wake_ != nullptr ? count - 1 : MAXDWORD;
     for (;;) {
       const ULONGLONG now = ::GetTickCount64();
       const DWORD remaining =
@@ -365,10 +411,13 @@ class Shell final : public CoreTransport {
         if (tcpReady_ && !streams_.empty() && ::WaitForSingleObject(tcpReady_.get(), 0) == WAIT_OBJECT_0) {
           AdvanceStreams();
         }
-      } else if (count == 2 && woken == WAIT_OBJECT_0 + 1) {
+      } else if (woken == WAIT_OBJECT_0 + wakeIndex) {
+        return true;  // the caller looks at the cancel
+      } else if (tcpReady_ && woken == WAIT_OBJECT_0 + 1) {
         AdvanceStreams();
       } else if (withMessages && woken == WAIT_OBJECT_0 + count) {
         Pump();
+        if (Stopped()) return true;
         continue;
       } else if (woken != WAIT_TIMEOUT) {
         return false;
@@ -395,8 +444,13 @@ class Shell final : public CoreTransport {
   unique_handle tcpReady_;
   std::unordered_map<std::uint32_t, unique_socket> udp_;
   std::unordered_map<std::uint32_t, std::unique_ptr<Stream>> streams_;
-  bool pumping_ = true;
+  ExchangeObserver* observer_;
+  HANDLE wake_;
+  bool pumping_;
   ULONGLONG lastPump_ = 0;
+  std::span<const vbDNS::DNSQuery> queries_;
+  const DistinctQuestions& distinct_;
+  std::vector<std::vector<std::size_t>> askers_;  // of each distinct question, when observed
 };
 
 std::vector<ExchangeOutcome> AllFailed(std::size_t count, ExchangeFailure failure) {
@@ -414,6 +468,9 @@ std::vector<ExchangeOutcome> ExchangeMany(std::span<const vbDNS::DNSQuery> queri
   // Every entry is resolved before the first send (a host name through the
   // system, inside the time-out); those that cannot be used drop out.
   const std::vector<ServerEndpoint> servers = ResolveServerList(settings.Servers, start + settings.TimeoutMs);
+  if (settings.Observer != nullptr && settings.Observer->Cancelled()) {
+    return AllFailed(queries.size(), ExchangeFailure::Cancelled);
+  }
   if (servers.empty()) return AllFailed(queries.size(), ExchangeFailure::NoUsableServer);
   std::vector<CoreServer> coreServers;
   for (const ServerEndpoint& server : servers) coreServers.push_back({EndpointText(server), server.Address.ss_family});
@@ -423,7 +480,7 @@ std::vector<ExchangeOutcome> ExchangeMany(std::span<const vbDNS::DNSQuery> queri
   const std::shared_ptr<ServerMemory> memory = settings.Memory ? settings.Memory : std::make_shared<ServerMemory>();
   const DistinctQuestions distinct = FindDistinct(queries);
   RandomPool random(SystemRandom);
-  Shell shell(servers, random);
+  Shell shell(servers, random, settings, queries, distinct);
   ExchangeCore core(queries, distinct.Firsts, std::move(coreServers), settings.TimeoutMs,
                     std::clamp(settings.MaxInFlight, 1u, MAX_IN_FLIGHT), *memory, random, shell, start);
   return HandOut(queries, distinct, shell.Run(core));

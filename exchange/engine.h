@@ -17,6 +17,22 @@
 
 namespace vavizav::exchange {
 
+// What a caller hears while ExchangeMany runs, and how it ends the call. The
+// engine calls it on its own thread between its steps, never from inside the
+// core: a member may do what the caller may, a nested call included.
+class ExchangeObserver {
+ public:
+  // Query `query` has its outcome, the one the call will return for it.
+  virtual void Ended(std::size_t query, const ExchangeOutcome& outcome) = 0;
+  // Asked between the steps and after every message dispatched: true ends
+  // the call at once. Every question still open ends Cancelled, no outcome
+  // is reported after, and nothing more is sent.
+  virtual bool Cancelled() = 0;
+
+ protected:
+  ~ExchangeObserver() = default;
+};
+
 struct EngineSettings {
   EngineSettings() = default;
   EngineSettings(std::wstring_view servers, DWORD timeoutMs, unsigned maxInFlight,
@@ -29,6 +45,12 @@ struct EngineSettings {
   // What the calling object has learnt of its servers, kept between its
   // calls; none: this call learns for itself alone.
   std::shared_ptr<ServerMemory> Memory;
+  ExchangeObserver* Observer = nullptr;
+  // An event another thread sets to have Observer->Cancelled() asked at once.
+  HANDLE Wake = nullptr;
+  // Whether the calling thread's messages are dispatched while it waits (a
+  // thread with windows must; a worker of the component has none).
+  bool Pump = true;
 };
 
 // One outcome per query, in input order. At most MaxInFlight distinct
@@ -55,7 +77,7 @@ struct EngineSettings {
 // question section counts only when it carries no answers. Names in the reply
 // that repeat the sent question's letters come back as the caller spelt them.
 //
-// Pumps the thread's messages while it waits. Each call owns its sockets,
+// Pumps the thread's messages while it waits (unless settings.Pump is false). Each call owns its sockets,
 // events and state, so a call nested in the messages another call dispatches
 // never disturbs it. More than MAX_QUESTIONS_PER_CALL queries: every outcome
 // is NothingSent and nothing goes out. Throws only std::bad_alloc.

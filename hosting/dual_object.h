@@ -52,9 +52,10 @@ class DispatchObject : public ComObject<Lifetime::Counted, Interface, Others...>
 };
 
 // The objects of the second class and what they hand out: their dual
-// interface, and ISupportErrorInfo for the errors their members raise.
-template <typename Interface>
-class DualObject : public DispatchObject<Interface, ISupportErrorInfo> {
+// interface, ISupportErrorInfo for the errors their members raise, and any
+// `Extra` interfaces (which the object's own table then names).
+template <typename Interface, typename... Extra>
+class DualObject : public DispatchObject<Interface, ISupportErrorInfo, Extra...> {
  public:
   HRESULT STDMETHODCALLTYPE InterfaceSupportsErrorInfo(REFIID iid) noexcept override {
     return IsEqualIID(iid, __uuidof(Interface)) ? S_OK : S_FALSE;
@@ -67,7 +68,10 @@ class DualObject : public DispatchObject<Interface, ISupportErrorInfo> {
   }
 
  protected:
-  DualObject() noexcept : DispatchObject<Interface, ISupportErrorInfo>(Interfaces()) {}
+  DualObject() noexcept : DispatchObject<Interface, ISupportErrorInfo, Extra...>(Interfaces()) {}
+  // ISupportErrorInfo is interface 1, the Extra ones follow.
+  explicit DualObject(std::span<const InterfaceEntry> interfaces) noexcept
+      : DispatchObject<Interface, ISupportErrorInfo, Extra...>(interfaces) {}
 
  private:
   static std::span<const InterfaceEntry> Interfaces() noexcept {

@@ -72,6 +72,7 @@ HRESULT LoadInterfaceTypeInfo(REFIID iid, InterfaceTypeInfo** loaded) noexcept {
 }  // namespace
 
 void ModuleLoaded(HMODULE module) noexcept { g_module = module; }
+HMODULE ModuleHandle() noexcept { return g_module; }
 
 void ModuleUnloading() noexcept {
   for (CachedTypeInfo& entry : g_typeInfos) delete entry.info.exchange(nullptr);
@@ -124,6 +125,18 @@ HRESULT GetInterfaceTypeInfo(REFIID iid, const InterfaceTypeInfo** info) noexcep
     *info = expected;
   }
   return S_OK;
+}
+
+HRESULT GetLibraryTypeInfo(REFGUID guid, ITypeInfo** info) noexcept {
+  if (info == nullptr) return E_POINTER;
+  *info = nullptr;
+  std::wstring path;
+  HRESULT hr = GetModulePath(path);
+  if (FAILED(hr)) return hr;
+  runtime::com_ptr<ITypeLib> library;
+  hr = LoadTypeLibEx(path.c_str(), REGKIND_NONE, library.put());
+  if (FAILED(hr)) return hr;
+  return library->GetTypeInfoOfGuid(guid, info);
 }
 
 }  // namespace vavizav::hosting

@@ -18,6 +18,8 @@ namespace vavizav::hosting {
 void ModuleLoaded(HMODULE module) noexcept;
 void ModuleUnloading() noexcept;
 
+HMODULE ModuleHandle() noexcept;
+
 // Full path of this module as the loader knows it (not of the host process).
 HRESULT GetModulePath(std::wstring& path) noexcept;
 
@@ -41,5 +43,9 @@ struct InterfaceTypeInfo {
 // `iid` is any dual interface of the library (_VeviVORIdezaz, _Resolver,
 // _Answer, _Records, _Record); TYPE_E_ELEMENTNOTFOUND for any other IID.
 HRESULT GetInterfaceTypeInfo(REFIID iid, const InterfaceTypeInfo** info) noexcept;
+
+// Any type of the embedded library by its GUID (a coclass, the events'
+// dispinterface), read afresh: for the rare callers that ask.
+HRESULT GetLibraryTypeInfo(REFGUID guid, ITypeInfo** info) noexcept;
 
 }  // namespace vavizav::hosting

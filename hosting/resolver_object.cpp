@@ -1,6 +1,7 @@
 #include "hosting/resolver_object.h"
 
 #include <oleauto.h>
+#include <olectl.h>
 
 #include <algorithm>
 #include <memory>
@@ -11,16 +12,18 @@
 #include <utility>
 #include <vector>
 
-#include "exchange/engine.h"
 #include "exchange/system_servers.h"
 #include "hosting/answer_objects.h"
+#include "hosting/batch_object.h"
+#include "hosting/batch_work.h"
 #include "hosting/com_boundary.h"
 #include "hosting/dual_object.h"
+#include "hosting/module.h"
 #include "hosting/names_argument.h"
+#include "hosting/resolver_events.h"
 #include "resolver/answer.h"
 #include "resolver/cache.h"
 #include "resolver/name_text.h"
-#include "resolver/outcome.h"
 #include "resolver/question.h"
 #include "runtime/handles.h"
 #include "runtime/text_conversion.h"
@@ -33,8 +36,8 @@ constexpr wchar_t SOURCE[] = L"Vavizav.Resolver";
 constexpr LONG DEFAULT_TIMEOUT_MS = 10000, MIN_TIMEOUT_MS = 1, MAX_TIMEOUT_MS = 65534;
 constexpr LONG DEFAULT_MAX_IN_FLIGHT = 64, MIN_MAX_IN_FLIGHT = 1, MAX_MAX_IN_FLIGHT = 1024;
 constexpr LONG MIN_CACHE_SIZE = 1, MAX_CACHE_SIZE_SETTING = static_cast<LONG>(resolver::MAX_CACHE_SIZE);
-// The most queries the engine takes in one call; larger batches go in turns.
-constexpr std::size_t ENGINE_BATCH = exchange::MAX_QUESTIONS_PER_CALL;
+// Progress at most this often while a batch runs.
+constexpr ULONGLONG PROGRESS_INTERVAL_MS = 100;
 
 // What a Type argument asks: the type, and the text an Answer shows for it.
 struct TypeArgument {
@@ -87,81 +90,19 @@ TypeArgument ReadType(const VARIANT& argument) {
   return read;
 }
 
-// IDNA of one label, as NameFromText asks it.
-std::optional<std::string> LabelIdna(std::u16string_view label) {
-  return runtime::HostNameToAsciiOctets(runtime::Utf16ToText(label));
-}
-
-// The questions a name's text asks in turn (more than one only through the
-// search list); none, with `error` set, when it cannot be asked.
-std::vector<vbDNS::DNSQuery> QuestionsFor(const std::wstring& text, std::uint16_t type,
-                                          const std::vector<std::string>& suffixes, std::wstring& error) {
-  const std::u16string given = runtime::TextToUtf16(text);
-  std::optional<resolver::NameText> name;
-  if (type == vbDNS::TYPE_PTR) name = resolver::ReverseNameFromText(given);
-  if (!name) name = resolver::NameFromText(given, LabelIdna);
-  std::vector<vbDNS::DNSQuery> questions;
-  if (name->Problem != resolver::NameTextProblem::None) {
-    error = runtime::Utf16ToText(resolver::NameProblemText(*name, given));
-    return questions;
-  }
-  for (const std::string& wire : resolver::NamesToAsk(*name, suffixes)) {
-    questions.push_back(resolver::QuestionForWire(wire, type));
-  }
-  return questions;
-}
-
-bool TriesNextSuffix(const AnswerContent& content) { return resolver::AsksNextSuffixAfter(content.Model.Status); }
-
-std::shared_ptr<AnswerContent> Content(std::wstring name, std::wstring type) {
-  auto content = std::make_shared<AnswerContent>();
-  content->Name = std::move(name);
-  content->Type = std::move(type);
-  return content;
-}
-
-// The engine's word for how a question ended, in the resolver's terms.
-struct FailureEnd {
-  exchange::ExchangeFailure Failure;
-  resolver::ExchangeEnd End;
-};
-constexpr FailureEnd FAILURE_ENDS[] = {
-    {exchange::ExchangeFailure::None, resolver::ExchangeEnd::Answered},
-    {exchange::ExchangeFailure::NoUsableServer, resolver::ExchangeEnd::NoUsableServer},
-    {exchange::ExchangeFailure::NothingSent, resolver::ExchangeEnd::NothingSent},
-    {exchange::ExchangeFailure::TimedOut, resolver::ExchangeEnd::TimedOut},
-    {exchange::ExchangeFailure::TruncatedTcpFailed, resolver::ExchangeEnd::TruncatedTcpFailed},
-    {exchange::ExchangeFailure::Malformed, resolver::ExchangeEnd::Malformed},
-};
-
-// The engine's outcome as a script reads it.
-void Judge(const exchange::ExchangeOutcome& outcome, const vbDNS::DNSQuery& query, AnswerContent& content) {
-  resolver::ExchangeEnd end = resolver::ExchangeEnd::TimedOut;
-  for (const FailureEnd& row : FAILURE_ENDS) {
-    if (row.Failure == outcome.Failure) end = row.End;
-  }
-  content.Model = JudgeExchange(end, outcome.Reply, query);
-  // No usable reply, no server to name, no way it came.
-  if (content.Model.Status.FromReply()) {
-    content.Server = outcome.Server;
-    content.Transport = outcome.Transport == exchange::ReplyTransport::Tcp ? L"TCP" : L"UDP";
-    content.ElapsedMs = static_cast<LONG>(std::min<std::uint64_t>(outcome.ElapsedMs, MAXLONG));
-  } else {
-    content.Server.clear();
-    content.Transport.clear();
-    content.ElapsedMs = 0;
-  }
-}
-
-class ResolverObject final : public DualObject<_Resolver> {
+class ResolverObject final
+    : public DualObject<_Resolver, IConnectionPointContainer, IProvideClassInfo2>,
+      public BatchOwner {
  public:
+  ResolverObject() noexcept : DualObject(Interfaces()), events_(this) {}
+
   HRESULT STDMETHODCALLTYPE get_DNSServer(BSTR* value) noexcept override { return CopyOut(dnsServer_, value); }
   HRESULT STDMETHODCALLTYPE put_DNSServer(BSTR value) noexcept override {
     return Guarded([&] {
       // Stored as given; a text no server can be made of shows as NOSERVER.
       dnsServer_.assign(runtime::BstrView(value));
       // Answers of other servers are not these servers' answers.
-      cache_.Flush();
+      cache_->Flush();
       lastError_.clear();
       return S_OK;
     });
@@ -197,34 +138,48 @@ class ResolverObject final : public DualObject<_Resolver> {
   HRESULT STDMETHODCALLTYPE put_Cache(VARIANT_BOOL value) noexcept override {
     cacheOn_ = value != VARIANT_FALSE;
     // Off: nothing kept is handed out later, and its memory goes now.
-    if (!cacheOn_) cache_.Flush();
+    if (!cacheOn_) cache_->Flush();
     lastError_.clear();
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE get_CacheSize(LONG* value) noexcept override { return Number(cacheSize_, value); }
   HRESULT STDMETHODCALLTYPE put_CacheSize(LONG value) noexcept override {
     const HRESULT hr = PutRange(value, MIN_CACHE_SIZE, MAX_CACHE_SIZE_SETTING, cacheSize_, L"CacheSize");
-    if (SUCCEEDED(hr)) cache_.SetCapacity(static_cast<std::size_t>(cacheSize_));
+    if (SUCCEEDED(hr)) {
+      return Guarded([&] {
+        cache_->SetCapacity(static_cast<std::size_t>(cacheSize_));
+        return S_OK;
+      });
+    }
     return hr;
   }
-  HRESULT STDMETHODCALLTYPE Cancel() noexcept override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE get_Listener(VARIANT* value) noexcept override {
-    if (value == nullptr) return E_POINTER;
-    ::VariantInit(value);
-    return E_NOTIMPL;
-  }
-  HRESULT STDMETHODCALLTYPE put_Listener(VARIANT) noexcept override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE putref_Listener(VARIANT) noexcept override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE ResolveManyAsync(VARIANT, VARIANT, _Batch** batch) noexcept override {
-    if (batch == nullptr) return E_POINTER;
-    *batch = nullptr;
-    return E_NOTIMPL;
-  }
   HRESULT STDMETHODCALLTYPE FlushCache() noexcept override {
-    cache_.Flush();
+    return Guarded([&] {
+      cache_->Flush();
+      lastError_.clear();
+      return S_OK;
+    });
+  }
+
+  HRESULT STDMETHODCALLTYPE Cancel() noexcept override {
     lastError_.clear();
+    for (SyncReports* running : running_) running->Cancel();
+    // Each waits for its worker to stop sending; the list may change meanwhile.
+    std::vector<std::shared_ptr<AsyncBatch>> batches;
+    try {
+      for (const std::weak_ptr<AsyncBatch>& batch : batches_) {
+        if (std::shared_ptr<AsyncBatch> live = batch.lock()) batches.push_back(std::move(live));
+      }
+    } catch (const std::bad_alloc&) {
+      return E_OUTOFMEMORY;
+    }
+    for (const std::shared_ptr<AsyncBatch>& batch : batches) batch->Cancel();
     return S_OK;
   }
+
+  HRESULT STDMETHODCALLTYPE get_Listener(VARIANT* value) noexcept override { return events_.GetListener(value); }
+  HRESULT STDMETHODCALLTYPE put_Listener(VARIANT value) noexcept override { return SetListener(value); }
+  HRESULT STDMETHODCALLTYPE putref_Listener(VARIANT value) noexcept override { return SetListener(value); }
 
   // The engine pumps the thread's messages: the script may use this object
   // meanwhile, even release it. The settings are copied first and a
@@ -241,32 +196,25 @@ class ResolverObject final : public DualObject<_Resolver> {
       const TypeArgument type = ReadType(Dereferenced(Type));
       runtime::TextConversion name = runtime::VariantToText(Dereferenced(Name));
       if (name.Status == runtime::TextConversionStatus::OutOfMemory) return E_OUTOFMEMORY;
-      std::shared_ptr<AnswerContent> content = Content(name.Ok() ? name.Text : std::wstring(), type.Text);
-
-      std::vector<vbDNS::DNSQuery> questions;
-      const Settings settings = CurrentSettings();
+      std::vector<std::optional<std::wstring>> texts(1);
       if (!type.Type) {
         lastError_ = type.Error;
       } else if (!name.Ok()) {
         lastError_ = Refused(resolver::Refusal::NameWithoutText, name.Description());
       } else {
-        questions = QuestionsFor(name.Text, *type.Type, settings.Suffixes, lastError_);
+        texts[0] = name.Text;
       }
-      if (questions.empty()) content->Model = resolver::AnswerWithoutReply(resolver::BADNAME_STATUS);
-      for (std::size_t k = 0; k < questions.size(); ++k) {
-        questions[k].DnssecOk = dnssecOk_;
-        if (FromCache(questions[k], *content)) {
-          if (!TriesNextSuffix(*content)) break;
-          continue;
-        }
-        const std::vector<exchange::ExchangeOutcome> outcomes =
-            exchange::ExchangeMany(std::span(&questions[k], 1), settings.Engine());
-        if (outcomes.size() != 1) return E_UNEXPECTED;
-        Judge(outcomes.front(), questions[k], *content);
-        Keep(outcomes.front(), questions[k], *content);
-        if (!TriesNextSuffix(*content)) break;
+      BatchSettings settings = CurrentSettings();
+      if (texts[0]) {
+        std::wstring error;
+        if (QuestionsFor(*texts[0], *type.Type, settings.Suffixes, error).empty()) lastError_ = error;
       }
-      return CreateAnswerObject(std::move(content), answer);
+      // Shown with the name as given, even one that cannot be asked.
+      BatchWork work(texts, type.Type, type.Text, std::move(settings));
+      if (!texts[0]) work.Contents()[0]->Name = name.Ok() ? name.Text : std::wstring();
+      NoReports quiet;
+      work.Run(quiet);
+      return CreateAnswerObject(work.ContentOf(0), answer);
     });
   }
 
@@ -278,68 +226,31 @@ class ResolverObject final : public DualObject<_Resolver> {
     CallGuard guard(static_cast<_Resolver*>(this));
     return Guarded([&]() -> HRESULT {
       lastError_.clear();
-      NamesArgument names;
-      std::wstring error;
-      HRESULT read = ReadNames(Names, names, error);
-      if (read == E_OUTOFMEMORY) return read;
-      if (FAILED(read)) {
-        if (error.empty()) return read;  // a reference that points nowhere
-        lastError_ = error;
-        return RaiseError(read, IID__Resolver, SOURCE, error);
-      }
-      const TypeArgument type = ReadType(Dereferenced(Type));
-      if (!type.Type) lastError_ = type.Error;
+      std::unique_ptr<BatchWork> work;
+      std::vector<SAFEARRAYBOUND> bounds;
+      hr = PrepareBatch(Names, Type, CurrentSettings(), work, bounds);
+      if (FAILED(hr)) return hr;
 
-      // Each element's questions in turn (more than one through the search
-      // list): in each round one question per element still asking; the
-      // engine asks duplicates once.
-      const Settings settings = CurrentSettings();
-      const std::size_t count = names.Texts.size();
-      std::vector<std::shared_ptr<AnswerContent>> contents(count);
-      std::vector<std::vector<vbDNS::DNSQuery>> questions(count);
-      std::size_t rounds = 0;
-      for (std::size_t i = 0; i < count; ++i) {
-        const std::optional<std::wstring>& text = names.Texts[i];
-        contents[i] = Content(text ? *text : std::wstring(), type.Text);
-        std::wstring ignored;
-        if (type.Type && text) questions[i] = QuestionsFor(*text, *type.Type, settings.Suffixes, ignored);
-        if (questions[i].empty()) contents[i]->Model = resolver::AnswerWithoutReply(resolver::BADNAME_STATUS);
-        for (vbDNS::DNSQuery& question : questions[i]) question.DnssecOk = dnssecOk_;
-        rounds = std::max(rounds, questions[i].size());
-      }
-      names.Texts.clear();
-
-      for (std::size_t round = 0; round < rounds; ++round) {
-        std::vector<vbDNS::DNSQuery> queries;
-        std::vector<std::size_t> asked;  // the element of each query
-        for (std::size_t i = 0; i < count; ++i) {
-          if (round >= questions[i].size() || (round > 0 && !TriesNextSuffix(*contents[i]))) continue;
-          if (FromCache(questions[i][round], *contents[i])) continue;  // answered without sending
-          queries.push_back(questions[i][round]);
-          asked.push_back(i);
-        }
-        for (std::size_t first = 0; first < queries.size(); first += ENGINE_BATCH) {
-          const std::size_t size = std::min(ENGINE_BATCH, queries.size() - first);
-          const std::span<const vbDNS::DNSQuery> turn(queries.data() + first, size);
-          const std::vector<exchange::ExchangeOutcome> outcomes = exchange::ExchangeMany(turn, settings.Engine());
-          if (outcomes.size() != size) return E_UNEXPECTED;
-          for (std::size_t k = 0; k < size; ++k) {
-            AnswerContent& content = *contents[asked[first + k]];
-            Judge(outcomes[k], turn[k], content);
-            Keep(outcomes[k], turn[k], content);
-          }
-        }
-      }
+      SyncReports reports(*this, *work);
+      running_.push_back(&reports);
+      struct Leave {
+        std::vector<SyncReports*>& running;
+        SyncReports* reports;
+        ~Leave() { running.erase(std::find(running.begin(), running.end(), reports)); }
+      } leave{running_, &reports};
+      work->Run(reports);
+      reports.Ended();
 
       runtime::unique_safearray result;
-      hr = MakeResultArray(names.Bounds, result);
+      hr = MakeResultArray(bounds, result);
       if (FAILED(hr)) return hr;
+      const std::size_t count = work->Total();
       if (count != 0) {
         VARIANT* elements = nullptr;
         if (FAILED(SafeArrayAccessData(result.get(), reinterpret_cast<void**>(&elements)))) return E_UNEXPECTED;
         for (std::size_t i = 0; i < count && SUCCEEDED(hr); ++i) {
           _Answer* answer = nullptr;
-          hr = CreateAnswerObject(std::move(contents[i]), &answer);
+          hr = CreateAnswerObject(std::move(work->Contents()[i]), &answer);
           if (SUCCEEDED(hr)) {
             V_VT(&elements[i]) = VT_DISPATCH;
             V_DISPATCH(&elements[i]) = answer;
@@ -354,23 +265,182 @@ class ResolverObject final : public DualObject<_Resolver> {
     });
   }
 
+  HRESULT STDMETHODCALLTYPE ResolveManyAsync(VARIANT Names, VARIANT Type, _Batch** batch) noexcept override {
+    if (batch == nullptr) return E_POINTER;
+    *batch = nullptr;
+    HRESULT hr = CheckArgument(Type, REFERENCE_CHAIN);
+    if (FAILED(hr)) return hr;
+    CallGuard guard(static_cast<_Resolver*>(this));
+    return Guarded([&]() -> HRESULT {
+      lastError_.clear();
+      auto state = std::make_shared<AsyncBatch>();
+      // The worker learns into a copy of what this object knows of its
+      // servers; it comes back when the batch's end is reported here.
+      auto memory = std::make_shared<exchange::ServerMemory>(servers_->Copy());
+      BatchSettings settings = CurrentSettings();
+      settings.Memory = memory;
+      settings.Wake = state->WakeEvent();
+      settings.Pump = false;  // the worker has no windows
+      std::unique_ptr<BatchWork> work;
+      std::vector<SAFEARRAYBOUND> bounds;
+      hr = PrepareBatch(Names, Type, std::move(settings), work, bounds);
+      if (FAILED(hr)) return hr;
+      // Batches that ended are forgotten here.
+      std::erase_if(batches_, [](const std::weak_ptr<AsyncBatch>& running) { return running.expired(); });
+      batches_.push_back(state);
+      hr = StartAsyncBatch(*this, state, std::move(work), std::move(memory), std::move(bounds), batch);
+      if (FAILED(hr)) batches_.pop_back();
+      return hr;
+    });
+  }
+
+  // IConnectionPointContainer: the one point, for _ResolverEvents.
+  HRESULT STDMETHODCALLTYPE EnumConnectionPoints(IEnumConnectionPoints** points) noexcept override {
+    if (points == nullptr) return E_POINTER;
+    *points = nullptr;
+    return EnumerateOnePoint(&events_, points);
+  }
+  HRESULT STDMETHODCALLTYPE FindConnectionPoint(REFIID iid, IConnectionPoint** point) noexcept override {
+    if (point == nullptr) return E_POINTER;
+    *point = nullptr;
+    if (!IsEqualIID(iid, DIID__ResolverEvents)) return CONNECT_E_NOCONNECTION;
+    events_.AddRef();
+    *point = &events_;
+    return S_OK;
+  }
+
+  // IProvideClassInfo2: the coclass and its events, for hosts that connect
+  // by class (WScript.ConnectObject, HTA pages, VBA's WithEvents).
+  HRESULT STDMETHODCALLTYPE GetClassInfo(ITypeInfo** typeInfo) noexcept override {
+    return GetLibraryTypeInfo(CLSID_Resolver, typeInfo);
+  }
+  HRESULT STDMETHODCALLTYPE GetGUID(DWORD kind, GUID* guid) noexcept override {
+    if (guid == nullptr) return E_POINTER;
+    *guid = GUID_NULL;
+    if (kind != GUIDKIND_DEFAULT_SOURCE_DISP_IID) return E_INVALIDARG;
+    *guid = DIID__ResolverEvents;
+    return S_OK;
+  }
+
+  // BatchOwner.
+  IUnknown* OwnerUnknown() noexcept override { return static_cast<_Resolver*>(this); }
+  bool WantsAnswers() noexcept override { return events_.WantsAnswers(); }
+  void ReportAnswered(LONG index, const std::shared_ptr<AnswerContent>& content) override {
+    if (!events_.WantsAnswers()) return;
+    runtime::com_ptr<_Answer> answer;
+    if (FAILED(CreateAnswerObject(content, answer.put()))) throw std::bad_alloc();
+    NoteListenerError(events_.Answered(index, answer.get()));
+  }
+  void ReportProgress(LONG done, LONG total) override {
+    if (events_.WantsProgress()) NoteListenerError(events_.Progress(done, total));
+  }
+  void BatchEnded(AsyncBatch& batch) override {
+    servers_->Merge(batch.Learnt());
+    std::erase_if(batches_, [&](const std::weak_ptr<AsyncBatch>& running) {
+      const std::shared_ptr<AsyncBatch> live = running.lock();
+      return !live || live.get() == &batch;
+    });
+  }
+
  private:
-  struct Settings {
-    std::vector<std::string> Suffixes;  // wire forms
-    std::wstring Servers;
-    DWORD TimeoutMs;
-    unsigned MaxInFlight;
-    std::shared_ptr<exchange::ServerMemory> Memory;
-    exchange::EngineSettings Engine() const {
-      return exchange::EngineSettings{Servers, TimeoutMs, MaxInFlight, Memory};
+  // A ResolveMany's reports, made on this thread as its answers come.
+  class SyncReports final : public BatchSink {
+   public:
+    SyncReports(ResolverObject& owner, BatchWork& work)
+        : owner_(owner), work_(work), lastProgress_(::GetTickCount64()) {}
+    void Answered(std::size_t element) override {
+      ++done_;
+      owner_.ReportAnswered(static_cast<LONG>(element), work_.ContentOf(element));
+      const ULONGLONG now = ::GetTickCount64();
+      if (now - lastProgress_ >= PROGRESS_INTERVAL_MS && !cancelled_) {
+        lastProgress_ = now;
+        owner_.ReportProgress(done_, static_cast<LONG>(work_.Total()));
+      }
     }
+    bool Cancelled() override { return cancelled_; }
+    void Cancel() { cancelled_ = true; }
+    // Once at the end, a cancelled batch's too.
+    void Ended() {
+      if (work_.Total() != 0) owner_.ReportProgress(done_, static_cast<LONG>(work_.Total()));
+    }
+
+   private:
+    ResolverObject& owner_;
+    BatchWork& work_;
+    ULONGLONG lastProgress_;
+    LONG done_ = 0;
+    bool cancelled_ = false;
+  };
+  // Resolve's one question: nobody hears it, nothing ends it early.
+  class NoReports final : public BatchSink {
+   public:
+    void Answered(std::size_t) override {}
+    bool Cancelled() override { return false; }
   };
 
-  Settings CurrentSettings() const {
+  static std::span<const InterfaceEntry> Interfaces() noexcept {
+    static const InterfaceEntry interfaces[] = {
+        {&IID_IUnknown, 0},          {&IID_IDispatch, 0},
+        {&IID__Resolver, 0},         {&IID_ISupportErrorInfo, 1},
+        {&IID_IConnectionPointContainer, 2}, {&IID_IProvideClassInfo, 3},
+        {&IID_IProvideClassInfo2, 3},
+    };
+    return interfaces;
+  }
+
+  HRESULT SetListener(const VARIANT& value) noexcept {
+    const HRESULT checked = CheckArgument(value, REFERENCE_CHAIN);
+    if (FAILED(checked)) return checked;
+    CallGuard guard(static_cast<_Resolver*>(this));
+    return Guarded([&] {
+      if (!events_.SetListener(value)) {
+        lastError_ = L"Listener must be an object or Nothing";
+        return RaiseError(E_INVALIDARG, IID__Resolver, SOURCE, lastError_);
+      }
+      lastError_.clear();
+      return S_OK;
+    });
+  }
+
+  void NoteListenerError(std::wstring error) {
+    if (!error.empty()) lastError_ = std::move(error);
+  }
+
+  // Reads a batch's arguments into its work: E_INVALIDARG raised, with
+  // LastError, for Names that are no array of names.
+  HRESULT PrepareBatch(VARIANT& Names, VARIANT& Type, BatchSettings settings, std::unique_ptr<BatchWork>& work,
+                       std::vector<SAFEARRAYBOUND>& bounds) {
+    NamesArgument names;
+    std::wstring error;
+    const HRESULT read = ReadNames(Names, names, error);
+    if (read == E_OUTOFMEMORY) return read;
+    if (FAILED(read)) {
+      if (error.empty()) return read;  // a reference that points nowhere
+      lastError_ = error;
+      return RaiseError(read, IID__Resolver, SOURCE, error);
+    }
+    const TypeArgument type = ReadType(Dereferenced(Type));
+    if (!type.Type) lastError_ = type.Error;
+    work = std::make_unique<BatchWork>(names.Texts, type.Type, type.Text, std::move(settings));
+    bounds = std::move(names.Bounds);
+    return S_OK;
+  }
+
+  BatchSettings CurrentSettings() const {
+    BatchSettings settings;
+    settings.Suffixes = resolver::SearchSuffixes(runtime::TextToUtf16(SearchListText()), LabelIdna);
     // "": the servers the system is configured with, read at each call.
-    return Settings{resolver::SearchSuffixes(runtime::TextToUtf16(SearchListText()), LabelIdna),
-                    dnsServer_.empty() ? exchange::SystemDnsServers() : dnsServer_, static_cast<DWORD>(timeOut_),
-                    static_cast<unsigned>(maxInFlight_), servers_};
+    settings.Servers = dnsServer_.empty() ? exchange::SystemDnsServers() : dnsServer_;
+    settings.TimeoutMs = static_cast<DWORD>(timeOut_);
+    settings.MaxInFlight = static_cast<unsigned>(maxInFlight_);
+    settings.Memory = servers_;
+    settings.DnssecOk = dnssecOk_;
+    settings.InFlight = inFlight_;
+    if (cacheOn_) {
+      settings.Cache = cache_;
+      settings.CacheGeneration = cache_->Generation();
+    }
+    return settings;
   }
 
   // What the script set, or by default the system's search list when the
@@ -387,24 +457,6 @@ class ResolverObject final : public DualObject<_Resolver> {
     if (!copy) return E_OUTOFMEMORY;
     *out = copy.release();
     return S_OK;
-  }
-  // The kept answer to `query`, shown in `content`: false when the cache is
-  // off or holds none.
-  bool FromCache(const vbDNS::DNSQuery& query, AnswerContent& content) {
-    if (!cacheOn_) return false;
-    std::optional<resolver::CachedAnswer> hit = cache_.Find(query, ::GetTickCount64());
-    if (!hit) return false;
-    content.Model = std::move(hit->Model);
-    content.Server = std::move(hit->Server);
-    content.FromCache = true;
-    return true;
-  }
-  // Keeps what the exchange of `query` made of `content`, counted from when
-  // its reply arrived.
-  void Keep(const exchange::ExchangeOutcome& outcome, const vbDNS::DNSQuery& query, const AnswerContent& content) {
-    if (!cacheOn_) return;
-    const resolver::CacheRule rule = resolver::CacheRuleFor(content.Model, outcome.Reply);
-    if (rule.Seconds != 0) cache_.Keep(query, resolver::CachedAnswer{content.Model, content.Server}, rule, outcome.EndedAt);
   }
   static HRESULT Flag(bool flag, VARIANT_BOOL* out) noexcept {
     if (out == nullptr) return E_POINTER;
@@ -440,10 +492,16 @@ class ResolverObject final : public DualObject<_Resolver> {
   bool cacheOn_ = true;
   LONG cacheSize_ = static_cast<LONG>(resolver::DEFAULT_CACHE_SIZE);
   // Answers kept for this object's next calls (resolver/cache.h), on the
-  // clock the engine reports arrivals on.
-  resolver::AnswerCache cache_{resolver::DEFAULT_CACHE_SIZE};
+  // clock the engine reports arrivals on; shared with its running batches.
+  std::shared_ptr<SharedCache> cache_ = std::make_shared<SharedCache>(resolver::DEFAULT_CACHE_SIZE);
   // What this object's calls learnt of its servers, for the next calls.
   std::shared_ptr<exchange::ServerMemory> servers_ = std::make_shared<exchange::ServerMemory>();
+  // The questions this object's batches are asking, so that a batch on
+  // another thread waits for an answer in flight rather than asking again.
+  std::shared_ptr<InFlightQuestions> inFlight_ = std::make_shared<InFlightQuestions>();
+  ResolverEvents events_;
+  std::vector<SyncReports*> running_;                 // the ResolveMany calls under way, nested ones too
+  std::vector<std::weak_ptr<AsyncBatch>> batches_;    // the ResolveManyAsync batches not yet ended
 };
 
 }  // namespace

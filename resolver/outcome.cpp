@@ -14,6 +14,8 @@ AnswerModel JudgeExchange(ExchangeEnd end, const std::optional<vbDNS::Packet>& r
     case ExchangeEnd::NoUsableServer:
     case ExchangeEnd::NothingSent:
       return AnswerWithoutReply(NOSERVER_STATUS);
+    case ExchangeEnd::Cancelled:
+      return AnswerWithoutReply(CANCELLED_STATUS);
     case ExchangeEnd::TimedOut:
       break;
   }

@@ -20,6 +20,7 @@ enum class ExchangeEnd : std::uint8_t {
   TimedOut,            // nothing that counts came inside the time-out
   TruncatedTcpFailed,  // the UDP reply had TC set and TCP gave nothing better
   Malformed,           // only replies that could not be read came back
+  Cancelled,           // the caller ended it first
 };
 
 // The answer to `asked` after `end`, with `reply` (the reply, or the cut reply

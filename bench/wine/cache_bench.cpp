@@ -59,22 +59,22 @@ double ResolveCalls(_Resolver* resolver, int calls, int names) {
   return NowMs() - start;
 }
 
-struct Batch {
+struct BatchTime {
   double Ms = -1;
   int FromCache = 0;
 };
 
-Batch ResolveMany(_Resolver* resolver, VARIANT& names, int count) {
+BatchTime ResolveMany(_Resolver* resolver, VARIANT& names, int count) {
   VARIANT missing;
   V_VT(&missing) = VT_ERROR;
   V_ERROR(&missing) = DISP_E_PARAMNOTFOUND;
-  Batch batch;
+  BatchTime batch;
   vavizav::runtime::unique_variant answers;
   const double start = NowMs();
   if (FAILED(resolver->ResolveMany(names, missing, answers.get()))) return batch;
   batch.Ms = NowMs() - start;
   VARIANT* elements = nullptr;
-  if (FAILED(::SafeArrayAccessData(V_ARRAY(answers.get()), reinterpret_cast<void**>(&elements)))) return Batch{};
+  if (FAILED(::SafeArrayAccessData(V_ARRAY(answers.get()), reinterpret_cast<void**>(&elements)))) return BatchTime{};
   for (int i = 0; i < count; ++i) {
     com_ptr<_Answer> answer;
     VARIANT_BOOL cached = VARIANT_FALSE;
@@ -130,8 +130,8 @@ int wmain(int argc, wchar_t** argv) {
       ::SafeArrayPutElement(V_ARRAY(list.get()), &i, name.get());
     }
     com_ptr<_Resolver> batch = NewResolver(module, server);
-    const Batch first = ResolveMany(batch.get(), *list.get(), batchCount);
-    const Batch second = ResolveMany(batch.get(), *list.get(), batchCount);
+    const BatchTime first = ResolveMany(batch.get(), *list.get(), batchCount);
+    const BatchTime second = ResolveMany(batch.get(), *list.get(), batchCount);
     std::printf("batch_first %.1f ms %d names, %d from the cache\n", first.Ms, batchCount, first.FromCache);
     std::printf("batch_second %.1f ms the same again, %d from the cache\n", second.Ms, second.FromCache);
     if (withCache < 0 || withoutCache < 0 || first.Ms < 0 || second.FromCache != batchCount) status = 1;

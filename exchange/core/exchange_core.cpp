@@ -540,6 +540,7 @@ void ExchangeCore::Finish(Slot& slot, ExchangeFailure failure, std::optional<vbD
   slot.Truncated.reset();
   slot.Busy = false;
   free_.push_back(static_cast<std::size_t>(&slot - slots_.data()));
+  ended_.push_back(slot.Question);
   ++done_;
 }
 

@@ -27,6 +27,7 @@
 #include <span>
 #include <string>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "codec/reply_check.h"
@@ -114,6 +115,10 @@ class ExchangeCore {
   // One outcome per question, in order; the questions still open end with
   // `failure` (the shell's wait failed).
   std::vector<ExchangeOutcome> TakeOutcomes(ExchangeFailure failure = ExchangeFailure::TimedOut);
+  // The questions that ended since the last call, in the order they ended;
+  // each one's outcome stays readable through OutcomeOf until TakeOutcomes.
+  std::vector<std::size_t> TakeEnded() { return std::exchange(ended_, {}); }
+  const ExchangeOutcome& OutcomeOf(std::size_t question) const { return outcomes_[question]; }
 
   std::size_t OpenSockets() const { return sockets_.size(); }
 
@@ -216,6 +221,7 @@ class ExchangeCore {
   RandomPool& random_;
   CoreTransport& transport_;
   std::vector<ExchangeOutcome> outcomes_;
+  std::vector<std::size_t> ended_;
   std::vector<Slot> slots_;
   std::vector<std::size_t> free_;
   std::size_t next_ = 0;  // the next question to start

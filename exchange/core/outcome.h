@@ -18,6 +18,7 @@ enum class ExchangeFailure {
   TimedOut,            // nothing that counts came inside the time-out
   TruncatedTcpFailed,  // the UDP reply had TC set and TCP gave nothing better (Reply keeps the cut reply)
   Malformed,           // only replies that could not be read came from the servers asked
+  Cancelled,           // the caller ended the call before the question did
 };
 
 // How the reply of an outcome came: None without one.

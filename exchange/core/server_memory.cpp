@@ -28,4 +28,19 @@ const ServerState* ServerMemory::Find(std::wstring_view server) const {
   return nullptr;
 }
 
+ServerMemory ServerMemory::Copy() const {
+  ServerMemory copy;
+  copy.uses_ = copy.copiedAt_ = uses_;
+  for (const Entry& entry : servers_) {
+    copy.servers_.push_back(Entry{entry.Server, std::make_shared<ServerState>(*entry.State), entry.Used});
+  }
+  return copy;
+}
+
+void ServerMemory::Merge(const ServerMemory& learnt) {
+  for (const Entry& entry : learnt.servers_) {
+    if (entry.Used > learnt.copiedAt_) *For(entry.Server) = *entry.State;
+  }
+}
+
 }  // namespace vavizav::exchange

@@ -42,6 +42,13 @@ class ServerMemory {
   const ServerState* Find(std::wstring_view server) const;
   std::size_t Size() const { return servers_.size(); }
 
+  // A copy with states of its own, for calls on another thread; what they
+  // learn comes back through Merge, on this memory's thread.
+  ServerMemory Copy() const;
+  // Writes what the servers asked through `learnt` (a Copy of this memory)
+  // taught it over this memory's states; servers it did not ask keep theirs.
+  void Merge(const ServerMemory& learnt);
+
  private:
   struct Entry {
     std::wstring Server;
@@ -50,6 +57,7 @@ class ServerMemory {
   };
   std::vector<Entry> servers_;
   std::uint64_t uses_ = 0;
+  std::uint64_t copiedAt_ = 0;  // a Copy: uses_ when it was made
 };
 
 }  // namespace vavizav::exchange

@@ -580,7 +580,9 @@ TEST(AnswerObjects, EveryObjectKindAnswersItsInterfacesWithOneIdentity) {
   const IID dual[] = {IID_IUnknown, IID_IDispatch, IID_ISupportErrorInfo};
   std::vector<Kind> kinds;
   kinds.push_back({"factory", factory.query<IUnknown>(), {IID_IUnknown, IID_IClassFactory}});
-  kinds.push_back({"Resolver", resolver.query<IUnknown>(), {IID__Resolver}});
+  // The Resolver is also a source of events, described by its class.
+  kinds.push_back({"Resolver", resolver.query<IUnknown>(),
+                   {IID__Resolver, IID_IConnectionPointContainer, IID_IProvideClassInfo, IID_IProvideClassInfo2}});
   kinds.push_back({"Answer", answer.query<IUnknown>(), {IID__Answer}});
   kinds.push_back({"Records", records.query<IUnknown>(), {IID__Records}});
   kinds.push_back({"Record", record.query<IUnknown>(), {IID__Record}});
