@@ -344,13 +344,17 @@ Sub ListenerErrors()
     Check "Answered raising: every element still reported", l.EachOnce(), True
     Check "Answered raising: the batch went on", CountStatus(answers, "NOERROR") & " " & answers(2).Status, "2 NXDOMAIN"
     Check "Answered raising: Progress still reported", l.LastDone & "/" & l.LastTotal, "3/3"
-    Check "Answered raising: LastError", Left(r.LastError, 54), "Listener.Answered raised an error: no room for answer "
+    ' The error's description, or its number where the script engine hands
+    ' out none (Wine's VBScript fills no EXCEPINFO for a call from outside).
+    Check "Answered raising: LastError", Left(r.LastError, 54) = "Listener.Answered raised an error: no room for answer " _
+          Or r.LastError = "Listener.Answered raised an error: 0x80040201", True
     Set l = New Listener
     l.RaiseIn = "Progress"
     Set r.Listener = l
     answers = r.ResolveMany(Array("mx1.admin.test", "absent.admin.test"))
     Check "Progress raising: answers still reported", l.Answers, 2
-    Check "Progress raising: LastError", r.LastError, "Listener.Progress raised an error: progress bar gone"
+    Check "Progress raising: LastError", r.LastError = "Listener.Progress raised an error: progress bar gone" _
+          Or r.LastError = "Listener.Progress raised an error: 0x80040202", True
     ' The next call clears it.
     answers = r.ResolveMany(Array("mx1.admin.test"))
     l.RaiseIn = ""
@@ -491,7 +495,7 @@ Sub AsyncWait()
     Set job = r.ResolveManyAsync(Array("mx1.corp.test"), "BOGUS")
     Check "a bad type: the batch ends", job.Wait(2000), True
     answers = job.Answers
-    Check "a bad type: BADNAME and LastError", answers(0).Status & " " & Left(r.LastError, 14), "BADNAME Type ""BOGUS"" "
+    Check "a bad type: BADNAME and LastError", answers(0).Status & " " & Left(r.LastError, 13), "BADNAME Type ""BOGUS"" "
     Set job = r.ResolveManyAsync(Array())
     Check "no names: finished", job.Wait(2000) & " " & job.Total, "True 0"
 End Sub
