@@ -214,14 +214,14 @@ var groups = {
         var s = newResolver(slow, 4);
         var ls = listener();
         s.Listener = ls;
-        job = s.ResolveManyAsync(hNames(60, ".jspolled.test"));
+        job = s.ResolveManyAsync(hNames(120, ".jspolled.test"));
         var first = job.Done, last = first, moves = 0, deadline = new Date().getTime() + 10000;
         while (!job.Finished && new Date().getTime() < deadline) {
             if (job.Done !== last) { moves++; last = job.Done; }
         }
-        check("polled: Finished, Done moved", job.Finished && first < 60 && moves > 0, true);
+        check("polled: Finished, Done moved", job.Finished && first < 120 && moves > 0, true);
         check("polled: no report without pumping", ls.answers + " " + ls.reports, "0 0");
-        check("polled: Wait(0) then delivers them all", job.Wait(0) + " " + ls.answers + " " + ls.lastDone, "true 60 60");
+        check("polled: Wait(0) then delivers them all", job.Wait(0) + " " + ls.answers + " " + ls.lastDone, "true 120 120");
     },
 
     // The Resolver released while its Batch runs: the Batch finishes.

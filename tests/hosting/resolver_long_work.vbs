@@ -506,9 +506,9 @@ Sub AsyncPolled()
     Dim r, l, job, done, firstDone, moves, backwards, deadline, answersBefore
     Set r = NewResolver(slow, 4)
     Set l = New Listener
-    l.Expect 80
+    l.Expect 160
     Set r.Listener = l
-    Set job = r.ResolveManyAsync(HNames(80, ".polled.test"))
+    Set job = r.ResolveManyAsync(HNames(160, ".polled.test"))
     firstDone = job.Done
     done = firstDone
     moves = 0
@@ -523,12 +523,12 @@ Sub AsyncPolled()
     Loop
     answersBefore = l.Answers
     Check "polled: Finished turned True", job.Finished, True
-    Check "polled: Done moved while the script polled", firstDone < 80 And moves >= 1, True
+    Check "polled: Done moved while the script polled", firstDone < 160 And moves >= 1, True
     Check "polled: Done never went back", backwards, False
-    Check "polled: Done = Total at the end", job.Done, 80
+    Check "polled: Done = Total at the end", job.Done, 160
     Check "polled: no report while the script does not pump", answersBefore & " " & l.Reports, "0 0"
     Check "polled: Wait(0) when finished: True", job.Wait(0), True
-    Check "polled: then every report has fired", l.EachOnce() & " " & l.LastDone & "/" & l.LastTotal, "True 80/80"
+    Check "polled: then every report has fired", l.EachOnce() & " " & l.LastDone & "/" & l.LastTotal, "True 160/160"
 End Sub
 
 ' Wait(ms) delivers reports while it waits; Cancel then keeps what came.
@@ -553,6 +553,28 @@ Sub AsyncWaitSome()
     Check "Done counts the answered", job.Done, CountStatus(answers, "NOERROR")
     Check "one Answered per answered element", l.Answers & " " & l.Problems, job.Done & " "
     Check "a final Progress with Done", l.LastDone & "/" & l.LastTotal, job.Done & "/400"
+End Sub
+
+' Cancel while answers wait for the script to pump: those elements are
+' answered (Done counts them, Answers holds them), so they are reported too,
+' and the last Progress counts them.
+Sub CancelQueued()
+    Dim r, l, job, answers, deadline, done
+    Set r = NewResolver(slow, 8)
+    Set l = New Listener
+    Set r.Listener = l
+    Set job = r.ResolveManyAsync(HNames(400, ".queued.test"))
+    deadline = Timer + 10
+    Do Until job.Done >= 40 Or Timer > deadline
+    Loop
+    job.Cancel
+    Check "queued: Wait after Cancel", job.Wait(), True
+    answers = job.Answers
+    done = job.Done
+    Check "queued: answered before the Cancel", done >= 40 And done < 400, True
+    Check "queued: Done counts the NOERROR answers", CountStatus(answers, "NOERROR"), done
+    Check "queued: every answered element reported", l.Answers, done
+    Check "queued: the last Progress counts them", l.LastDone & "/" & l.LastTotal, done & "/400"
 End Sub
 
 ' A Batch released mid-flight is cancelled: no report after; a Resolver
@@ -652,6 +674,8 @@ AsyncPolled
 Stopped "AsyncPolled"
 AsyncWaitSome
 Stopped "AsyncWaitSome"
+CancelQueued
+Stopped "CancelQueued"
 Releases
 Stopped "Releases"
 Nested
