@@ -14,6 +14,9 @@ set(VAVIZAV_TYPELIB_VERSION ${VAVIZAV_TYPELIB_MAJOR}.${VAVIZAV_TYPELIB_MINOR})
 set(VAVIZAV_THREADING_MODEL Apartment)
 # The system's automation marshaller: interfaces are marshalled from the type library.
 set(VAVIZAV_AUTOMATION_MARSHALLER 00020424-0000-0000-C000-000000000046)
+# ...and a pure dispinterface (the events) through IDispatch's own marshaller,
+# as RegisterTypeLib registers one.
+set(VAVIZAV_DISPATCH_MARSHALLER 00020420-0000-0000-C000-000000000046)
 
 # The first class: one version-independent ProgID only.
 set(VAVIZAV_VEVI_PROGID Vavizav.VeviVORIdezaz)

@@ -101,8 +101,8 @@ class BatchObject final : public DualObject<_Batch> {
         finished = state_->finished_;
       }
       if (news.empty() && (!finished || ended_)) return;
+      // Answers that came before a cancel are reported still: Answers holds them.
       for (const std::size_t element : news) {
-        if (state_->Cancelled()) break;
         ++delivered_;
         if (owner_.WantsAnswers()) owner_.ReportAnswered(static_cast<LONG>(element), state_->work_->ContentOf(element));
         const ULONGLONG now = ::GetTickCount64();

@@ -4,7 +4,9 @@
 #include <span>
 #include <utility>
 
+#include "exchange/core/name_case.h"
 #include "exchange/engine.h"
+#include "runtime/message_pump.h"
 #include "resolver/name_text.h"
 #include "resolver/outcome.h"
 #include "resolver/question.h"
@@ -53,7 +55,69 @@ void Judge(const exchange::ExchangeOutcome& outcome, const vbDNS::DNSQuery& quer
   }
 }
 
+// How often a waiter looks again at the questions it waits for, whatever
+// it was told.
+constexpr DWORD LOOK_AGAIN_MS = 20;
+// A batch waits for another's question at most its own time-out and this.
+constexpr ULONGLONG WAIT_GRACE_MS = 1000;
+
+// Questions are the same when name (without regard to ASCII case), type,
+// class and the DO bit are.
+std::string InFlightKey(const vbDNS::DNSQuery& query) {
+  std::string key = exchange::QuestionKey(query.Question);
+  key.push_back(query.DnssecOk ? '\1' : '\0');
+  return key;
+}
+
 }  // namespace
+
+InFlightQuestions::InFlightQuestions() : ended_(::CreateEventW(nullptr, TRUE, FALSE, nullptr)) {
+  if (!ended_) throw std::bad_alloc();
+}
+
+std::shared_ptr<InFlightQuestions::Entry> InFlightQuestions::Claim(const std::string& key) {
+  const DWORD thread = ::GetCurrentThreadId();
+  std::lock_guard held(lock_);
+  auto [found, added] = entries_.try_emplace(key);
+  if (added) {
+    found->second = std::make_shared<Entry>();
+    found->second->Thread = thread;
+    return nullptr;
+  }
+  // Asked on this thread already (a nested batch's outer one, or this batch):
+  // asked again here, the engine sends one question per call.
+  if (found->second->Thread == thread) return nullptr;
+  return found->second;
+}
+
+void InFlightQuestions::End(const std::string& key, const AnswerContent* answer) {
+  {
+    std::lock_guard held(lock_);
+    const auto found = entries_.find(key);
+    if (found == entries_.end() || found->second->Thread != ::GetCurrentThreadId()) return;
+    Entry& entry = *found->second;
+    if (answer != nullptr) entry.Answer = *answer;
+    entry.Abandoned = answer == nullptr;
+    entry.Ended = true;
+    entries_.erase(found);
+  }
+  ::SetEvent(ended_.get());
+}
+
+bool InFlightQuestions::HasEnded(const Entry& entry) {
+  std::lock_guard held(lock_);
+  return entry.Ended;
+}
+
+void InFlightQuestions::WaitForEnds(DWORD waitMs, bool pump, HANDLE wake) {
+  ::ResetEvent(ended_.get());
+  const HANDLE events[] = {ended_.get(), wake};
+  const DWORD count = wake != nullptr ? 2 : 1;
+  const DWORD woken = pump ? ::MsgWaitForMultipleObjectsEx(count, events, std::min(waitMs, LOOK_AGAIN_MS),
+                                                           QS_ALLINPUT, MWMO_INPUTAVAILABLE)
+                           : ::WaitForMultipleObjects(count, events, FALSE, std::min(waitMs, LOOK_AGAIN_MS));
+  if (pump && woken == WAIT_OBJECT_0 + count) runtime::PumpMessages();
+}
 
 std::optional<resolver::CachedAnswer> SharedCache::Find(const vbDNS::DNSQuery& query, std::uint64_t nowMs) {
   std::lock_guard held(lock_);
@@ -192,10 +256,63 @@ void BatchWork::Take(std::size_t element, std::size_t round, const exchange::Exc
                             rule, outcome.EndedAt);
     }
   }
+  EndClaims(&content, query);
   if (IsLastTry(element, round) || !TriesNextSuffix(content)) MakeFinal(element, sink);
 }
 
+void BatchWork::EndClaims(const AnswerContent* answer, const vbDNS::DNSQuery& query) {
+  if (!settings_.InFlight || claimed_.empty()) return;
+  const std::string key = InFlightKey(query);
+  if (claimed_.erase(key) != 0) settings_.InFlight->End(key, answer);
+}
+
+void BatchWork::AwaitOthers(std::size_t round, std::vector<std::size_t>& waiting,
+                            std::vector<std::shared_ptr<InFlightQuestions::Entry>>& entries, BatchSink& sink) {
+  const ULONGLONG until = ::GetTickCount64() + settings_.TimeoutMs + WAIT_GRACE_MS;
+  while (!waiting.empty() && !sink.Cancelled()) {
+    std::size_t kept = 0;
+    for (std::size_t k = 0; k < waiting.size(); ++k) {
+      const std::size_t element = waiting[k];
+      if (!settings_.InFlight->HasEnded(*entries[k]) || entries[k]->Abandoned) {
+        waiting[kept] = element;
+        entries[kept++] = std::move(entries[k]);
+        continue;
+      }
+      // The other batch's answer, shown under this element's name.
+      AnswerContent& content = *contents_[element];
+      const AnswerContent& answer = entries[k]->Answer;
+      content.Model = answer.Model;
+      content.Server = answer.Server;
+      content.Transport = answer.Transport;
+      content.ElapsedMs = answer.ElapsedMs;
+      content.FromCache = false;
+      if (IsLastTry(element, round) || !TriesNextSuffix(content)) MakeFinal(element, sink);
+      if (sink.Cancelled()) return;
+    }
+    waiting.resize(kept);
+    entries.resize(kept);
+    // Abandoned ones (their batch was cancelled) are asked here.
+    bool onlyAbandoned = true;
+    for (const auto& entry : entries) onlyAbandoned = onlyAbandoned && settings_.InFlight->HasEnded(*entry);
+    const ULONGLONG now = ::GetTickCount64();
+    if (waiting.empty() || onlyAbandoned || now >= until) return;
+    settings_.InFlight->WaitForEnds(static_cast<DWORD>(until - now), settings_.Pump, settings_.Wake);
+  }
+}
+
 void BatchWork::Run(BatchSink& sink) {
+  // Claims left at the end (a cancel, an exception) are given up: their
+  // waiters ask for themselves.
+  struct GiveUp {
+    BatchWork& work;
+    ~GiveUp() {
+      if (work.settings_.InFlight) {
+        for (const std::string& key : work.claimed_) work.settings_.InFlight->End(key, nullptr);
+      }
+      work.claimed_.clear();
+    }
+  } giveUp{*this};
+
   for (std::size_t i = 0; i < contents_.size() && !sink.Cancelled(); ++i) {
     if (questions_[i].empty()) MakeFinal(i, sink);
   }
@@ -204,37 +321,62 @@ void BatchWork::Run(BatchSink& sink) {
   for (std::size_t round = 0; round < rounds_ && !sink.Cancelled(); ++round) {
     std::vector<vbDNS::DNSQuery> queries;
     std::vector<std::size_t> asked;  // the element of each query
+    std::vector<std::size_t> waiting;  // elements whose question another batch asks
+    std::vector<std::shared_ptr<InFlightQuestions::Entry>> entries;
     for (std::size_t i = 0; i < contents_.size(); ++i) {
       if (final_[i] || round >= questions_[i].size()) continue;
-      if (FromCache(questions_[i][round], *contents_[i])) {  // answered without sending
+      const vbDNS::DNSQuery& question = questions_[i][round];
+      if (FromCache(question, *contents_[i])) {  // answered without sending
         if (IsLastTry(i, round) || !TriesNextSuffix(*contents_[i])) MakeFinal(i, sink);
         if (sink.Cancelled()) break;
         continue;
       }
-      queries.push_back(questions_[i][round]);
+      if (settings_.InFlight) {
+        const std::string key = InFlightKey(question);
+        if (std::shared_ptr<InFlightQuestions::Entry> other = settings_.InFlight->Claim(key)) {
+          waiting.push_back(i);
+          entries.push_back(std::move(other));
+          continue;
+        }
+        claimed_.insert(key);
+      }
+      queries.push_back(question);
       asked.push_back(i);
     }
-    for (std::size_t first = 0; first < queries.size() && !sink.Cancelled(); first += ENGINE_BATCH) {
-      const std::size_t size = std::min(ENGINE_BATCH, queries.size() - first);
-      const std::span<const vbDNS::DNSQuery> turn(queries.data() + first, size);
-      const std::span<const std::size_t> elements(asked.data() + first, size);
-      RoundObserver observer(*this, round, turn, elements, sink);
-      exchange::EngineSettings engine{settings_.Servers, settings_.TimeoutMs, settings_.MaxInFlight,
-                                      settings_.Memory};
-      engine.Observer = &observer;
-      engine.Wake = settings_.Wake;
-      engine.Pump = settings_.Pump;
-      const std::vector<exchange::ExchangeOutcome> outcomes = exchange::ExchangeMany(turn, engine);
-      // What the engine did not tell as it went: a call that ended before its
-      // first send (no usable server), or questions cut short by a cancel.
-      for (std::size_t k = 0; k < outcomes.size() && k < size; ++k) {
-        if (observer.Told(k) || outcomes[k].Failure == exchange::ExchangeFailure::Cancelled) continue;
-        if (sink.Cancelled()) break;
-        Take(elements[k], round, outcomes[k], turn[k], sink);
-      }
-    }
+    Ask(round, queries, asked, sink);
+    for (const std::string& key : claimed_) settings_.InFlight->End(key, nullptr);
+    claimed_.clear();
+    if (waiting.empty() || sink.Cancelled()) continue;
+    AwaitOthers(round, waiting, entries, sink);
+    // What did not come from the others is asked here after all.
+    queries.clear();
+    for (const std::size_t i : waiting) queries.push_back(questions_[i][round]);
+    Ask(round, queries, waiting, sink);
   }
   Abandon();
+}
+
+void BatchWork::Ask(std::size_t round, const std::vector<vbDNS::DNSQuery>& queries,
+                    const std::vector<std::size_t>& asked, BatchSink& sink) {
+  for (std::size_t first = 0; first < queries.size() && !sink.Cancelled(); first += ENGINE_BATCH) {
+    const std::size_t size = std::min(ENGINE_BATCH, queries.size() - first);
+    const std::span<const vbDNS::DNSQuery> turn(queries.data() + first, size);
+    const std::span<const std::size_t> elements(asked.data() + first, size);
+    RoundObserver observer(*this, round, turn, elements, sink);
+    exchange::EngineSettings engine{settings_.Servers, settings_.TimeoutMs, settings_.MaxInFlight,
+                                    settings_.Memory};
+    engine.Observer = &observer;
+    engine.Wake = settings_.Wake;
+    engine.Pump = settings_.Pump;
+    const std::vector<exchange::ExchangeOutcome> outcomes = exchange::ExchangeMany(turn, engine);
+    // What the engine did not tell as it went: a call that ended before its
+    // first send (no usable server), or questions cut short by a cancel.
+    for (std::size_t k = 0; k < outcomes.size() && k < size; ++k) {
+      if (observer.Told(k) || outcomes[k].Failure == exchange::ExchangeFailure::Cancelled) continue;
+      if (sink.Cancelled()) break;
+      Take(elements[k], round, outcomes[k], turn[k], sink);
+    }
+  }
 }
 
 void BatchWork::Abandon() {

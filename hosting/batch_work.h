@@ -15,6 +15,8 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "codec/vbdns.h"
@@ -22,6 +24,7 @@
 #include "exchange/core/server_memory.h"
 #include "hosting/answer_objects.h"
 #include "resolver/cache.h"
+#include "runtime/handles.h"
 
 namespace vavizav::hosting {
 
@@ -46,6 +49,38 @@ class SharedCache {
   std::uint64_t generation_ = 0;
 };
 
+// The questions a Resolver's batches have in flight. A batch that would ask
+// a question another batch on another thread is asking waits for that
+// answer instead (the same thread's batches nest, and the inner one cannot
+// wait for the outer: it asks again).
+class InFlightQuestions {
+ public:
+  struct Entry {
+    DWORD Thread = 0;        // of the batch asking it
+    bool Ended = false;      // Answer holds the answer, or (Abandoned) nothing will
+    bool Abandoned = false;  // the asker ended without an answer: cancelled
+    AnswerContent Answer;
+  };
+
+  InFlightQuestions();
+  // The calling thread's batch asks `key` now (nullptr), or waits for the
+  // entry another thread's batch has in flight.
+  std::shared_ptr<Entry> Claim(const std::string& key);
+  // The claimed question ended with `answer`, or without one (nullptr).
+  void End(const std::string& key, const AnswerContent* answer);
+  // Waits until one of `entries` may have ended, `waitMs` at most; pumps the
+  // thread's messages meanwhile when `pump`; `wake` (may be null) ends it.
+  void WaitForEnds(DWORD waitMs, bool pump, HANDLE wake);
+  bool HasEnded(const Entry& entry);
+
+ private:
+  std::mutex lock_;
+  std::unordered_map<std::string, std::shared_ptr<Entry>> entries_;
+  // Set at each end; every waiter also looks again after a short while, as
+  // one waiter's reset may hide an end from another.
+  runtime::unique_handle ended_;
+};
+
 // What a batch is asked with: the Resolver's settings as they were when it
 // started.
 struct BatchSettings {
@@ -57,6 +92,7 @@ struct BatchSettings {
   bool DnssecOk = false;
   std::shared_ptr<SharedCache> Cache;  // none: the cache is off
   std::uint64_t CacheGeneration = 0;
+  std::shared_ptr<InFlightQuestions> InFlight;  // none: asks everything itself
   HANDLE Wake = nullptr;  // set by another thread to end the batch (see BatchSink::Cancelled)
   bool Pump = true;       // dispatch the thread's messages while waiting
 };
@@ -110,12 +146,21 @@ class BatchWork {
             const vbDNS::DNSQuery& query, BatchSink& sink);
   void MakeFinal(std::size_t element, BatchSink& sink);
   bool IsLastTry(std::size_t element, std::size_t round) const;
+  // Answers from other batches' exchanges for the elements that waited for
+  // them; true when all came (the rest is to be asked here).
+  void AwaitOthers(std::size_t round, std::vector<std::size_t>& waiting,
+                   std::vector<std::shared_ptr<InFlightQuestions::Entry>>& entries, BatchSink& sink);
+  void EndClaims(const AnswerContent* answer, const vbDNS::DNSQuery& query);
+  // Asks `queries` (of elements `asked`) through the engine.
+  void Ask(std::size_t round, const std::vector<vbDNS::DNSQuery>& queries, const std::vector<std::size_t>& asked,
+           BatchSink& sink);
 
   BatchSettings settings_;
   std::vector<std::shared_ptr<AnswerContent>> contents_;
   std::vector<std::vector<vbDNS::DNSQuery>> questions_;
   std::vector<bool> final_;
   std::size_t rounds_ = 0;
+  std::unordered_set<std::string> claimed_;  // keys this batch asks in the current round
 };
 
 }  // namespace vavizav::hosting

@@ -68,11 +68,13 @@ constexpr ClassIdentity CLASSES[] = {
 struct InterfaceIdentity {
   const wchar_t* Iid;
   const wchar_t* Name;
+  const wchar_t* ProxyStub;  // the marshaller RegisterTypeLib would name
 };
 constexpr InterfaceIdentity INTERFACES[] = {
-    {VEVI_IID, VEVI_INTERFACE},       {RESOLVER_IID, RESOLVER_INTERFACE}, {ANSWER_IID, ANSWER_INTERFACE},
-    {RECORDS_IID, RECORDS_INTERFACE}, {RECORD_IID, RECORD_INTERFACE},   {BATCH_IID, BATCH_INTERFACE},
-    {EVENTS_IID, EVENTS_INTERFACE},
+    {VEVI_IID, VEVI_INTERFACE, AUTOMATION_MARSHALLER},       {RESOLVER_IID, RESOLVER_INTERFACE, AUTOMATION_MARSHALLER},
+    {ANSWER_IID, ANSWER_INTERFACE, AUTOMATION_MARSHALLER},   {RECORDS_IID, RECORDS_INTERFACE, AUTOMATION_MARSHALLER},
+    {RECORD_IID, RECORD_INTERFACE, AUTOMATION_MARSHALLER},   {BATCH_IID, BATCH_INTERFACE, AUTOMATION_MARSHALLER},
+    {EVENTS_IID, EVENTS_INTERFACE, DISPATCH_MARSHALLER},
 };
 
 // This module's bitness and the registry view of the other one. On 32-bit
@@ -166,8 +168,8 @@ HRESULT WriteUserTypeLibEntries(HKEY classes, const std::wstring& modulePath) {
   for (const InterfaceIdentity& identity : INTERFACES) {
     const std::wstring interfaceKey = InterfaceKey(identity);
     if (SUCCEEDED(hr)) hr = WriteKey(classes, interfaceKey, identity.Name);
-    if (SUCCEEDED(hr)) hr = WriteKey(classes, interfaceKey + L"\\ProxyStubClsid", AUTOMATION_MARSHALLER);
-    if (SUCCEEDED(hr)) hr = WriteKey(classes, interfaceKey + L"\\ProxyStubClsid32", AUTOMATION_MARSHALLER);
+    if (SUCCEEDED(hr)) hr = WriteKey(classes, interfaceKey + L"\\ProxyStubClsid", identity.ProxyStub);
+    if (SUCCEEDED(hr)) hr = WriteKey(classes, interfaceKey + L"\\ProxyStubClsid32", identity.ProxyStub);
     if (SUCCEEDED(hr)) hr = WriteKey(classes, interfaceKey + L"\\TypeLib", LIBID, L"Version", TYPELIB_VERSION);
   }
   return hr;

@@ -435,6 +435,7 @@ class ResolverObject final
     settings.MaxInFlight = static_cast<unsigned>(maxInFlight_);
     settings.Memory = servers_;
     settings.DnssecOk = dnssecOk_;
+    settings.InFlight = inFlight_;
     if (cacheOn_) {
       settings.Cache = cache_;
       settings.CacheGeneration = cache_->Generation();
@@ -495,6 +496,9 @@ class ResolverObject final
   std::shared_ptr<SharedCache> cache_ = std::make_shared<SharedCache>(resolver::DEFAULT_CACHE_SIZE);
   // What this object's calls learnt of its servers, for the next calls.
   std::shared_ptr<exchange::ServerMemory> servers_ = std::make_shared<exchange::ServerMemory>();
+  // The questions this object's batches are asking, so that a batch on
+  // another thread waits for an answer in flight rather than asking again.
+  std::shared_ptr<InFlightQuestions> inFlight_ = std::make_shared<InFlightQuestions>();
   ResolverEvents events_;
   std::vector<SyncReports*> running_;                 // the ResolveMany calls under way, nested ones too
   std::vector<std::weak_ptr<AsyncBatch>> batches_;    // the ResolveManyAsync batches not yet ended

@@ -4,6 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
+#include <climits>
+#include <cstdint>
 #include <cstdlib>
 #include <cstdio>
 #include <map>
@@ -11,9 +14,11 @@
 #include <mutex>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "exchange/engine.h"
+#include "runtime/handles.h"
 #include "exchange_fixture.h"
 #include "fake_dns_server.h"
 #include "packets.h"
@@ -107,6 +112,97 @@ TEST_F(EngineTest, OutcomesInInputOrderAndIdenticalQuestionsAskedOnce) {
     if (query.Name().size() < 20) continue;
     EXPECT_NE(query.Name(), query.LowerName()) << "26 letters all in lower case: no random case on the wire";
   }
+}
+
+// Hears every outcome as the engine tells it, and ends the call after
+// `stopAfter` of them (never, by default).
+class Recorder final : public exchange::ExchangeObserver {
+ public:
+  explicit Recorder(std::size_t stopAfter = SIZE_MAX) : stopAfter_(stopAfter) {}
+  void Ended(std::size_t query, const ExchangeOutcome& outcome) override {
+    Told.push_back(query);
+    Outcomes.push_back(outcome);
+  }
+  bool Cancelled() override { return Told.size() >= stopAfter_; }
+  std::vector<std::size_t> Told;
+  std::vector<ExchangeOutcome> Outcomes;
+
+ private:
+  std::size_t stopAfter_;
+};
+
+TEST_F(EngineTest, ObserverHearsEachQueryOnceWithTheOutcomeTheCallReturns) {
+  Server().Reset(AnswerByName(5));
+  std::vector<vbDNS::DNSQuery> queries;
+  for (int n = 1; n <= 20; ++n) queries.push_back(Question(Join({"n", std::to_string(n), ".observed.test"})));
+  queries.push_back(Question("N3.OBSERVED.TEST"));  // asked once, told to both askers in their spelling
+  Recorder recorder;
+  exchange::EngineSettings settings{SERVER_ADDRESS, 2000, 4};
+  settings.Observer = &recorder;
+  const std::vector<ExchangeOutcome> outcomes = ExchangeMany(queries, settings);
+  ASSERT_EQ(outcomes.size(), queries.size());
+  std::vector<std::size_t> told = recorder.Told;
+  std::sort(told.begin(), told.end());
+  std::vector<std::size_t> every(queries.size());
+  for (std::size_t i = 0; i < every.size(); ++i) every[i] = i;
+  EXPECT_EQ(told, every);
+  for (std::size_t k = 0; k < recorder.Told.size(); ++k) {
+    const std::size_t i = recorder.Told[k];
+    ASSERT_TRUE(recorder.Outcomes[k].Reply) << i;
+    EXPECT_EQ(*recorder.Outcomes[k].Reply, *outcomes[i].Reply) << i;
+  }
+  EXPECT_EQ(Server().Queries().size(), 20u);
+}
+
+TEST_F(EngineTest, CancelEndsOpenQuestionsAndNothingIsSentAfter) {
+  // Slow answers, four at a time: the cancel comes with most questions unasked.
+  Server().Reset(AnswerByName(30));
+  std::vector<vbDNS::DNSQuery> queries;
+  for (int n = 1; n <= 40; ++n) queries.push_back(Question(Join({"n", std::to_string(n), ".cancel.test"})));
+  Recorder recorder(6);
+  exchange::EngineSettings settings{SERVER_ADDRESS, 2000, 4};
+  settings.Observer = &recorder;
+  const std::vector<ExchangeOutcome> outcomes = ExchangeMany(queries, settings);
+  const std::size_t sentByThen = Server().Queries().size();
+  std::size_t answered = 0, cancelled = 0;
+  for (const ExchangeOutcome& outcome : outcomes) {
+    if (outcome.Failure == ExchangeFailure::None) ++answered;
+    if (outcome.Failure == ExchangeFailure::Cancelled) ++cancelled;
+  }
+  // Those told were answered; some that ended in the same step as the sixth
+  // are answered without being told, as the cancel came first.
+  for (const std::size_t i : recorder.Told) EXPECT_EQ(outcomes[i].Failure, ExchangeFailure::None) << i;
+  EXPECT_GE(answered, recorder.Told.size());
+  EXPECT_EQ(answered + cancelled, queries.size());
+  EXPECT_LT(sentByThen, 20u);
+  ::Sleep(200);  // a resend due later would have gone by now
+  EXPECT_EQ(Server().Queries().size(), sentByThen);
+}
+
+TEST_F(EngineTest, WakeEventEndsAWaitAtOnce) {
+  // Nothing answers: only the wake can end the call before the time-out.
+  Server().Reset([](const Query&) { return std::vector<Send>{}; });
+  struct Flag final : exchange::ExchangeObserver {
+    void Ended(std::size_t, const ExchangeOutcome&) override {}
+    bool Cancelled() override { return Set.load(); }
+    std::atomic<bool> Set{false};
+  } flag;
+  runtime::unique_handle wake(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  exchange::EngineSettings settings{SERVER_ADDRESS, 20000, 4};
+  settings.Observer = &flag;
+  settings.Wake = wake.get();
+  settings.Pump = false;
+  std::thread canceller([&] {
+    ::Sleep(100);
+    flag.Set = true;
+    ::SetEvent(wake.get());
+  });
+  const Stopwatch clock;
+  const std::vector<ExchangeOutcome> outcomes =
+      ExchangeMany(std::vector<vbDNS::DNSQuery>{Question("n1.wake.test"), Question("n2.wake.test")}, settings);
+  canceller.join();
+  EXPECT_LT(clock.ElapsedMs(), 5000.0);  // not the 20 s time-out
+  for (const ExchangeOutcome& outcome : outcomes) EXPECT_EQ(outcome.Failure, ExchangeFailure::Cancelled);
 }
 
 TEST_F(EngineTest, NeverMoreThanMaxInFlightOutstanding) {

@@ -262,6 +262,41 @@ TEST_F(ResolverCacheTest, EvictionAtCacheSizeAndABatchOfCachedNamesSendsNothing)
   SafeArrayUnaccessData(V_ARRAY(second.Value.get()));
 }
 
+// Names in flight in a batch running on the component's thread are not asked
+// again by a batch of the same object on the caller's thread: it waits for
+// their answers. The cache is off, so only the sharing can spare the queries.
+TEST_F(ResolverCacheTest, NamesInFlightInAnotherBatchAreNotAskedTwice) {
+  Server().Reset([](const Query& query) { return std::vector<Send>{{Reply(query, {A("192.0.2.7")}), 300}}; });
+  com_ptr<IDispatch> resolver = ScriptedResolver();
+  EXPECT_EQ(Put(resolver.get(), L"Cache", Bool(false).get()).Status, S_OK);
+  unique_variant names;
+  SAFEARRAYBOUND bound{20, 0};
+  V_VT(names.get()) = VT_ARRAY | VT_VARIANT;
+  V_ARRAY(names.get()) = SafeArrayCreate(VT_VARIANT, 1, &bound);
+  for (LONG i = 0; i < 20; ++i) {
+    unique_variant name = Text(L"f" + std::to_wstring(i) + L".flight.test");
+    SafeArrayPutElement(V_ARRAY(names.get()), &i, name.get());
+  }
+  com_ptr<IDispatch> batch = ObjectOf(Call(resolver.get(), L"ResolveManyAsync", {names.get()}));
+  ASSERT_TRUE(batch);
+  // The worker has its questions out well before their replies come.
+  ::Sleep(100);
+  Result alongside = Call(resolver.get(), L"ResolveMany", {names.get()});
+  ASSERT_EQ(alongside.Status, S_OK);
+  Result waited = Call(batch.get(), L"Wait");
+  ASSERT_EQ(waited.Status, S_OK);
+  VARIANT* answers = nullptr;
+  SafeArrayAccessData(V_ARRAY(alongside.Value.get()), reinterpret_cast<void**>(&answers));
+  for (int i = 0; i < 20; ++i) {
+    EXPECT_EQ(TextOf(V_DISPATCH(&answers[i]), L"Text"), L"192.0.2.7") << i;
+    EXPECT_FALSE(FlagOf(V_DISPATCH(&answers[i]), L"FromCache")) << i;
+  }
+  SafeArrayUnaccessData(V_ARRAY(alongside.Value.get()));
+  for (int i = 0; i < 20; ++i) {
+    EXPECT_EQ(QueriesFor("f" + std::to_string(i) + ".flight.test"), 1u) << i;
+  }
+}
+
 TEST_F(ResolverCacheTest, NewMembersKeepTheirDispatchIdentifiers) {
   Server().Reset([](const Query& query) { return std::vector<Send>{{Reply(query, {A("192.0.2.3")})}}; });
   com_ptr<IDispatch> resolver = ScriptedResolver();

@@ -416,5 +416,24 @@ TEST(ExchangeCore, TheOutcomeSaysHowAndWhenItsReplyCame) {
   EXPECT_EQ(outcomes[0].ElapsedMs, 0u);
 }
 
+// A batch on another thread learns into a copy; what it learnt of the
+// servers it asked comes back, and only that.
+TEST(ServerMemory, CopyLearnsApartAndMergesBackWhatItAsked) {
+  exchange::ServerMemory memory;
+  memory.For(L"192.0.2.1")->SmoothedRttMs = 10;
+  memory.For(L"192.0.2.2")->Unanswered = 1;
+  exchange::ServerMemory copy = memory.Copy();
+  copy.For(L"192.0.2.1")->Unanswered = 3;  // asked by the batch
+  copy.For(L"192.0.2.3")->NoEdns = true;   // new to it
+  EXPECT_EQ(memory.Find(L"192.0.2.1")->Unanswered, 0u) << "the copy's states are its own";
+  memory.For(L"192.0.2.2")->Unanswered = 5;  // learnt meanwhile by the object's own calls
+  memory.Merge(copy);
+  EXPECT_EQ(memory.Find(L"192.0.2.1")->Unanswered, 3u);
+  EXPECT_EQ(memory.Find(L"192.0.2.1")->SmoothedRttMs, std::optional<std::uint64_t>(10));
+  EXPECT_EQ(memory.Find(L"192.0.2.2")->Unanswered, 5u) << "not asked by the batch: not overwritten";
+  ASSERT_NE(memory.Find(L"192.0.2.3"), nullptr);
+  EXPECT_TRUE(memory.Find(L"192.0.2.3")->NoEdns);
+}
+
 }  // namespace
 }  // namespace vavizav::testing
