@@ -81,10 +81,42 @@ class BatchObject final : public DualObject<_Batch> {
     return true;
   }
 
+  // A reference the Batch holds on itself for a call or a report: when only
+  // these are left, the client has let go, and the batch is cancelled then,
+  // not when the call under way returns.
+  class OwnHold {
+   public:
+    explicit OwnHold(BatchObject& batch) noexcept : batch_(batch) {
+      batch_.AddRef();
+      ++batch_.ownHolds_;
+    }
+    OwnHold(const OwnHold&) = delete;
+    OwnHold& operator=(const OwnHold&) = delete;
+    ~OwnHold() {
+      --batch_.ownHolds_;
+      batch_.Release();  // may be the last
+    }
+
+   private:
+    BatchObject& batch_;
+  };
+  bool LetGo() const noexcept { return References() <= ownHolds_; }
+
+  // The dispatch layer holds a reference for the span of a call: it is the
+  // Batch's own, not the client's.
+  HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID iid, LCID locale, WORD flags, DISPPARAMS* params,
+                                   VARIANT* result, EXCEPINFO* exception, UINT* argumentError) noexcept override {
+    ++ownHolds_;
+    const HRESULT hr = DualObject::Invoke(id, iid, locale, flags, params, result, exception, argumentError);
+    --ownHolds_;
+    return hr;
+  }
+
   // Reports what the worker did since the last look, on this thread. Not
   // again from inside its own reports: the outer pass takes what came.
   void Deliver() {
     if (delivering_) return;
+    if (LetGo()) return state_->Cancel();
     delivering_ = true;
     struct Leave {
       bool& flag;
@@ -103,6 +135,8 @@ class BatchObject final : public DualObject<_Batch> {
       if (news.empty() && (!finished || ended_)) return;
       // Answers that came before a cancel are reported still: Answers holds them.
       for (const std::size_t element : news) {
+        // Let go from inside a report: nothing more is reported.
+        if (LetGo()) return state_->Cancel();
         ++delivered_;
         if (owner_.WantsAnswers()) owner_.ReportAnswered(static_cast<LONG>(element), state_->work_->ContentOf(element));
         const ULONGLONG now = ::GetTickCount64();
@@ -142,7 +176,7 @@ class BatchObject final : public DualObject<_Batch> {
     *finished = VARIANT_FALSE;
     HRESULT hr = CheckArgument(milliseconds, REFERENCE_CHAIN);
     if (FAILED(hr)) return hr;
-    CallGuard guard(static_cast<_Batch*>(this));
+    OwnHold hold(*this);
     return Guarded([&]() -> HRESULT {
       const VARIANT& given = Dereferenced(milliseconds);
       ULONGLONG limit = std::numeric_limits<ULONGLONG>::max();  // to the end
@@ -159,7 +193,7 @@ class BatchObject final : public DualObject<_Batch> {
       bool pumping = true;
       for (;;) {
         Deliver();
-        if (state_->Finished() && (ended_ || delivering_)) break;
+        if (LetGo() || (state_->Finished() && (ended_ || delivering_))) break;
         const ULONGLONG elapsed = ::GetTickCount64() - start;
         if (elapsed >= limit) break;
         const DWORD remaining = static_cast<DWORD>(std::min<ULONGLONG>(limit - elapsed, INFINITE - 1));
@@ -230,6 +264,7 @@ class BatchObject final : public DualObject<_Batch> {
   ULONGLONG started_;
   ULONGLONG lastProgress_ = 0;
   LONG delivered_ = 0;
+  ULONG ownHolds_ = 0;  // references the Batch holds on itself (OwnHold, Invoke)
   bool delivering_ = false;
   bool ended_ = false;
 };
@@ -241,7 +276,7 @@ LRESULT CALLBACK NewsProcedure(HWND window, UINT message, WPARAM wParam, LPARAM 
   auto* batch = reinterpret_cast<BatchObject*>(::GetWindowLongPtrW(window, GWLP_USERDATA));
   if (batch == nullptr) return 0;
   // Held for the reports: a listener may let the Batch go from inside one.
-  CallGuard guard(static_cast<_Batch*>(batch));
+  BatchObject::OwnHold hold(*batch);
   try {
     batch->Deliver();
   } catch (...) {

@@ -205,12 +205,13 @@ class BatchWork::RoundObserver final : public exchange::ExchangeObserver {
 };
 
 BatchWork::BatchWork(const std::vector<std::optional<std::wstring>>& texts, std::optional<std::uint16_t> type,
-                     const std::wstring& typeText, BatchSettings settings)
+                     const std::wstring& typeText, BatchSettings settings, runtime::PumpPacer& pacer)
     : settings_(std::move(settings)),
       contents_(texts.size()),
       questions_(texts.size()),
       final_(texts.size(), false) {
   for (std::size_t i = 0; i < texts.size(); ++i) {
+    pacer.Tick();
     const std::optional<std::wstring>& text = texts[i];
     contents_[i] = Content(text ? *text : std::wstring(), typeText);
     std::wstring ignored;

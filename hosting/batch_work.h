@@ -25,6 +25,7 @@
 #include "hosting/answer_objects.h"
 #include "resolver/cache.h"
 #include "runtime/handles.h"
+#include "runtime/message_pump.h"
 
 namespace vavizav::hosting {
 
@@ -124,8 +125,9 @@ std::shared_ptr<AnswerContent> Content(std::wstring name, std::wstring type);
 class BatchWork {
  public:
   // `type` nullopt: no element can be asked (BADNAME each), `typeText` shows.
+  // Made on the caller's thread, whose messages `pacer` lets through.
   BatchWork(const std::vector<std::optional<std::wstring>>& texts, std::optional<std::uint16_t> type,
-            const std::wstring& typeText, BatchSettings settings);
+            const std::wstring& typeText, BatchSettings settings, runtime::PumpPacer& pacer);
   BatchWork(const BatchWork&) = delete;
   BatchWork& operator=(const BatchWork&) = delete;
 

@@ -73,6 +73,9 @@ class ComObject : public Interfaces... {
   }
 
  protected:
+  // The references held now: for an object that must tell its clients' from
+  // its own.
+  ULONG References() const noexcept { return refs_.load(std::memory_order_acquire); }
   // `interfaces` outlives the object: a static table of the kind.
   explicit ComObject(std::span<const InterfaceEntry> interfaces) noexcept : interfaces_(interfaces) {
     if constexpr (Life == Lifetime::Counted) ObjectCreated();

@@ -33,6 +33,7 @@ class ResolverEvents final : public IConnectionPoint {
   bool SetListener(const VARIANT& value);
   HRESULT GetListener(VARIANT* value) const noexcept;
 
+  bool HasListener() const noexcept { return static_cast<bool>(listener_); }
   bool WantsAnswers() const noexcept { return listenerAnswered_.has_value() || !sinks_.empty(); }
   bool WantsProgress() const noexcept { return listenerProgress_.has_value() || !sinks_.empty(); }
 

@@ -36,6 +36,8 @@ constexpr wchar_t SOURCE[] = L"Vavizav.Resolver";
 constexpr LONG DEFAULT_TIMEOUT_MS = 10000, MIN_TIMEOUT_MS = 1, MAX_TIMEOUT_MS = 65534;
 constexpr LONG DEFAULT_MAX_IN_FLIGHT = 64, MIN_MAX_IN_FLIGHT = 1, MAX_MAX_IN_FLIGHT = 1024;
 constexpr LONG MIN_CACHE_SIZE = 1, MAX_CACHE_SIZE_SETTING = static_cast<LONG>(resolver::MAX_CACHE_SIZE);
+// The Listener property's DISPID in the type library.
+constexpr DISPID LISTENER_DISPID = 9;
 // Progress at most this often while a batch runs.
 constexpr ULONGLONG PROGRESS_INTERVAL_MS = 100;
 
@@ -210,7 +212,8 @@ class ResolverObject final
         if (QuestionsFor(*texts[0], *type.Type, settings.Suffixes, error).empty()) lastError_ = error;
       }
       // Shown with the name as given, even one that cannot be asked.
-      BatchWork work(texts, type.Type, type.Text, std::move(settings));
+      runtime::PumpPacer pacer(false);  // one name: no time to speak of
+      BatchWork work(texts, type.Type, type.Text, std::move(settings), pacer);
       if (!texts[0]) work.Contents()[0]->Name = name.Ok() ? name.Text : std::wstring();
       NoReports quiet;
       work.Run(quiet);
@@ -228,7 +231,9 @@ class ResolverObject final
       lastError_.clear();
       std::unique_ptr<BatchWork> work;
       std::vector<SAFEARRAYBOUND> bounds;
-      hr = PrepareBatch(Names, Type, CurrentSettings(), work, bounds);
+      // The thread's windows are served from the start to the end of the call.
+      runtime::PumpPacer pacer(true);
+      hr = PrepareBatch(Names, Type, CurrentSettings(), pacer, work, bounds);
       if (FAILED(hr)) return hr;
 
       SyncReports reports(*this, *work);
@@ -249,6 +254,7 @@ class ResolverObject final
         VARIANT* elements = nullptr;
         if (FAILED(SafeArrayAccessData(result.get(), reinterpret_cast<void**>(&elements)))) return E_UNEXPECTED;
         for (std::size_t i = 0; i < count && SUCCEEDED(hr); ++i) {
+          pacer.Tick();
           _Answer* answer = nullptr;
           hr = CreateAnswerObject(std::move(work->Contents()[i]), &answer);
           if (SUCCEEDED(hr)) {
@@ -283,7 +289,8 @@ class ResolverObject final
       settings.Pump = false;  // the worker has no windows
       std::unique_ptr<BatchWork> work;
       std::vector<SAFEARRAYBOUND> bounds;
-      hr = PrepareBatch(Names, Type, std::move(settings), work, bounds);
+      runtime::PumpPacer pacer(true);
+      hr = PrepareBatch(Names, Type, std::move(settings), pacer, work, bounds);
       if (FAILED(hr)) return hr;
       // Batches that ended are forgotten here.
       std::erase_if(batches_, [](const std::weak_ptr<AsyncBatch>& running) { return running.expired(); });
@@ -292,6 +299,18 @@ class ResolverObject final
       if (FAILED(hr)) batches_.pop_back();
       return hr;
     });
+  }
+
+  // Reading Listener with arguments asks oleaut32 for the listener's default
+  // member; without a listener there is none, and Wine's oleaut32 would call
+  // into the null object it read.
+  HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID iid, LCID locale, WORD flags, DISPPARAMS* params,
+                                   VARIANT* result, EXCEPINFO* exception, UINT* argumentError) noexcept override {
+    if (id == LISTENER_DISPID && (flags & DISPATCH_PROPERTYGET) && params != nullptr && params->cArgs > 0 &&
+        !events_.HasListener()) {
+      return DISP_E_NOTACOLLECTION;
+    }
+    return DualObject::Invoke(id, iid, locale, flags, params, result, exception, argumentError);
   }
 
   // IConnectionPointContainer: the one point, for _ResolverEvents.
@@ -408,8 +427,8 @@ class ResolverObject final
 
   // Reads a batch's arguments into its work: E_INVALIDARG raised, with
   // LastError, for Names that are no array of names.
-  HRESULT PrepareBatch(VARIANT& Names, VARIANT& Type, BatchSettings settings, std::unique_ptr<BatchWork>& work,
-                       std::vector<SAFEARRAYBOUND>& bounds) {
+  HRESULT PrepareBatch(VARIANT& Names, VARIANT& Type, BatchSettings settings, runtime::PumpPacer& pacer,
+                       std::unique_ptr<BatchWork>& work, std::vector<SAFEARRAYBOUND>& bounds) {
     NamesArgument names;
     std::wstring error;
     const HRESULT read = ReadNames(Names, names, error);
@@ -421,7 +440,7 @@ class ResolverObject final
     }
     const TypeArgument type = ReadType(Dereferenced(Type));
     if (!type.Type) lastError_ = type.Error;
-    work = std::make_unique<BatchWork>(names.Texts, type.Type, type.Text, std::move(settings));
+    work = std::make_unique<BatchWork>(names.Texts, type.Type, type.Text, std::move(settings), pacer);
     bounds = std::move(names.Bounds);
     return S_OK;
   }

@@ -17,4 +17,15 @@ PumpResult PumpMessages() noexcept {
   return PumpResult::Dispatched;
 }
 
+PumpPacer::PumpPacer(bool enabled) noexcept : enabled_(enabled), last_(::GetTickCount64()) {}
+
+void PumpPacer::Tick() noexcept {
+  if (!enabled_) return;
+  const ULONGLONG now = ::GetTickCount64();
+  if (now - last_ < INTERVAL_MS) return;
+  // A WM_QUIT is the thread's own loop's: once it is seen, no more pumping.
+  if (PumpMessages() == PumpResult::Quit) enabled_ = false;
+  last_ = ::GetTickCount64();
+}
+
 }  // namespace vavizav::runtime

@@ -18,4 +18,18 @@ enum class PumpResult {
 inline constexpr int MAX_MESSAGES_PER_PASS = 256;
 PumpResult PumpMessages() noexcept;
 
+// For long work on a thread with windows: Tick() dispatches the thread's
+// messages when INTERVAL_MS have passed since it last did, so that the
+// thread's windows stay responsive while it works.
+class PumpPacer {
+ public:
+  static constexpr unsigned long long INTERVAL_MS = 10;
+  explicit PumpPacer(bool enabled) noexcept;
+  void Tick() noexcept;
+
+ private:
+  bool enabled_;
+  unsigned long long last_;
+};
+
 }  // namespace vavizav::runtime
