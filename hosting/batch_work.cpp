@@ -314,8 +314,11 @@ void BatchWork::Run(BatchSink& sink) {
     }
   } giveUp{*this};
 
+  // A long batch on a thread with windows lets their messages through.
+  runtime::PumpPacer pacer(settings_.Pump);
   for (std::size_t i = 0; i < contents_.size() && !sink.Cancelled(); ++i) {
     if (questions_[i].empty()) MakeFinal(i, sink);
+    pacer.Tick();
   }
   // In each round one question per element still asking; the engine asks
   // duplicates once.
@@ -326,6 +329,7 @@ void BatchWork::Run(BatchSink& sink) {
     std::vector<std::shared_ptr<InFlightQuestions::Entry>> entries;
     for (std::size_t i = 0; i < contents_.size(); ++i) {
       if (final_[i] || round >= questions_[i].size()) continue;
+      pacer.Tick();
       const vbDNS::DNSQuery& question = questions_[i][round];
       if (FromCache(question, *contents_[i])) {  // answered without sending
         if (IsLastTry(i, round) || !TriesNextSuffix(*contents_[i])) MakeFinal(i, sink);
