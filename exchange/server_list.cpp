@@ -10,19 +10,6 @@
 namespace vavizav::exchange {
 namespace {
 
-constexpr std::uint16_t DNS_PORT = 53;
-
-std::optional<std::uint16_t> ParsePort(std::wstring_view text) {
-  if (text.empty() || text.size() > 5) return std::nullopt;
-  unsigned value = 0;
-  for (const wchar_t c : text) {
-    if (c < L'0' || c > L'9') return std::nullopt;
-    value = value * 10 + static_cast<unsigned>(c - L'0');
-  }
-  if (value == 0 || value > 65535) return std::nullopt;
-  return static_cast<std::uint16_t>(value);
-}
-
 std::optional<ServerEndpoint> NumericEndpoint(const std::wstring& host, std::uint16_t port, bool ipv6Only) {
   ServerEndpoint endpoint;
   if (!ipv6Only) {
@@ -89,42 +76,31 @@ std::vector<std::wstring_view> SplitServerList(std::wstring_view servers) {
 }
 
 std::optional<ServerEndpoint> ResolveServer(std::wstring_view server) {
-  std::wstring_view host = server;
-  std::uint16_t port = DNS_PORT;
-  bool bracketed = false;
-  if (!server.empty() && server.front() == L'[') {
-    const std::size_t close = server.find(L']');
-    if (close == std::wstring_view::npos) return std::nullopt;
-    host = server.substr(1, close - 1);
-    const std::wstring_view rest = server.substr(close + 1);
-    if (!rest.empty()) {
-      if (rest.front() != L':') return std::nullopt;
-      const std::optional<std::uint16_t> parsed = ParsePort(rest.substr(1));
-      if (!parsed) return std::nullopt;
-      port = *parsed;
-    }
-    bracketed = true;
-  } else if (std::count(server.begin(), server.end(), L':') == 1) {
-    const std::size_t colon = server.find(L':');
-    host = server.substr(0, colon);
-    const std::optional<std::uint16_t> parsed = ParsePort(server.substr(colon + 1));
-    if (!parsed) return std::nullopt;
-    port = *parsed;
+  const ServerFormReading reading = ReadServerForm(server);
+  if (!reading.Form) return std::nullopt;
+  const ServerForm& form = *reading.Form;
+  std::optional<ServerEndpoint> endpoint = NumericEndpoint(form.Host, form.Port, form.Bracketed);
+  // Through the system: a name where one may stand, and an address with an
+  // IPv6 scope ("fe80::1%2") where only an address may.
+  const bool scoped = form.Host.find(L'%') != std::wstring::npos && form.Host.find(L':') != std::wstring::npos;
+  if (!endpoint && (!form.AddressOnly || scoped)) {
+    if (!runtime::EnsureWinsock()) return std::nullopt;
+    endpoint = SystemEndpoint(form.Host, form.Port, form.Bracketed || form.AddressOnly);
   }
-  // An embedded NUL would cut the text short for the system calls below.
-  if (host.empty() || host.find(L'\0') != std::wstring_view::npos) return std::nullopt;
-
-  const std::wstring hostText(host);
-  if (std::optional<ServerEndpoint> endpoint = NumericEndpoint(hostText, port, bracketed)) return endpoint;
-  if (!runtime::EnsureWinsock()) return std::nullopt;
-  return SystemEndpoint(hostText, port, bracketed);
+  if (!endpoint) return std::nullopt;
+  endpoint->Transport = form.Transport;
+  endpoint->CertificateName = form.CertificateName;
+  endpoint->Host = form.Host;
+  endpoint->Path = form.Path;
+  return endpoint;
 }
 
 std::vector<ServerEndpoint> ResolveServerList(std::wstring_view servers, ULONGLONG until) {
   std::vector<ServerEndpoint> endpoints;
   for (const std::wstring_view entry : SplitServerList(servers)) {
     if (::GetTickCount64() >= until) break;
-    if (std::optional<ServerEndpoint> endpoint = ResolveServer(entry)) endpoints.push_back(*endpoint);
+    std::optional<ServerEndpoint> endpoint = ResolveServer(entry);
+    if (endpoint && endpoint->Transport == ServerTransport::Plain) endpoints.push_back(std::move(*endpoint));
   }
   return endpoints;
 }
@@ -157,7 +133,7 @@ std::wstring EndpointText(const ServerEndpoint& server) {
     port = ::ntohs(address.sin_port);
     ::InetNtopW(AF_INET, &address.sin_addr, text, INET6_ADDRSTRLEN);
   }
-  if (port == DNS_PORT) return text;
+  if (port == PLAIN_DNS_PORT) return text;
   return (v6 ? L"[" + std::wstring(text) + L"]" : std::wstring(text)) + L":" + std::to_wstring(port);
 }
 

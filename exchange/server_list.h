@@ -12,13 +12,21 @@
 #include <string_view>
 #include <vector>
 
+#include "exchange/core/server_form.h"
+
 namespace vavizav::exchange {
 
 // Where the queries of one server text go: an IPv4 or IPv6 socket address with
-// its port.
+// its port, and how: plain DNS, or DNS over TLS or HTTPS with the name the
+// server's certificate must carry (and for HTTPS the host text and path the
+// request names).
 struct ServerEndpoint {
   sockaddr_storage Address{};
   int Length = 0;
+  ServerTransport Transport = ServerTransport::Plain;
+  std::wstring CertificateName;
+  std::wstring Host;
+  std::wstring Path;
 };
 
 // The entries of a server list: the texts between commas, semicolons and
@@ -28,13 +36,17 @@ std::vector<std::wstring_view> SplitServerList(std::wstring_view servers);
 // One server text: "192.0.2.1", "192.0.2.1:5300", "2001:db8::1" (two colons or
 // more: an address without port), "[2001:db8::1]" or "[2001:db8::1]:5300", a
 // host name with or without ":port", resolved by the system (its first
-// address). Ports 1..65535, 53 when none is given. nullopt for an empty text,
-// a bad port or brackets, or a name the system cannot resolve.
+// address); or an encrypted form, "tls://ADDRESS[:PORT]#NAME" or
+// "https://HOST[:PORT]/PATH[#NAME]" (exchange/core/server_form.h). Ports
+// 1..65535, 53 (853, 443) when none is given. nullopt for a text the form
+// refuses, an address-only form given a name, or a name the system cannot
+// resolve.
 std::optional<ServerEndpoint> ResolveServer(std::wstring_view server);
 
 // Every usable entry of `servers`, in list order; entries that cannot be used
-// drop out. Stops resolving once the tick count reaches `until` (a host name
-// can take the system a while).
+// drop out, and so, until the shell speaks them, do the encrypted ones: they
+// are never asked in plain DNS instead. Stops resolving once the tick count
+// reaches `until` (a host name can take the system a while).
 std::vector<ServerEndpoint> ResolveServerList(std::wstring_view servers, ULONGLONG until);
 
 // Whether `from` is the server's address and port.

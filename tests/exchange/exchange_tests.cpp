@@ -50,6 +50,32 @@ TEST(ResolveServer, ReadsAddressesPortsAndBrackets) {
   }
 }
 
+// The encrypted forms resolve to their address with what the shell needs;
+// tls:// takes only an address. The list leaves them out while the shell
+// does not speak them, rather than ask them in plain DNS.
+TEST(ResolveServer, ReadsEncryptedFormsAndKeepsThemOutOfPlainLists) {
+  const std::optional<exchange::ServerEndpoint> tls = exchange::ResolveServer(L"tls://127.0.0.1#dot.test");
+  ASSERT_TRUE(tls);
+  EXPECT_EQ(tls->Transport, exchange::ServerTransport::Tls);
+  EXPECT_EQ(::ntohs(reinterpret_cast<const sockaddr_in&>(tls->Address).sin_port), 853);
+  EXPECT_EQ(tls->CertificateName, L"dot.test");
+  const std::optional<exchange::ServerEndpoint> https =
+      exchange::ResolveServer(L"https://[::1]:8443/dns-query#doh.test");
+  ASSERT_TRUE(https);
+  EXPECT_EQ(https->Transport, exchange::ServerTransport::Https);
+  EXPECT_EQ(https->Address.ss_family, AF_INET6);
+  EXPECT_EQ(https->Path, L"/dns-query");
+  EXPECT_EQ(https->CertificateName, L"doh.test");
+  EXPECT_FALSE(exchange::ResolveServer(L"tls://localhost#dot.test"));
+  EXPECT_FALSE(exchange::ResolveServer(L"tls://127.0.0.1"));
+
+  const std::vector<exchange::ServerEndpoint> list = exchange::ResolveServerList(
+      L"tls://127.0.0.1#dot.test, https://127.0.0.1/dns-query#doh.test, 127.0.0.1:5300", ::GetTickCount64() + 5000);
+  ASSERT_EQ(list.size(), 1u);
+  EXPECT_EQ(list[0].Transport, exchange::ServerTransport::Plain);
+  EXPECT_EQ(exchange::EndpointText(list[0]), L"127.0.0.1:5300");
+}
+
 TEST_F(ExchangeTest, SendsTheQueryWithAFreshIdAndReturnsTheReplyWhole) {
   Server().Reset(Answer(GENUINE));
   std::set<std::uint16_t> ids;
