@@ -105,7 +105,9 @@ TEST(TlsSession, AsksBothServersOverTlsWithTheCertificateChecked) {
                                                      << connection.Session().Check().Code;
     EXPECT_EQ(connection.Session().Check().Verdict, CertificateVerdict::Trusted);
     // dnsdist takes the ALPN offer; unbound 1.17 answers none.
-    if (std::wstring_view(address) == VAVIZAV_DNSDIST_ADDRESS) EXPECT_EQ(connection.Session().Protocol(), "dot");
+    if (std::wstring_view(address) == VAVIZAV_DNSDIST_ADDRESS) {
+      EXPECT_EQ(connection.Session().Protocol(), "dot");
+    }
     // Padded to 128 octets, as every query on an encrypted stream goes.
     exchange::PaddedStreamQuery padded;
     const std::size_t size = exchange::EncodePaddedStreamQuery(*vbDNS::BuildQuestion(TYPE_SOA, "vavizav.test"), 0x5A17, padded);
