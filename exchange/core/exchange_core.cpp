@@ -19,6 +19,7 @@ ExchangeCore::ExchangeCore(std::span<const vbDNS::DNSQuery> queries, std::span<c
       slots_(std::min(window_, firsts.size())) {
   for (const CoreServer& server : servers_) states_.push_back(memory.For(server.Text));
   silentNoted_.assign(servers_.size(), false);
+  failed_.assign(servers_.size(), false);
   now_ = callStart;
   for (std::size_t i = slots_.size(); i-- > 0;) free_.push_back(i);
   if (servers_.empty()) {
@@ -163,6 +164,7 @@ void ExchangeCore::Admit(std::uint64_t now) {
 // never go. A resend leaves from a socket of its own: a fresh port, and out of
 // reach of whatever floods the socket its earlier send shared.
 void ExchangeCore::SendDue(Slot& slot, std::uint64_t now) {
+  if (AllFailed()) return Finish(slot, FailureOnceAllFailed(slot), std::nullopt, servers_.size());
   while (slot.Planned < slot.Plan.Count && now >= slot.NextSend) {
     if (budget_ == 0 || slot.Records == MAX_RECORDS) {
       moreDue_ = budget_ == 0;
@@ -201,15 +203,27 @@ void ExchangeCore::SendDue(Slot& slot, std::uint64_t now) {
   }
 }
 
+// Servers whose encrypted connection failed in this call are passed over
+// (SendDue makes sure one is left).
 std::size_t ExchangeCore::PickServer(Slot& slot) {
   Rank();
   const std::size_t count = servers_.size();
-  if (count > 64) return ranking_[slot.Planned % count];
+  if (count > 64) {
+    for (std::size_t k = 0; k < count; ++k) {
+      const std::size_t server = ranking_[(slot.Planned + k) % count];
+      if (!failed_[server]) return server;
+    }
+    return ranking_.front();
+  }
   const std::uint64_t all = count == 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << count) - 1;
-  if ((slot.Tried & all) == all) slot.Tried = 0;
+  std::uint64_t failed = 0;
+  for (std::size_t server = 0; server < count; ++server) {
+    if (failed_[server]) failed |= std::uint64_t{1} << server;
+  }
+  if (((slot.Tried | failed) & all) == all) slot.Tried = 0;
   for (const std::size_t server : ranking_) {
     const std::uint64_t bit = std::uint64_t{1} << server;
-    if (!(slot.Tried & bit)) {
+    if (!((slot.Tried | failed) & bit)) {
       slot.Tried |= bit;
       return server;
     }
@@ -224,7 +238,7 @@ void ExchangeCore::Probe(Slot& slot, std::uint64_t now) {
   for (std::size_t rank = 1; rank < ranking_.size(); ++rank) {
     const std::size_t server = ranking_[rank];
     ServerState& state = *states_[server];
-    if (!behind_[server]) continue;
+    if (!behind_[server] || failed_[server]) continue;
     if (state.LastProbe && now - *state.LastProbe < PROBE_INTERVAL_MS) continue;
     state.LastProbe = now;
     --budget_;
@@ -237,6 +251,7 @@ void ExchangeCore::Probe(Slot& slot, std::uint64_t now) {
 
 bool ExchangeCore::SendOn(Slot& slot, std::size_t record, SendWay way) {
   SendRecord& send = slot.Sends[record];
+  if (servers_[send.Server].Encrypted) return SendEncryptedOn(slot, record);
   const int family = servers_[send.Server].Family;
   // First sends share the socket in turn; resends share another, so that a
   // resend never leaves from the port of the send it repeats. A resend whose
@@ -299,6 +314,91 @@ bool ExchangeCore::SendOn(Slot& slot, std::size_t record, SendWay way) {
   send.Id = *id;
   send.Live = true;
   return true;
+}
+
+// A send to an encrypted server: the question as the caller spelt it (with
+// its OPT record when the server takes it), on the shell's connection.
+bool ExchangeCore::SendEncryptedOn(Slot& slot, std::size_t record) {
+  SendRecord& send = slot.Sends[record];
+  if (failed_[send.Server]) return false;
+  send.Mixed = false;
+  vbDNS::DNSQuery query = Asked(slot);
+  if (!send.Edns) query.EdnsUdpSize = 0;
+  const std::uint32_t ticket = nextTicket_++;
+  if (!transport_.SendEncrypted(ticket, send.Server, query)) return false;
+  send.Encrypted = true;
+  send.Ticket = ticket;
+  send.Live = true;
+  encrypted_[ticket] = {static_cast<std::uint32_t>(&slot - slots_.data()), static_cast<std::uint8_t>(record)};
+  return true;
+}
+
+void ExchangeCore::OnEncryptedReply(std::uint64_t now, std::uint32_t ticket, vbDNS::PacketView reply) {
+  now_ = now;
+  const auto found = encrypted_.find(ticket);
+  if (found == encrypted_.end()) return;
+  Slot& slot = slots_[found->second.first];
+  SendRecord& record = slot.Sends[found->second.second];
+  if (!slot.Busy || !record.Live || !record.Encrypted || record.Ticket != ticket) return;
+  const std::size_t server = record.Server;
+  // The shell matched the connection's ID; the question is checked as ever,
+  // its case not (it went as the caller spelt it).
+  const std::optional<std::uint16_t> id = vbDNS::ReplyId(reply);
+  const vbDNS::ReplyCheck check = vbDNS::CheckReply(reply, id.value_or(0), Asked(slot).Question);
+  if (check.Fit == vbDNS::ReplyFit::Unreadable) {
+    slot.Malformed = true;
+    return;
+  }
+  if (check.Fit != vbDNS::ReplyFit::Matches) return;
+  NoteAnswer(server, now - record.At, now);
+  if (record.Edns && vbDNS::ReplyOpt(reply) == vbDNS::OptPresence::Absent) {
+    states_[server]->NoEdns = true;
+    if (check.RCode == RCODE_FORMERR || check.RCode == RCODE_NOTIMP) return SendAlone(slot, server, false, now);
+  }
+  NoteReplied(slot, ReplyTransport::Encrypted, now);
+  // A stream has no size limit to cut at: a reply with TC set is taken as
+  // it is, never asked again in the clear.
+  Finish(slot, ExchangeFailure::None, vbDNS::Packet(reply.begin(), reply.end()), server);
+}
+
+void ExchangeCore::OnEncryptedFailed(std::uint64_t now, std::size_t server, bool untrusted) {
+  now_ = now;
+  if (server >= servers_.size() || failed_[server]) return;
+  failed_[server] = true;
+  ++failedCount_;
+  untrusted_ = untrusted_ || untrusted;
+  for (Slot& slot : slots_) {
+    if (!slot.Busy) continue;
+    if (AllFailed()) {
+      Finish(slot, FailureOnceAllFailed(slot), std::nullopt, servers_.size());
+      continue;
+    }
+    bool waited = false;
+    for (std::size_t k = 0; k < slot.Records; ++k) {
+      SendRecord& record = slot.Sends[k];
+      if (record.Live && record.Encrypted && record.Server == server) {
+        Release(record);
+        waited = waited || k == slot.LastPlanned;
+      }
+    }
+    // The plan's next send goes to another server now; with the plan spent,
+    // one more send to another server.
+    if (!waited) continue;
+    if (slot.Planned < slot.Plan.Count) {
+      slot.NextSend = std::min(slot.NextSend, now);
+    } else {
+      const std::size_t next = PickServer(slot);
+      SendAlone(slot, next, !states_[next]->FoldsCase, now);
+    }
+  }
+}
+
+// Every server's encrypted connection failed: a certificate that failed is
+// the reason given, else the question was never answered.
+ExchangeFailure ExchangeCore::FailureOnceAllFailed(const Slot& slot) const {
+  if (untrusted_) return ExchangeFailure::Untrusted;
+  if (slot.Malformed) return ExchangeFailure::Malformed;
+  return slot.Delivered == 0 ? ExchangeFailure::NothingSent : ExchangeFailure::TimedOut;
 }
 
 void ExchangeCore::OnDatagram(std::uint64_t now, std::uint32_t socketSerial, std::size_t from,
@@ -500,6 +600,11 @@ void ExchangeCore::Expire(Slot& slot) {
 void ExchangeCore::Release(SendRecord& record) {
   if (!record.Live) return;
   record.Live = false;
+  if (record.Encrypted) {
+    encrypted_.erase(record.Ticket);
+    transport_.ForgetEncrypted(record.Ticket, record.Server);
+    return;
+  }
   const auto found = sockets_.find(record.Socket);
   if (found == sockets_.end()) return;
   UdpSocket& socket = found->second;

@@ -62,6 +62,10 @@ inline constexpr std::size_t RTT_LOAD_LIMIT = 64;
 struct CoreServer {
   std::wstring Text;  // as outcomes name it; the key of its memory
   int Family = 0;     // a datagram to it leaves from a socket of this family
+  // DNS over TLS or HTTPS: asked through SendEncrypted only, never over UDP
+  // or TCP, in the caller's spelling (nobody off the path reads or writes the
+  // stream, so random case adds nothing).
+  bool Encrypted = false;
 };
 
 // The datagram came from an address and port that is none of the servers.
@@ -81,6 +85,16 @@ class CoreTransport {
   // false when it cannot even be started.
   virtual bool OpenStream(std::uint32_t stream, std::size_t server, vbDNS::PacketView octets) = 0;
   virtual void CloseStream(std::uint32_t stream) = 0;
+  // Asks `query` of encrypted server `server` on the shell's connection to
+  // it, for `ticket` (never reused within a call): the shell frames it, pads
+  // it, gives it an ID of the connection's and hands the reply back through
+  // OnEncryptedReply with the ticket. false when nothing went out (the
+  // connection ended, or its certificate failed: OnEncryptedFailed follows).
+  virtual bool SendEncrypted(std::uint32_t /*ticket*/, std::size_t /*server*/, const vbDNS::DNSQuery& /*query*/) {
+    return false;
+  }
+  // The ticket no longer waits: a reply to it is dropped.
+  virtual void ForgetEncrypted(std::uint32_t /*ticket*/, std::size_t /*server*/) {}
 
  protected:
   ~CoreTransport() = default;
@@ -108,6 +122,14 @@ class ExchangeCore {
   // What a stream gave, in order; and its end (refused, reset, closed).
   void OnStreamData(std::uint64_t now, std::uint32_t stream, vbDNS::PacketView octets);
   void OnStreamEnded(std::uint64_t now, std::uint32_t stream);
+  // The reply an encrypted server gave to `ticket`.
+  void OnEncryptedReply(std::uint64_t now, std::uint32_t ticket, vbDNS::PacketView reply);
+  // The connection to encrypted server `server` ended (`untrusted`: its
+  // certificate failed the check): it takes nothing more in this call, and
+  // the questions waiting on it go on to the next server at once. Once no
+  // server is left, every open question ends: Untrusted when a certificate
+  // failed, else as if unanswered.
+  void OnEncryptedFailed(std::uint64_t now, std::size_t server, bool untrusted);
 
   // When Advance is next needed: 0 for at once; nullopt once Finished.
   std::optional<std::uint64_t> NextDeadline() const;
@@ -136,6 +158,8 @@ class ExchangeCore {
     bool Counted = false;  // already counted as left unanswered
     bool Probe = false;    // an extra first send to a server ranked behind
     bool Edns = false;     // carried the question's OPT record
+    bool Encrypted = false;     // went through SendEncrypted, under Ticket
+    std::uint32_t Ticket = 0;
   };
   struct Slot {
     bool Busy = false;
@@ -185,6 +209,9 @@ class ExchangeCore {
   // turn, or one of its own.
   enum class SendWay { First, Resend, Alone };
   bool SendOn(Slot& slot, std::size_t record, SendWay way);
+  bool SendEncryptedOn(Slot& slot, std::size_t record);
+  bool AllFailed() const { return failedCount_ == servers_.size(); }
+  ExchangeFailure FailureOnceAllFailed(const Slot& slot) const;
   std::size_t PickServer(Slot& slot);
   void Probe(Slot& slot, std::uint64_t now);
   void AskOverStream(Slot& slot, std::size_t server, bool forCase, std::uint64_t now);
@@ -239,6 +266,13 @@ class ExchangeCore {
   std::vector<Current> current_;  // the socket in turn of each family and pool
   std::uint32_t nextSocket_ = 1;
   std::uint32_t nextStream_ = 1;
+  // Encrypted servers whose connection ended in this call, and the sends
+  // waiting on the encrypted ones: ticket -> slot and record.
+  std::vector<bool> failed_;
+  std::size_t failedCount_ = 0;
+  bool untrusted_ = false;
+  std::unordered_map<std::uint32_t, std::pair<std::uint32_t, std::uint8_t>> encrypted_;
+  std::uint32_t nextTicket_ = 1;
 };
 
 }  // namespace vavizav::exchange

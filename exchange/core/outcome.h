@@ -19,10 +19,11 @@ enum class ExchangeFailure {
   TruncatedTcpFailed,  // the UDP reply had TC set and TCP gave nothing better (Reply keeps the cut reply)
   Malformed,           // only replies that could not be read came from the servers asked
   Cancelled,           // the caller ended the call before the question did
+  Untrusted,           // the servers left were encrypted ones whose certificate failed
 };
 
 // How the reply of an outcome came: None without one.
-enum class ReplyTransport : std::uint8_t { None, Udp, Tcp };
+enum class ReplyTransport : std::uint8_t { None, Udp, Tcp, Encrypted };
 
 struct ExchangeOutcome {
   ExchangeFailure Failure = ExchangeFailure::TimedOut;
