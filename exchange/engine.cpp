@@ -16,6 +16,7 @@
 #include "codec/reply_check.h"
 #include "exchange/core/distinct_questions.h"
 #include "exchange/core/exchange_core.h"
+#include "exchange/dot_connection.h"
 #include "exchange/server_list.h"
 #include "runtime/handles.h"
 #include "runtime/message_pump.h"
@@ -93,7 +94,9 @@ class Shell final : public CoreTransport {
         wake_(settings.Wake),
         pumping_(settings.Pump),
         queries_(queries),
-        distinct_(distinct) {
+        distinct_(distinct),
+        dot_(servers.size()),
+        dotReported_(servers.size(), false) {
     if (observer_ == nullptr) return;
     // Who asked each distinct question, to tell each of them.
     askers_.resize(distinct.Firsts.size());
@@ -107,6 +110,7 @@ class Shell final : public CoreTransport {
     lastPump_ = ::GetTickCount64();
     if (Stopped()) return core.TakeOutcomes(ExchangeFailure::Cancelled);
     core.Advance(::GetTickCount64());
+    ReportEncryptedEnds();
     bool lookedAtQueues = false;
     while (!core.Finished()) {
       Report();
@@ -118,6 +122,7 @@ class Shell final : public CoreTransport {
           lookedAtQueues = true;
           ReadQueued();
           core.Advance(::GetTickCount64());
+          ReportEncryptedEnds();
           continue;
         }
         // Auto-reset: the wait that reports a signal also clears it, and
@@ -129,6 +134,7 @@ class Shell final : public CoreTransport {
       // A cancel seen in the wait: nothing more goes out.
       if (Stopped()) return core.TakeOutcomes(ExchangeFailure::Cancelled);
       core.Advance(::GetTickCount64());
+      ReportEncryptedEnds();
     }
     Report();
     return core.TakeOutcomes();
@@ -176,6 +182,36 @@ class Shell final : public CoreTransport {
 
   void CloseStream(std::uint32_t id) override { streams_.erase(id); }
 
+  // DNS over TLS: one connection per server for the call, opened at its
+  // first question, its events on the streams' shared event.
+  bool SendEncrypted(std::uint32_t ticket, std::size_t server, const vbDNS::DNSQuery& query) override {
+    if (server >= dot_.size() || servers_[server].Transport != ServerTransport::Tls) return false;
+    if (!tcpReady_) tcpReady_.reset(::CreateEventW(nullptr, FALSE, FALSE, nullptr));
+    if (!tcpReady_) return false;
+    std::unique_ptr<DotConnection>& connection = dot_[server];
+    if (!connection) {
+      connection = std::make_unique<DotConnection>(servers_[server]);
+      connection->Open(tcpReady_.get());
+    }
+    const std::optional<std::uint16_t> id = connection->Ask(ticket, query, random_);
+    if (!id) return false;  // ended: reported to the core after its turn
+    tickets_[ticket] = *id;
+    return true;
+  }
+
+  void ForgetEncrypted(std::uint32_t ticket, std::size_t server) override {
+    const auto found = tickets_.find(ticket);
+    if (found == tickets_.end()) return;
+    if (server < dot_.size() && dot_[server]) dot_[server]->Forget(found->second);
+    tickets_.erase(found);
+  }
+
+  ~Shell() {
+    for (std::unique_ptr<DotConnection>& connection : dot_) {
+      if (connection) connection->Close();
+    }
+  }
+
  private:
   bool Stopped() { return observer_ != nullptr && observer_->Cancelled(); }
 
@@ -195,6 +231,31 @@ class Shell final : public CoreTransport {
         if (pumping_ && ::GetTickCount64() - lastPump_ >= PUMP_INTERVAL_MS) Pump();
         if (Stopped()) return;
       }
+    }
+  }
+
+  // Every DNS over TLS connection moves on, its replies to the core.
+  void ServiceEncrypted() {
+    for (std::size_t server = 0; server < dot_.size(); ++server) {
+      if (!dot_[server]) continue;
+      for (StreamMux::Reply& reply : dot_[server]->Service()) {
+        tickets_.erase(reply.Ticket);
+        core_->OnEncryptedReply(::GetTickCount64(), reply.Ticket, reply.Message);
+      }
+    }
+    ReportEncryptedEnds();
+  }
+
+  // A connection that ended (or whose certificate failed) is told to the
+  // core once, outside the core's own calls.
+  void ReportEncryptedEnds() {
+    for (std::size_t server = 0; server < dot_.size(); ++server) {
+      const DotConnection* connection = dot_[server].get();
+      if (!connection || dotReported_[server]) continue;
+      const DotState state = connection->State();
+      if (state != DotState::Ended && state != DotState::Untrusted) continue;
+      dotReported_[server] = true;
+      core_->OnEncryptedFailed(::GetTickCount64(), server, state == DotState::Untrusted);
     }
   }
 
@@ -414,13 +475,16 @@ class Shell final : public CoreTransport {
         if (ReadAll()) ::SetEvent(udpReadable_.get());
         // A stream of datagrams keeps the first event signalled; a
         // connection's signal must not wait for it to end.
-        if (tcpReady_ && !streams_.empty() && ::WaitForSingleObject(tcpReady_.get(), 0) == WAIT_OBJECT_0) {
+        if (tcpReady_ && (!streams_.empty() || HasEncrypted()) &&
+            ::WaitForSingleObject(tcpReady_.get(), 0) == WAIT_OBJECT_0) {
           AdvanceStreams();
+          ServiceEncrypted();
         }
       } else if (woken == WAIT_OBJECT_0 + wakeIndex) {
         return true;  // the caller looks at the cancel
       } else if (tcpReady_ && woken == WAIT_OBJECT_0 + 1) {
         AdvanceStreams();
+        ServiceEncrypted();
       } else if (withMessages && woken == WAIT_OBJECT_0 + count) {
         Pump();
         if (Stopped()) return true;
@@ -457,6 +521,13 @@ class Shell final : public CoreTransport {
   std::span<const vbDNS::DNSQuery> queries_;
   const DistinctQuestions& distinct_;
   std::vector<std::vector<std::size_t>> askers_;  // of each distinct question, when observed
+  std::vector<std::unique_ptr<DotConnection>> dot_;  // by server: its DNS over TLS connection
+  std::vector<bool> dotReported_;                    // its end told to the core
+  std::unordered_map<std::uint32_t, std::uint16_t> tickets_;  // the core's ticket -> the connection's ID
+
+  bool HasEncrypted() const {
+    return std::any_of(dot_.begin(), dot_.end(), [](const auto& connection) { return connection != nullptr; });
+  }
 };
 
 std::vector<ExchangeOutcome> AllFailed(std::size_t count, ExchangeFailure failure) {
@@ -473,13 +544,16 @@ std::vector<ExchangeOutcome> ExchangeMany(std::span<const vbDNS::DNSQuery> queri
   }
   // Every entry is resolved before the first send (a host name through the
   // system, inside the time-out); those that cannot be used drop out.
-  const std::vector<ServerEndpoint> servers = ResolveServerList(settings.Servers, start + settings.TimeoutMs);
+  const std::vector<ServerEndpoint> servers =
+      ResolveServerList(settings.Servers, start + settings.TimeoutMs, settings.Encrypted);
   if (settings.Observer != nullptr && settings.Observer->Cancelled()) {
     return AllFailed(queries.size(), ExchangeFailure::Cancelled);
   }
   if (servers.empty()) return AllFailed(queries.size(), ExchangeFailure::NoUsableServer);
   std::vector<CoreServer> coreServers;
-  for (const ServerEndpoint& server : servers) coreServers.push_back({EndpointText(server), server.Address.ss_family});
+  for (const ServerEndpoint& server : servers) {
+    coreServers.push_back({EndpointText(server), server.Address.ss_family, server.Transport != ServerTransport::Plain});
+  }
 
   // The object's memory is held for the call: the object may go while the
   // messages are pumped.

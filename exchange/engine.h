@@ -51,6 +51,11 @@ struct EngineSettings {
   // Whether the calling thread's messages are dispatched while it waits (a
   // thread with windows must; a worker of the component has none).
   bool Pump = true;
+  // Whether tls:// entries are asked (DNS over TLS, one connection per server
+  // for the call, the certificate checked by the component); otherwise they
+  // drop out of the list like any entry that cannot be used. https:// entries
+  // drop out either way for now.
+  bool Encrypted = false;
 };
 
 // One outcome per query, in input order. At most MaxInFlight distinct

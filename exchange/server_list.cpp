@@ -95,12 +95,15 @@ std::optional<ServerEndpoint> ResolveServer(std::wstring_view server) {
   return endpoint;
 }
 
-std::vector<ServerEndpoint> ResolveServerList(std::wstring_view servers, ULONGLONG until) {
+std::vector<ServerEndpoint> ResolveServerList(std::wstring_view servers, ULONGLONG until, bool tls) {
   std::vector<ServerEndpoint> endpoints;
   for (const std::wstring_view entry : SplitServerList(servers)) {
     if (::GetTickCount64() >= until) break;
     std::optional<ServerEndpoint> endpoint = ResolveServer(entry);
-    if (endpoint && endpoint->Transport == ServerTransport::Plain) endpoints.push_back(std::move(*endpoint));
+    if (!endpoint) continue;
+    if (endpoint->Transport == ServerTransport::Plain || (tls && endpoint->Transport == ServerTransport::Tls)) {
+      endpoints.push_back(std::move(*endpoint));
+    }
   }
   return endpoints;
 }
@@ -132,6 +135,11 @@ std::wstring EndpointText(const ServerEndpoint& server) {
     auto address = reinterpret_cast<const sockaddr_in&>(server.Address);
     port = ::ntohs(address.sin_port);
     ::InetNtopW(AF_INET, &address.sin_addr, text, INET6_ADDRSTRLEN);
+  }
+  if (server.Transport == ServerTransport::Tls) {
+    const std::wstring address = port == TLS_DNS_PORT ? std::wstring(text)
+                                 : (v6 ? L"[" + std::wstring(text) + L"]" : std::wstring(text)) + L":" + std::to_wstring(port);
+    return L"tls://" + address + L"#" + server.CertificateName;
   }
   if (port == PLAIN_DNS_PORT) return text;
   return (v6 ? L"[" + std::wstring(text) + L"]" : std::wstring(text)) + L":" + std::to_wstring(port);

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "exchange/dot_connection.h"
+#include "exchange/engine.h"
 #include "exchange/server_list.h"
 #include "runtime/handles.h"
 #include "runtime/random.h"
@@ -145,6 +146,84 @@ TEST_F(DotConnectionTest, ARefusedConnectionEndsWithItsQuestionsWaiting) {
     Drive(connection, event_.get(), 1);
   }
   EXPECT_EQ(connection.State(), DotState::Ended);
+}
+
+}  // namespace
+}  // namespace vavizav::testing
+
+namespace vavizav::testing {
+namespace {
+
+std::vector<vbDNS::DNSQuery> SoaQuestions(std::size_t count) {
+  std::vector<vbDNS::DNSQuery> queries;
+  for (std::size_t i = 0; i < count; ++i) {
+    queries.push_back(*vbDNS::BuildQuestion(TYPE_SOA, "n" + std::to_string(i) + ".vavizav.test"));
+  }
+  return queries;
+}
+
+std::vector<exchange::ExchangeOutcome> Exchange(std::wstring_view servers, std::size_t count, bool encrypted = true) {
+  exchange::EngineSettings settings(servers, 3000, 64);
+  settings.Encrypted = encrypted;
+  settings.Pump = false;
+  const std::vector<vbDNS::DNSQuery> queries = SoaQuestions(count);
+  return exchange::ExchangeMany(queries, settings);
+}
+
+// The engine over DNS over TLS: a batch on one connection to each server,
+// every question answered over it.
+TEST(DotEngine, AnswersABatchOverOneTlsConnection) {
+  for (const std::wstring server : {L"tls://" VAVIZAV_DNSDIST_ADDRESS L"#dot.test",
+                                    L"tls://" VAVIZAV_UNBOUND_TLS_ADDRESS L":853#dot.test"}) {
+    SCOPED_TRACE(std::string(server.begin(), server.end()));
+    const std::vector<exchange::ExchangeOutcome> outcomes = Exchange(server, 200);
+    ASSERT_EQ(outcomes.size(), 200u);
+    for (const exchange::ExchangeOutcome& outcome : outcomes) {
+      ASSERT_EQ(outcome.Failure, exchange::ExchangeFailure::None);
+      EXPECT_EQ(outcome.Transport, exchange::ReplyTransport::Encrypted);
+      EXPECT_EQ(outcome.Server, server.find(L":853") != std::wstring::npos
+                                    ? L"tls://" VAVIZAV_UNBOUND_TLS_ADDRESS L"#dot.test"
+                                    : server);
+    }
+  }
+}
+
+// A certificate that fails: UNTRUSTED for every question, at once; with a
+// plain server after it in the list, that one answers, as the list says.
+TEST(DotEngine, AFailedCertificateIsUntrustedUnlessTheListGoesOn) {
+  const ULONGLONG start = ::GetTickCount64();
+  for (const exchange::ExchangeOutcome& outcome : Exchange(L"tls://" VAVIZAV_DNSDIST_ADDRESS L":855#dot.test", 20)) {
+    EXPECT_EQ(outcome.Failure, exchange::ExchangeFailure::Untrusted);
+  }
+  EXPECT_LT(::GetTickCount64() - start, 2000u) << "not left to the time-out";
+  for (const exchange::ExchangeOutcome& outcome :
+       Exchange(L"tls://" VAVIZAV_DNSDIST_ADDRESS L":856#dot.test " VAVIZAV_UNBOUND_ADDRESS, 20)) {
+    EXPECT_EQ(outcome.Failure, exchange::ExchangeFailure::None);
+    EXPECT_EQ(outcome.Server, VAVIZAV_UNBOUND_ADDRESS);
+    EXPECT_EQ(outcome.Transport, exchange::ReplyTransport::Udp);
+  }
+}
+
+// Without the caller taking encrypted servers, a tls:// entry drops out:
+// never asked in plain DNS.
+TEST(DotEngine, TlsEntriesDropOutWhereEncryptionIsNotTaken) {
+  for (const exchange::ExchangeOutcome& outcome : Exchange(L"tls://" VAVIZAV_DNSDIST_ADDRESS L"#dot.test", 3, false)) {
+    EXPECT_EQ(outcome.Failure, exchange::ExchangeFailure::NoUsableServer);
+  }
+}
+
+// dnsdist ends the connection at the question under closes.test: the other
+// questions on it end unanswered or answered, none hangs past the time-out.
+TEST(DotEngine, AServerClosingMidBatchEndsTheCallInTime) {
+  std::vector<vbDNS::DNSQuery> queries = SoaQuestions(10);
+  queries.push_back(*vbDNS::BuildQuestion(vbDNS::TYPE_A, "x.closes.test"));
+  exchange::EngineSettings settings(L"tls://" VAVIZAV_DNSDIST_ADDRESS L"#dot.test", 3000, 64);
+  settings.Encrypted = true;
+  settings.Pump = false;
+  const ULONGLONG start = ::GetTickCount64();
+  const std::vector<exchange::ExchangeOutcome> outcomes = exchange::ExchangeMany(queries, settings);
+  EXPECT_LT(::GetTickCount64() - start, 4000u);
+  EXPECT_NE(outcomes.back().Failure, exchange::ExchangeFailure::None);
 }
 
 }  // namespace
