@@ -24,8 +24,6 @@ constexpr std::array<std::uint8_t, 14> ALPN_DOT{
     3,  'd', 'o', 't',             // "dot"
 };
 
-SECURITY_STATUS StatusOf(SECURITY_STATUS status) { return status; }
-
 }  // namespace
 
 TlsSession::TlsSession(std::wstring name) : name_(std::move(name)) {}
@@ -110,6 +108,10 @@ void TlsSession::Finished() {
     Fail(status);
     return;
   }
+  SecPkgContext_ConnectionInfo connection{};
+  if (::QueryContextAttributesW(&context_, SECPKG_ATTR_CONNECTION_INFO, &connection) == SEC_E_OK) {
+    version_ = connection.dwProtocol;
+  }
   SecPkgContext_ApplicationProtocol alpn{};
   if (::QueryContextAttributesW(&context_, SECPKG_ATTR_APPLICATION_PROTOCOL, &alpn) == SEC_E_OK &&
       alpn.ProtoNegoStatus == SecApplicationProtocolNegotiationStatus_Success) {
@@ -118,7 +120,7 @@ void TlsSession::Finished() {
   runtime::unique_cert_context certificate;
   status = ::QueryContextAttributesW(&context_, SECPKG_ATTR_REMOTE_CERT_CONTEXT, certificate.put());
   if (status != SEC_E_OK || !certificate) {
-    check_ = {CertificateVerdict::Unchecked, static_cast<DWORD>(StatusOf(status))};
+    check_ = {CertificateVerdict::Unchecked, static_cast<DWORD>(status)};
     state_ = TlsState::Untrusted;
     return;
   }

@@ -62,6 +62,9 @@ class TlsSession {
   SECURITY_STATUS Code() const { return code_; }
   // The protocol the server chose by ALPN ("dot"), empty when it chose none.
   const std::string& Protocol() const { return protocol_; }
+  // The TLS version in force (SP_PROT_TLS1_2_CLIENT, SP_PROT_TLS1_3_CLIENT),
+  // 0 before the handshake is done.
+  DWORD Version() const { return version_; }
 
  private:
   bool Handshake();
@@ -78,6 +81,7 @@ class TlsSession {
   SECURITY_STATUS code_ = 0;
   CertificateCheck check_{};
   std::string protocol_;
+  DWORD version_ = 0;
   SecPkgContext_StreamSizes sizes_{};
   std::vector<std::uint8_t> incoming_;  // received, not yet consumed by Schannel
   std::vector<std::uint8_t> outgoing_;

@@ -104,6 +104,10 @@ TEST(TlsSession, AsksBothServersOverTlsWithTheCertificateChecked) {
     ASSERT_EQ(connection.Handshake(), TlsState::Open) << std::hex << connection.Session().Code() << " "
                                                      << connection.Session().Check().Code;
     EXPECT_EQ(connection.Session().Check().Verdict, CertificateVerdict::Trusted);
+    // TLS 1.2 or later, whichever the server and the system agree on.
+    EXPECT_TRUE(connection.Session().Version() == SP_PROT_TLS1_2_CLIENT ||
+                connection.Session().Version() == SP_PROT_TLS1_3_CLIENT)
+        << std::hex << connection.Session().Version();
     // dnsdist takes the ALPN offer; unbound 1.17 answers none.
     if (std::wstring_view(address) == VAVIZAV_DNSDIST_ADDRESS) {
       EXPECT_EQ(connection.Session().Protocol(), "dot");
