@@ -48,10 +48,12 @@ bool NewsClassRegistered() {
 class BatchObject final : public DualObject<_Batch> {
  public:
   BatchObject(BatchOwner& owner, std::shared_ptr<AsyncBatch> state, std::vector<SAFEARRAYBOUND> bounds)
-      : owner_(owner), ownerReference_(owner.OwnerUnknown()), state_(std::move(state)), bounds_(std::move(bounds)),
-        started_(::GetTickCount64()) {
+      : owner_(owner),
+        ownerReference_(owner.OwnerUnknown()),
+        state_(std::move(state)),
+        bounds_(std::move(bounds)),
+        lastProgress_(::GetTickCount64()) {
     ownerReference_->AddRef();
-    lastProgress_ = started_;
   }
 
   ~BatchObject() override {
@@ -261,8 +263,7 @@ class BatchObject final : public DualObject<_Batch> {
   IUnknown* ownerReference_;  // held: a Resolver let go lets its batches finish
   std::shared_ptr<AsyncBatch> state_;
   std::vector<SAFEARRAYBOUND> bounds_;
-  ULONGLONG started_;
-  ULONGLONG lastProgress_ = 0;
+  ULONGLONG lastProgress_;
   LONG delivered_ = 0;
   ULONG ownHolds_ = 0;  // references the Batch holds on itself (OwnHold, Invoke)
   bool delivering_ = false;

@@ -84,8 +84,7 @@ class AsyncBatch final : public BatchSink {
   bool nudged_ = false;
   HWND window_ = nullptr;  // cleared before the window goes
   std::atomic<bool> cancelled_{false};
-  bool started_ = false;
-  DWORD timeoutMs_ = 0;
+  bool started_ = false;  // a worker runs it: Cancel waits for it to stop
   runtime::unique_handle wake_;     // set by Cancel: the worker's wait looks at once
   runtime::unique_handle stopped_;  // set when the worker has ended
 };
