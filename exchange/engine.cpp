@@ -212,6 +212,14 @@ class Shell final : public CoreTransport {
     }
   }
 
+  // An outcome left Untrusted says which certificate failed, and why.
+  void NameProblem(ExchangeOutcome& outcome) const {
+    if (outcome.Failure == ExchangeFailure::Untrusted) outcome.Problem = untrustedText_;
+  }
+  void NameProblems(std::vector<ExchangeOutcome>& outcomes) const {
+    for (ExchangeOutcome& outcome : outcomes) NameProblem(outcome);
+  }
+
  private:
   bool Stopped() { return observer_ != nullptr && observer_->Cancelled(); }
 
@@ -223,6 +231,7 @@ class Shell final : public CoreTransport {
     for (const std::size_t question : core_->TakeEnded()) {
       for (const std::size_t query : askers_[question]) {
         ExchangeOutcome outcome = core_->OutcomeOf(question);
+        NameProblem(outcome);
         if (outcome.Reply) {
           vbDNS::RespellReply(*outcome.Reply, queries_[distinct_.Firsts[question]].Question.QName,
                               queries_[query].Question.QName);
@@ -255,6 +264,11 @@ class Shell final : public CoreTransport {
       const DotState state = connection->State();
       if (state != DotState::Ended && state != DotState::Untrusted) continue;
       dotReported_[server] = true;
+      // The first failed certificate says why, for the questions it leaves unanswered.
+      if (state == DotState::Untrusted && untrustedText_.empty()) {
+        untrustedText_ = EndpointText(servers_[server]) + L": " +
+                         CertificateVerdictText(connection->Check(), servers_[server].CertificateName);
+      }
       core_->OnEncryptedFailed(::GetTickCount64(), server, state == DotState::Untrusted);
     }
   }
@@ -523,6 +537,7 @@ class Shell final : public CoreTransport {
   std::vector<std::vector<std::size_t>> askers_;  // of each distinct question, when observed
   std::vector<std::unique_ptr<DotConnection>> dot_;  // by server: its DNS over TLS connection
   std::vector<bool> dotReported_;                    // its end told to the core
+  std::wstring untrustedText_;                       // why the first failed certificate failed
   std::unordered_map<std::uint32_t, std::uint16_t> tickets_;  // the core's ticket -> the connection's ID
 
   bool HasEncrypted() const {
@@ -531,7 +546,9 @@ class Shell final : public CoreTransport {
 };
 
 std::vector<ExchangeOutcome> AllFailed(std::size_t count, ExchangeFailure failure) {
-  return std::vector<ExchangeOutcome>(count, ExchangeOutcome{failure, std::nullopt, {}});
+  ExchangeOutcome outcome;
+  outcome.Failure = failure;
+  return std::vector<ExchangeOutcome>(count, outcome);
 }
 
 }  // namespace
@@ -566,7 +583,9 @@ std::vector<ExchangeOutcome> ExchangeMany(std::span<const vbDNS::DNSQuery> queri
   Shell shell(servers, random, settings, queries, distinct);
   ExchangeCore core(queries, distinct.Firsts, std::move(coreServers), settings.TimeoutMs,
                     std::clamp(settings.MaxInFlight, 1u, MAX_IN_FLIGHT), *memory, random, shell, start);
-  return HandOut(queries, distinct, shell.Run(core));
+  std::vector<ExchangeOutcome> outcomes = shell.Run(core);
+  shell.NameProblems(outcomes);
+  return HandOut(queries, distinct, std::move(outcomes));
 }
 
 }  // namespace vavizav::exchange

@@ -55,6 +55,8 @@ class AsyncBatch final : public BatchSink {
   std::size_t Done();
   // The servers' memory the worker learns into: a copy of the Resolver's.
   const exchange::ServerMemory& Learnt() const { return *memory_; }
+  // Once finished: why a server could not be used (BatchWork::Problem).
+  const std::wstring& Problem() const { return work_->Problem(); }
 
   // BatchSink, on the worker's thread.
   void Answered(std::size_t element) override;

@@ -33,6 +33,18 @@ constexpr FailureEnd FAILURE_ENDS[] = {
     {exchange::ExchangeFailure::TruncatedTcpFailed, resolver::ExchangeEnd::TruncatedTcpFailed},
     {exchange::ExchangeFailure::Malformed, resolver::ExchangeEnd::Malformed},
     {exchange::ExchangeFailure::Cancelled, resolver::ExchangeEnd::Cancelled},
+    {exchange::ExchangeFailure::Untrusted, resolver::ExchangeEnd::Untrusted},
+};
+
+// How a reply came, as Answer.Transport shows it.
+struct TransportText {
+  exchange::ReplyTransport Transport;
+  const wchar_t* Text;
+};
+constexpr TransportText TRANSPORT_TEXTS[] = {
+    {exchange::ReplyTransport::Udp, L"UDP"},
+    {exchange::ReplyTransport::Tcp, L"TCP"},
+    {exchange::ReplyTransport::Encrypted, L"TLS"},
 };
 
 // The engine's outcome as a script reads it.
@@ -46,7 +58,10 @@ void Judge(const exchange::ExchangeOutcome& outcome, const vbDNS::DNSQuery& quer
   // No usable reply, no server to name, no way it came.
   if (content.Model.Status.FromReply()) {
     content.Server = outcome.Server;
-    content.Transport = outcome.Transport == exchange::ReplyTransport::Tcp ? L"TCP" : L"UDP";
+    content.Transport = L"UDP";
+    for (const TransportText& row : TRANSPORT_TEXTS) {
+      if (row.Transport == outcome.Transport) content.Transport = row.Text;
+    }
     content.ElapsedMs = static_cast<LONG>(std::min<std::uint64_t>(outcome.ElapsedMs, MAXLONG));
   } else {
     content.Server.clear();
@@ -249,6 +264,7 @@ void BatchWork::Take(std::size_t element, std::size_t round, const exchange::Exc
                      const vbDNS::DNSQuery& query, BatchSink& sink) {
   AnswerContent& content = *contents_[element];
   Judge(outcome, query, content);
+  if (problem_.empty() && !outcome.Problem.empty()) problem_ = outcome.Problem;
   // Kept counted from when its reply arrived.
   if (settings_.Cache) {
     const resolver::CacheRule rule = resolver::CacheRuleFor(content.Model, outcome.Reply);
@@ -371,6 +387,7 @@ void BatchWork::Ask(std::size_t round, const std::vector<vbDNS::DNSQuery>& queri
     exchange::EngineSettings engine{settings_.Servers, settings_.TimeoutMs, settings_.MaxInFlight,
                                     settings_.Memory};
     engine.Observer = &observer;
+    engine.Encrypted = true;  // tls:// entries are this class's
     engine.Wake = settings_.Wake;
     engine.Pump = settings_.Pump;
     const std::vector<exchange::ExchangeOutcome> outcomes = exchange::ExchangeMany(turn, engine);

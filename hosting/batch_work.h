@@ -140,6 +140,9 @@ class BatchWork {
   // Element i's answer: final once told (or once Run returned).
   const std::shared_ptr<AnswerContent>& ContentOf(std::size_t element) const { return contents_[element]; }
   std::vector<std::shared_ptr<AnswerContent>>& Contents() { return contents_; }
+  // Why a server could not be used, the first the batch met (an encrypted
+  // server's certificate); empty when none. Read once Run has returned.
+  const std::wstring& Problem() const { return problem_; }
 
  private:
   class RoundObserver;
@@ -162,6 +165,7 @@ class BatchWork {
   std::vector<std::vector<vbDNS::DNSQuery>> questions_;
   std::vector<bool> final_;
   std::size_t rounds_ = 0;
+  std::wstring problem_;
   std::unordered_set<std::string> claimed_;  // keys this batch asks in the current round
 };
 

@@ -217,6 +217,7 @@ class ResolverObject final
       if (!texts[0]) work.Contents()[0]->Name = name.Ok() ? name.Text : std::wstring();
       NoReports quiet;
       work.Run(quiet);
+      if (!work.Problem().empty()) lastError_ = work.Problem();
       return CreateAnswerObject(work.ContentOf(0), answer);
     });
   }
@@ -244,6 +245,7 @@ class ResolverObject final
         ~Leave() { running.erase(std::find(running.begin(), running.end(), reports)); }
       } leave{running_, &reports};
       work->Run(reports);
+      if (!work->Problem().empty()) lastError_ = work->Problem();
       reports.Ended();
 
       runtime::unique_safearray result;
@@ -355,6 +357,7 @@ class ResolverObject final
   }
   void BatchEnded(AsyncBatch& batch) override {
     servers_->Merge(batch.Learnt());
+    if (!batch.Problem().empty()) lastError_ = batch.Problem();
     std::erase_if(batches_, [&](const std::weak_ptr<AsyncBatch>& running) {
       const std::shared_ptr<AsyncBatch> live = running.lock();
       return !live || live.get() == &batch;

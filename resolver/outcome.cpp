@@ -16,6 +16,8 @@ AnswerModel JudgeExchange(ExchangeEnd end, const std::optional<vbDNS::Packet>& r
       return AnswerWithoutReply(NOSERVER_STATUS);
     case ExchangeEnd::Cancelled:
       return AnswerWithoutReply(CANCELLED_STATUS);
+    case ExchangeEnd::Untrusted:
+      return AnswerWithoutReply(UNTRUSTED_STATUS);
     case ExchangeEnd::TimedOut:
       break;
   }

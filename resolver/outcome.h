@@ -21,6 +21,7 @@ enum class ExchangeEnd : std::uint8_t {
   TruncatedTcpFailed,  // the UDP reply had TC set and TCP gave nothing better
   Malformed,           // only replies that could not be read came back
   Cancelled,           // the caller ended it first
+  Untrusted,           // only encrypted servers whose certificate failed were left
 };
 
 // The answer to `asked` after `end`, with `reply` (the reply, or the cut reply

@@ -8,7 +8,7 @@ namespace vavizav::resolver {
 namespace {
 
 // The text of each end that carries no response code, by StatusKind.
-constexpr std::string_view KIND_TEXT[] = {"", "TRUNCATED", "TIMEOUT", "NOSERVER", "BADNAME", "MALFORMED", "CANCELLED"};
+constexpr std::string_view KIND_TEXT[] = {"", "TRUNCATED", "TIMEOUT", "NOSERVER", "BADNAME", "MALFORMED", "CANCELLED", "UNTRUSTED"};
 
 }  // namespace
 

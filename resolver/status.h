@@ -17,6 +17,7 @@ enum class StatusKind : std::uint8_t {
   BadName,    // the name or the type cannot be asked; nothing was sent
   Malformed,  // only replies that could not be read came back
   Cancelled,  // the caller ended the batch first (Resolver.Cancel, Batch.Cancel)
+  Untrusted,  // the encrypted servers' certificates failed the component's check; nothing was sent
 };
 
 struct AnswerStatus {
@@ -36,10 +37,11 @@ inline constexpr AnswerStatus BADNAME_STATUS{StatusKind::BadName, 0};
 inline constexpr AnswerStatus MALFORMED_STATUS{StatusKind::Malformed, 0};
 inline constexpr AnswerStatus TRUNCATED_STATUS{StatusKind::Truncated, 0};
 inline constexpr AnswerStatus CANCELLED_STATUS{StatusKind::Cancelled, 0};
+inline constexpr AnswerStatus UNTRUSTED_STATUS{StatusKind::Untrusted, 0};
 
 // The text a script reads: the RCODE's IANA mnemonic ("NOERROR", "NXDOMAIN",
 // "BADVERS", "RCODE12" for a code without one), or "TRUNCATED", "TIMEOUT",
-// "NOSERVER", "BADNAME", "MALFORMED", "CANCELLED".
+// "NOSERVER", "BADNAME", "MALFORMED", "CANCELLED", "UNTRUSTED".
 std::string StatusText(AnswerStatus status);
 
 // For test messages.

@@ -39,6 +39,10 @@ struct ExchangeOutcome {
   // When the reply came (or the question ended without one), on the clock
   // the exchange was fed: what a cache counts TTLs down from.
   std::uint64_t EndedAt = 0;
+  // Why it failed, where the servers say more than the failure: an
+  // encrypted server's certificate ("the server's certificate does not carry
+  // the name dot.test"). Empty otherwise.
+  std::wstring Problem;
 };
 
 inline constexpr std::size_t MAX_QUESTIONS_PER_CALL = 100000;
