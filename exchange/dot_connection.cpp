@@ -162,4 +162,10 @@ void DotConnection::Close() {
   End(DotState::Ended);
 }
 
+void DotConnection::Watch(HANDLE event) {
+  if (!socket_) return;
+  const long events = event != nullptr ? FD_CONNECT | FD_WRITE | FD_READ | FD_CLOSE : 0;
+  if (::WSAEventSelect(socket_.get(), event, events) != 0 && event != nullptr) End(DotState::Ended);
+}
+
 }  // namespace vavizav::exchange

@@ -48,6 +48,10 @@ class DotConnection {
   std::optional<std::uint16_t> Ask(std::uint32_t ticket, const vbDNS::DNSQuery& query, RandomPool& random);
   // The question no longer waits here; its reply, if one comes, is dropped.
   void Forget(std::uint16_t id);
+  // Points the socket's events at `event` (another call's), or at none
+  // (nullptr: kept between calls; the socket stays non-blocking). What is
+  // already waiting signals the new event at once.
+  void Watch(HANDLE event);
   // Moves the connection on (connect, handshake, writes, reads) and returns
   // the replies that came, each with its ticket.
   std::vector<StreamMux::Reply> Service();

@@ -16,6 +16,7 @@
 #include "codec/reply_check.h"
 #include "exchange/core/distinct_questions.h"
 #include "exchange/core/exchange_core.h"
+#include "exchange/dot_pool.h"
 #include "exchange/dot_connection.h"
 #include "exchange/server_list.h"
 #include "runtime/handles.h"
@@ -91,6 +92,7 @@ class Shell final : public CoreTransport {
         random_(random),
         buffer_(new std::uint8_t[RECEIVE_BUFFER_SIZE]),
         observer_(settings.Observer),
+        pool_(settings.Connections),
         wake_(settings.Wake),
         pumping_(settings.Pump),
         queries_(queries),
@@ -189,6 +191,17 @@ class Shell final : public CoreTransport {
     if (!tcpReady_) tcpReady_.reset(::CreateEventW(nullptr, FALSE, FALSE, nullptr));
     if (!tcpReady_) return false;
     std::unique_ptr<DotConnection>& connection = dot_[server];
+    if (!connection && pool_) {
+      // Kept from an earlier call: no connect, no handshake.
+      connection = pool_->Take(EndpointText(servers_[server]), ::GetTickCount64());
+      if (connection) {
+        connection->Watch(tcpReady_.get());
+        // A server that closed it while it was kept (servers close idle
+        // connections after a few seconds) is seen now: a new one is opened.
+        connection->Service();
+        if (connection->State() != DotState::Open) connection.reset();
+      }
+    }
     if (!connection) {
       connection = std::make_unique<DotConnection>(servers_[server]);
       connection->Open(tcpReady_.get());
@@ -206,9 +219,16 @@ class Shell final : public CoreTransport {
     tickets_.erase(found);
   }
 
+  // Connections go back to the object's pool (or close) before the call's
+  // event does.
   ~Shell() {
-    for (std::unique_ptr<DotConnection>& connection : dot_) {
-      if (connection) connection->Close();
+    for (std::size_t server = 0; server < dot_.size(); ++server) {
+      if (!dot_[server]) continue;
+      if (pool_) {
+        pool_->Give(EndpointText(servers_[server]), std::move(dot_[server]), ::GetTickCount64());
+      } else {
+        dot_[server]->Close();
+      }
     }
   }
 
@@ -529,6 +549,7 @@ class Shell final : public CoreTransport {
   std::unordered_map<std::uint32_t, unique_socket> udp_;
   std::unordered_map<std::uint32_t, std::unique_ptr<Stream>> streams_;
   ExchangeObserver* observer_;
+  std::shared_ptr<DotPool> pool_;  // the object's kept connections, if it keeps them
   HANDLE wake_;
   bool pumping_;
   ULONGLONG lastPump_ = 0;
@@ -552,6 +573,8 @@ std::vector<ExchangeOutcome> AllFailed(std::size_t count, ExchangeFailure failur
 }
 
 }  // namespace
+
+std::shared_ptr<DotPool> NewConnectionPool() { return std::make_shared<DotPool>(); }
 
 std::vector<ExchangeOutcome> ExchangeMany(std::span<const vbDNS::DNSQuery> queries, const EngineSettings& settings) {
   const ULONGLONG start = ::GetTickCount64();

@@ -17,6 +17,12 @@
 
 namespace vavizav::exchange {
 
+// DNS over TLS connections kept between an object's calls (dot_pool.h). Only
+// named here: the TLS headers bring Windows' security headers, whose logon
+// type "Batch" would clash with the type library's class of that name.
+class DotPool;
+std::shared_ptr<DotPool> NewConnectionPool();
+
 // What a caller hears while ExchangeMany runs, and how it ends the call. The
 // engine calls it on its own thread between its steps, never from inside the
 // core: a member may do what the caller may, a nested call included.
@@ -56,6 +62,9 @@ struct EngineSettings {
   // drop out of the list like any entry that cannot be used. https:// entries
   // drop out either way for now.
   bool Encrypted = false;
+  // Where DNS over TLS connections are kept between the object's calls;
+  // none: each call's connections close at its end.
+  std::shared_ptr<DotPool> Connections;
 };
 
 // One outcome per query, in input order. At most MaxInFlight distinct

@@ -388,6 +388,7 @@ void BatchWork::Ask(std::size_t round, const std::vector<vbDNS::DNSQuery>& queri
                                     settings_.Memory};
     engine.Observer = &observer;
     engine.Encrypted = true;  // tls:// entries are this class's
+    engine.Connections = settings_.Connections;
     engine.Wake = settings_.Wake;
     engine.Pump = settings_.Pump;
     const std::vector<exchange::ExchangeOutcome> outcomes = exchange::ExchangeMany(turn, engine);

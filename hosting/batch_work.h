@@ -22,6 +22,7 @@
 #include "codec/vbdns.h"
 #include "exchange/core/outcome.h"
 #include "exchange/core/server_memory.h"
+#include "exchange/engine.h"
 #include "hosting/answer_objects.h"
 #include "resolver/cache.h"
 #include "runtime/handles.h"
@@ -94,6 +95,7 @@ struct BatchSettings {
   std::shared_ptr<SharedCache> Cache;  // none: the cache is off
   std::uint64_t CacheGeneration = 0;
   std::shared_ptr<InFlightQuestions> InFlight;  // none: asks everything itself
+  std::shared_ptr<exchange::DotPool> Connections;  // DNS over TLS connections kept between calls
   HANDLE Wake = nullptr;  // set by another thread to end the batch (see BatchSink::Cancelled)
   bool Pump = true;       // dispatch the thread's messages while waiting
 };

@@ -458,6 +458,7 @@ class ResolverObject final
     settings.Memory = servers_;
     settings.DnssecOk = dnssecOk_;
     settings.InFlight = inFlight_;
+    settings.Connections = connections_;
     if (cacheOn_) {
       settings.Cache = cache_;
       settings.CacheGeneration = cache_->Generation();
@@ -521,6 +522,8 @@ class ResolverObject final
   // The questions this object's batches are asking, so that a batch on
   // another thread waits for an answer in flight rather than asking again.
   std::shared_ptr<InFlightQuestions> inFlight_ = std::make_shared<InFlightQuestions>();
+  // Its DNS over TLS connections, kept between calls and closed when idle.
+  std::shared_ptr<exchange::DotPool> connections_ = exchange::NewConnectionPool();
   ResolverEvents events_;
   std::vector<SyncReports*> running_;                 // the ResolveMany calls under way, nested ones too
   std::vector<std::weak_ptr<AsyncBatch>> batches_;    // the ResolveManyAsync batches not yet ended

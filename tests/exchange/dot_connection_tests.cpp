@@ -9,6 +9,7 @@
 #include <string>
 
 #include "exchange/dot_connection.h"
+#include "exchange/dot_pool.h"
 #include "exchange/engine.h"
 #include "exchange/server_list.h"
 #include "runtime/handles.h"
@@ -185,6 +186,34 @@ TEST(DotEngine, AnswersABatchOverOneTlsConnection) {
                                     ? L"tls://" VAVIZAV_UNBOUND_TLS_ADDRESS L"#dot.test"
                                     : server);
     }
+  }
+}
+
+// An object's pool keeps a call's connection for the next call, which asks
+// on it without a new handshake; one idle past IDLE_MS is closed, not lent.
+TEST(DotEngine, AConnectionIsKeptBetweenCallsAndClosedWhenIdle) {
+  const std::shared_ptr<exchange::DotPool> pool = exchange::NewConnectionPool();
+  const std::wstring server = L"tls://" VAVIZAV_DNSDIST_ADDRESS L"#dot.test";
+  exchange::EngineSettings settings(server, 3000, 64);
+  settings.Encrypted = true;
+  settings.Pump = false;
+  settings.Connections = pool;
+  const std::vector<vbDNS::DNSQuery> queries = SoaQuestions(20);
+  for (int call = 0; call < 3; ++call) {
+    for (const exchange::ExchangeOutcome& outcome : exchange::ExchangeMany(queries, settings)) {
+      ASSERT_EQ(outcome.Failure, exchange::ExchangeFailure::None) << call;
+    }
+    EXPECT_EQ(pool->Kept(), 1u) << "one connection, kept after call " << call;
+  }
+  std::unique_ptr<exchange::DotConnection> kept = pool->Take(server, ::GetTickCount64());
+  ASSERT_TRUE(kept);
+  EXPECT_EQ(kept->State(), exchange::DotState::Open);
+  pool->Give(server, std::move(kept), ::GetTickCount64());
+  EXPECT_FALSE(pool->Take(server, ::GetTickCount64() + exchange::DotPool::IDLE_MS)) << "idle too long: closed";
+  EXPECT_EQ(pool->Kept(), 0u);
+  // Without the pool's connection, the next call opens its own again.
+  for (const exchange::ExchangeOutcome& outcome : exchange::ExchangeMany(queries, settings)) {
+    EXPECT_EQ(outcome.Failure, exchange::ExchangeFailure::None);
   }
 }
 
