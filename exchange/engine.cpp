@@ -8,14 +8,18 @@
 #include <climits>
 #include <cstdint>
 #include <cstring>
+#include <atomic>
+#include <list>
 #include <memory>
 #include <span>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "codec/reply_check.h"
 #include "exchange/core/distinct_questions.h"
 #include "exchange/core/exchange_core.h"
+#include "exchange/doh_request.h"
 #include "exchange/dot_connection.h"
 #include "exchange/server_list.h"
 #include "runtime/handles.h"
@@ -62,6 +66,36 @@ constexpr std::size_t STREAM_CHUNK = 4096;
 
 bool SystemRandom(std::span<std::uint8_t> octets) { return RandomFill(octets); }
 
+// A DNS over HTTPS worker's stack: WinHTTP's blocking calls and a 4 KiB chunk.
+constexpr SIZE_T DOH_WORKER_STACK = 256 * 1024;
+
+// One DNS over HTTPS question on a worker of its own: WinHTTP's blocking
+// exchange runs there, and the worker sets the shell's stream event when it
+// is done, so the shell's wait never blocks on it.
+struct DohJob {
+  std::uint32_t Ticket = 0;
+  std::size_t Server = 0;
+  const DohClient* Client = nullptr;
+  vbDNS::Packet Query;
+  DWORD TimeoutMs = 0;
+  HANDLE Done = nullptr;  // the shell's stream event
+  DohResult Result;
+  std::atomic<bool> Finished{false};
+  unique_handle Thread;
+};
+
+DWORD WINAPI DohWorker(LPVOID parameter) {
+  DohJob& job = *static_cast<DohJob*>(parameter);
+  try {
+    job.Result = job.Client->Exchange(job.Query, job.TimeoutMs);
+  } catch (...) {
+    job.Result = DohResult{};  // out of memory: a failed exchange
+  }
+  job.Finished.store(true, std::memory_order_release);
+  ::SetEvent(job.Done);
+  return 0;
+}
+
 // Under Wine the sockets are the host kernel's, and Linux picks a random free
 // ephemeral port for a socket's first send (RFC 6056); ntdll names Wine.
 bool HostPicksRandomPorts() {
@@ -96,7 +130,9 @@ class Shell final : public CoreTransport {
         queries_(queries),
         distinct_(distinct),
         dot_(servers.size()),
-        dotReported_(servers.size(), false) {
+        dotReported_(servers.size(), false),
+        doh_(servers.size()),
+        timeoutMs_(settings.TimeoutMs) {
     if (observer_ == nullptr) return;
     // Who asked each distinct question, to tell each of them.
     askers_.resize(distinct.Firsts.size());
@@ -185,9 +221,10 @@ class Shell final : public CoreTransport {
   // DNS over TLS: one connection per server for the call, opened at its
   // first question, its events on the streams' shared event.
   bool SendEncrypted(std::uint32_t ticket, std::size_t server, const vbDNS::DNSQuery& query) override {
-    if (server >= dot_.size() || servers_[server].Transport != ServerTransport::Tls) return false;
+    if (server >= dot_.size() || servers_[server].Transport == ServerTransport::Plain) return false;
     if (!tcpReady_) tcpReady_.reset(::CreateEventW(nullptr, FALSE, FALSE, nullptr));
     if (!tcpReady_) return false;
+    if (servers_[server].Transport == ServerTransport::Https) return SendHttps(ticket, server, query);
     std::unique_ptr<DotConnection>& connection = dot_[server];
     if (!connection) {
       connection = std::make_unique<DotConnection>(servers_[server]);
@@ -200,6 +237,8 @@ class Shell final : public CoreTransport {
   }
 
   void ForgetEncrypted(std::uint32_t ticket, std::size_t server) override {
+    // A DNS over HTTPS question's worker runs on; its result is dropped.
+    dohLive_.erase(ticket);
     const auto found = tickets_.find(ticket);
     if (found == tickets_.end()) return;
     if (server < dot_.size() && dot_[server]) dot_[server]->Forget(found->second);
@@ -210,11 +249,30 @@ class Shell final : public CoreTransport {
     for (std::unique_ptr<DotConnection>& connection : dot_) {
       if (connection) connection->Close();
     }
+    // The workers use the clients and the event: they end first (each is
+    // bounded by its time-out).
+    for (const std::unique_ptr<DohJob>& job : dohJobs_) {
+      if (job->Thread) ::WaitForSingleObject(job->Thread.get(), INFINITE);
+    }
   }
 
-  // An outcome left Untrusted says which certificate failed, and why.
+  // An outcome left Untrusted says which certificate failed, and why; one
+  // that failed after a DNS over HTTPS server gave a status other than 200
+  // names that status. A reply from an https:// server came over HTTPS.
   void NameProblem(ExchangeOutcome& outcome) const {
-    if (outcome.Failure == ExchangeFailure::Untrusted) outcome.Problem = untrustedText_;
+    if (outcome.Failure == ExchangeFailure::Untrusted) {
+      outcome.Problem = untrustedText_;
+    } else if (outcome.Failure != ExchangeFailure::None && !httpText_.empty()) {
+      outcome.Problem = httpText_;
+    }
+    if (outcome.Transport == ReplyTransport::Encrypted) {
+      for (const ServerEndpoint& server : servers_) {
+        if (server.Transport == ServerTransport::Https && EndpointText(server) == outcome.Server) {
+          outcome.Transport = ReplyTransport::Https;
+          break;
+        }
+      }
+    }
   }
   void NameProblems(std::vector<ExchangeOutcome>& outcomes) const {
     for (ExchangeOutcome& outcome : outcomes) NameProblem(outcome);
@@ -243,8 +301,68 @@ class Shell final : public CoreTransport {
     }
   }
 
+  // DNS over HTTPS: one WinHTTP session and connection per server for the
+  // call (kept alive between its requests), each question on a worker. The
+  // query goes with ID 0 (RFC 8484 section 4.1) and the reply comes with it;
+  // the core matches it by its ticket, not by ID, and checks its question
+  // (OnEncryptedReply), so the ID 0 the server echoes is taken as it is.
+  bool SendHttps(std::uint32_t ticket, std::size_t server, const vbDNS::DNSQuery& query) {
+    if (dohFailed_.count(server)) return false;
+    if (!doh_[server]) doh_[server] = std::make_unique<DohClient>(servers_[server]);
+    vbDNS::QueryDatagram datagram;
+    const std::size_t size = vbDNS::EncodeQuery(query, 0, datagram);
+    if (size == 0) return false;
+    auto job = std::make_unique<DohJob>();
+    job->Ticket = ticket;
+    job->Server = server;
+    job->Client = doh_[server].get();
+    job->Query.assign(datagram.begin(), datagram.begin() + static_cast<std::ptrdiff_t>(size));
+    job->TimeoutMs = timeoutMs_;
+    job->Done = tcpReady_.get();
+    job->Thread.reset(::CreateThread(nullptr, DOH_WORKER_STACK, DohWorker, job.get(),
+                                     STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr));
+    if (!job->Thread) return false;
+    dohLive_.insert(ticket);
+    dohJobs_.push_back(std::move(job));
+    return true;
+  }
+
+  // The DNS over HTTPS workers that finished: a reply to the core; a failed
+  // certificate, a status other than 200 or no exchange at all ends that
+  // server for the call, like a DNS over TLS connection's end.
+  void ServiceHttps() {
+    for (auto it = dohJobs_.begin(); it != dohJobs_.end();) {
+      DohJob& job = **it;
+      if (!job.Finished.load(std::memory_order_acquire)) {
+        ++it;
+        continue;
+      }
+      ::WaitForSingleObject(job.Thread.get(), INFINITE);  // it is past its last use of the job
+      const std::unique_ptr<DohJob> done = std::move(*it);
+      it = dohJobs_.erase(it);
+      if (dohLive_.erase(done->Ticket) == 0) continue;  // the core no longer waits for it
+      const DohResult& result = done->Result;
+      if (result.Outcome == DohOutcome::Answered) {
+        core_->OnEncryptedReply(::GetTickCount64(), done->Ticket, result.Reply);
+        continue;
+      }
+      if (!dohFailed_.insert(done->Server).second) continue;
+      const ServerEndpoint& server = servers_[done->Server];
+      if (result.Outcome == DohOutcome::Untrusted && untrustedText_.empty()) {
+        untrustedText_ = EndpointText(server) + L": " + CertificateVerdictText(result.Check, server.CertificateName);
+      }
+      if (result.Outcome == DohOutcome::HttpError && httpText_.empty()) {
+        httpText_ = EndpointText(server) + (result.HttpStatus == 200
+                                                ? std::wstring(L": the server's reply is not a DNS message")
+                                                : L": the server answered HTTP status " + std::to_wstring(result.HttpStatus));
+      }
+      core_->OnEncryptedFailed(::GetTickCount64(), done->Server, result.Outcome == DohOutcome::Untrusted);
+    }
+  }
+
   // Every DNS over TLS connection moves on, its replies to the core.
   void ServiceEncrypted() {
+    ServiceHttps();
     for (std::size_t server = 0; server < dot_.size(); ++server) {
       if (!dot_[server]) continue;
       for (StreamMux::Reply& reply : dot_[server]->Service()) {
@@ -539,9 +657,16 @@ class Shell final : public CoreTransport {
   std::vector<bool> dotReported_;                    // its end told to the core
   std::wstring untrustedText_;                       // why the first failed certificate failed
   std::unordered_map<std::uint32_t, std::uint16_t> tickets_;  // the core's ticket -> the connection's ID
+  std::vector<std::unique_ptr<DohClient>> doh_;               // by server: its DNS over HTTPS session
+  std::list<std::unique_ptr<DohJob>> dohJobs_;                // the workers not yet taken in
+  std::unordered_set<std::uint32_t> dohLive_;                 // the tickets the core still waits for over HTTPS
+  std::unordered_set<std::size_t> dohFailed_;                 // the https:// servers ended for the call
+  std::wstring httpText_;                                     // the first status other than 200, and who gave it
+  DWORD timeoutMs_;
 
   bool HasEncrypted() const {
-    return std::any_of(dot_.begin(), dot_.end(), [](const auto& connection) { return connection != nullptr; });
+    return !dohJobs_.empty() ||
+           std::any_of(dot_.begin(), dot_.end(), [](const auto& connection) { return connection != nullptr; });
   }
 };
 

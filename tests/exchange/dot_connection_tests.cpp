@@ -250,5 +250,65 @@ TEST(DotEngine, AServerClosingMidBatchEndsTheCallInTime) {
   EXPECT_NE(outcomes.back().Failure, exchange::ExchangeFailure::None);
 }
 
+// The engine over DNS over HTTPS against dnsdist's DoH listener: a batch on
+// one WinHTTP session, every question answered over HTTPS with the ID 0 the
+// server echoes taken (the core matches the reply by its ticket and checks
+// its question), named as the list named the server.
+TEST(DohEngine, AnswersABatchOverHttps) {
+  const std::wstring server = L"https://" VAVIZAV_DNSDIST_ADDRESS L"/dns-query#doh.test";
+  const std::vector<exchange::ExchangeOutcome> outcomes = Exchange(server, 100);
+  ASSERT_EQ(outcomes.size(), 100u);
+  for (const exchange::ExchangeOutcome& outcome : outcomes) {
+    ASSERT_EQ(outcome.Failure, exchange::ExchangeFailure::None) << ::testing::PrintToString(outcome.Problem);
+    EXPECT_EQ(outcome.Transport, exchange::ReplyTransport::Https);
+    EXPECT_EQ(outcome.Server, server);
+    ASSERT_TRUE(outcome.Reply);
+    EXPECT_EQ((*outcome.Reply)[0], 0);
+    EXPECT_EQ((*outcome.Reply)[1], 0) << "ID 0 on the wire (RFC 8484 section 4.1)";
+    EXPECT_TRUE(outcome.Problem.empty());
+  }
+}
+
+// A certificate that fails: UNTRUSTED at once, the outcome saying which server
+// and why; a plain server after it answers, as the list says. A status other
+// than 200 fails the server, the outcome naming the status.
+TEST(DohEngine, AFailedCertificateOrStatusEndsTheServerAndSaysWhy) {
+  const ULONGLONG start = ::GetTickCount64();
+  for (const exchange::ExchangeOutcome& outcome :
+       Exchange(L"https://" VAVIZAV_DNSDIST_ADDRESS L":444/dns-query#doh.test", 10)) {
+    EXPECT_EQ(outcome.Failure, exchange::ExchangeFailure::Untrusted);
+    EXPECT_NE(outcome.Problem.find(L"https://" VAVIZAV_DNSDIST_ADDRESS L":444/dns-query#doh.test: "), std::wstring::npos)
+        << ::testing::PrintToString(outcome.Problem);
+    EXPECT_NE(outcome.Problem.find(L"does not carry the name doh.test"), std::wstring::npos)
+        << ::testing::PrintToString(outcome.Problem);
+  }
+  EXPECT_LT(::GetTickCount64() - start, 2000u) << "not left to the time-out";
+  for (const exchange::ExchangeOutcome& outcome :
+       Exchange(L"https://" VAVIZAV_DNSDIST_ADDRESS L"/dns-query#other.test " VAVIZAV_UNBOUND_ADDRESS, 10)) {
+    EXPECT_EQ(outcome.Failure, exchange::ExchangeFailure::None);
+    EXPECT_EQ(outcome.Server, VAVIZAV_UNBOUND_ADDRESS);
+    EXPECT_EQ(outcome.Transport, exchange::ReplyTransport::Udp);
+  }
+  const ULONGLONG notFound = ::GetTickCount64();
+  for (const exchange::ExchangeOutcome& outcome :
+       Exchange(L"https://" VAVIZAV_DNSDIST_ADDRESS L"/elsewhere#doh.test", 5)) {
+    EXPECT_NE(outcome.Failure, exchange::ExchangeFailure::None);
+    EXPECT_NE(outcome.Failure, exchange::ExchangeFailure::Untrusted);
+    EXPECT_NE(outcome.Problem.find(L"https://" VAVIZAV_DNSDIST_ADDRESS L"/elsewhere#doh.test: the server answered HTTP status "),
+              std::wstring::npos)
+        << ::testing::PrintToString(outcome.Problem);
+  }
+  EXPECT_LT(::GetTickCount64() - notFound, 2000u) << "not left to the time-out";
+}
+
+// Without the caller taking encrypted servers an https:// entry drops out:
+// never asked in plain DNS.
+TEST(DohEngine, HttpsEntriesDropOutWhereEncryptionIsNotTaken) {
+  for (const exchange::ExchangeOutcome& outcome :
+       Exchange(L"https://" VAVIZAV_DNSDIST_ADDRESS L"/dns-query#doh.test", 3, false)) {
+    EXPECT_EQ(outcome.Failure, exchange::ExchangeFailure::NoUsableServer);
+  }
+}
+
 }  // namespace
 }  // namespace vavizav::testing
