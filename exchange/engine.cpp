@@ -71,29 +71,43 @@ constexpr SIZE_T DOH_WORKER_STACK = 256 * 1024;
 
 // One DNS over HTTPS question on a worker of its own: WinHTTP's blocking
 // exchange runs there, and the worker sets the shell's stream event when it
-// is done, so the shell's wait never blocks on it.
+// is done, so the shell's wait never blocks on it. The worker shares the job
+// (and through it the server's session and a handle of its own to the event)
+// with the shell, and holds a reference to this module: a call that ends
+// before its workers (answered elsewhere, cancelled) returns at once and
+// leaves them to end by their time-out.
 struct DohJob {
   std::uint32_t Ticket = 0;
   std::size_t Server = 0;
-  const DohClient* Client = nullptr;
+  std::shared_ptr<const DohClient> Client;
   vbDNS::Packet Query;
   DWORD TimeoutMs = 0;
-  HANDLE Done = nullptr;  // the shell's stream event
+  unique_handle Done;  // the shell's stream event, duplicated
   DohResult Result;
   std::atomic<bool> Finished{false};
-  unique_handle Thread;
 };
 
-DWORD WINAPI DohWorker(LPVOID parameter) {
-  DohJob& job = *static_cast<DohJob*>(parameter);
+void RunDohJob(std::shared_ptr<DohJob>* parameter) {
+  const std::shared_ptr<DohJob> job = std::move(*parameter);
+  delete parameter;
   try {
-    job.Result = job.Client->Exchange(job.Query, job.TimeoutMs);
+    job->Result = job->Client->Exchange(job->Query, job->TimeoutMs);
   } catch (...) {
-    job.Result = DohResult{};  // out of memory: a failed exchange
+    job->Result = DohResult{};  // out of memory: a failed exchange
   }
-  job.Finished.store(true, std::memory_order_release);
-  ::SetEvent(job.Done);
-  return 0;
+  job->Finished.store(true, std::memory_order_release);
+  ::SetEvent(job->Done.get());
+}
+
+DWORD WINAPI DohWorker(LPVOID parameter) {
+  // Its own reference, taken before the thread started: the module stays
+  // until this thread is past its last instruction in it.
+  HMODULE self = nullptr;
+  ::GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                       reinterpret_cast<LPCWSTR>(&DohWorker), &self);
+  RunDohJob(static_cast<std::shared_ptr<DohJob>*>(parameter));
+  ::FreeLibraryAndExitThread(self, 0);
+  return 0;  // never reached
 }
 
 // Under Wine the sockets are the host kernel's, and Linux picks a random free
@@ -249,11 +263,6 @@ class Shell final : public CoreTransport {
     for (std::unique_ptr<DotConnection>& connection : dot_) {
       if (connection) connection->Close();
     }
-    // The workers use the clients and the event: they end first (each is
-    // bounded by its time-out).
-    for (const std::unique_ptr<DohJob>& job : dohJobs_) {
-      if (job->Thread) ::WaitForSingleObject(job->Thread.get(), INFINITE);
-    }
   }
 
   // An outcome left Untrusted says which certificate failed, and why; one
@@ -308,20 +317,35 @@ class Shell final : public CoreTransport {
   // (OnEncryptedReply), so the ID 0 the server echoes is taken as it is.
   bool SendHttps(std::uint32_t ticket, std::size_t server, const vbDNS::DNSQuery& query) {
     if (dohFailed_.count(server)) return false;
-    if (!doh_[server]) doh_[server] = std::make_unique<DohClient>(servers_[server]);
+    if (!doh_[server]) doh_[server] = std::make_shared<const DohClient>(servers_[server]);
     vbDNS::QueryDatagram datagram;
     const std::size_t size = vbDNS::EncodeQuery(query, 0, datagram);
     if (size == 0) return false;
-    auto job = std::make_unique<DohJob>();
+    auto job = std::make_shared<DohJob>();
     job->Ticket = ticket;
     job->Server = server;
-    job->Client = doh_[server].get();
+    job->Client = doh_[server];
     job->Query.assign(datagram.begin(), datagram.begin() + static_cast<std::ptrdiff_t>(size));
     job->TimeoutMs = timeoutMs_;
-    job->Done = tcpReady_.get();
-    job->Thread.reset(::CreateThread(nullptr, DOH_WORKER_STACK, DohWorker, job.get(),
-                                     STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr));
-    if (!job->Thread) return false;
+    HANDLE done = nullptr;
+    if (!::DuplicateHandle(::GetCurrentProcess(), tcpReady_.get(), ::GetCurrentProcess(), &done, 0, FALSE,
+                           DUPLICATE_SAME_ACCESS)) {
+      return false;
+    }
+    job->Done.reset(done);
+    // The worker's reference to the module, given back as it exits.
+    HMODULE self = nullptr;
+    if (!::GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, reinterpret_cast<LPCWSTR>(&DohWorker), &self)) {
+      return false;
+    }
+    auto* shared = new std::shared_ptr<DohJob>(job);
+    const unique_handle thread(::CreateThread(nullptr, DOH_WORKER_STACK, DohWorker, shared,
+                                              STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr));
+    if (!thread) {
+      delete shared;
+      ::FreeLibrary(self);
+      return false;
+    }
     dohLive_.insert(ticket);
     dohJobs_.push_back(std::move(job));
     return true;
@@ -332,13 +356,11 @@ class Shell final : public CoreTransport {
   // server for the call, like a DNS over TLS connection's end.
   void ServiceHttps() {
     for (auto it = dohJobs_.begin(); it != dohJobs_.end();) {
-      DohJob& job = **it;
-      if (!job.Finished.load(std::memory_order_acquire)) {
+      if (!(*it)->Finished.load(std::memory_order_acquire)) {
         ++it;
         continue;
       }
-      ::WaitForSingleObject(job.Thread.get(), INFINITE);  // it is past its last use of the job
-      const std::unique_ptr<DohJob> done = std::move(*it);
+      const std::shared_ptr<DohJob> done = std::move(*it);
       it = dohJobs_.erase(it);
       if (dohLive_.erase(done->Ticket) == 0) continue;  // the core no longer waits for it
       const DohResult& result = done->Result;
@@ -657,8 +679,8 @@ class Shell final : public CoreTransport {
   std::vector<bool> dotReported_;                    // its end told to the core
   std::wstring untrustedText_;                       // why the first failed certificate failed
   std::unordered_map<std::uint32_t, std::uint16_t> tickets_;  // the core's ticket -> the connection's ID
-  std::vector<std::unique_ptr<DohClient>> doh_;               // by server: its DNS over HTTPS session
-  std::list<std::unique_ptr<DohJob>> dohJobs_;                // the workers not yet taken in
+  std::vector<std::shared_ptr<const DohClient>> doh_;         // by server: its DNS over HTTPS session
+  std::list<std::shared_ptr<DohJob>> dohJobs_;                // the workers not yet taken in
   std::unordered_set<std::uint32_t> dohLive_;                 // the tickets the core still waits for over HTTPS
   std::unordered_set<std::size_t> dohFailed_;                 // the https:// servers ended for the call
   std::wstring httpText_;                                     // the first status other than 200, and who gave it

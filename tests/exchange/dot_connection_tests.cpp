@@ -5,8 +5,10 @@
 // connection leaves its questions waiting, for the core to take elsewhere.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <map>
 #include <string>
+#include <thread>
 
 #include "exchange/dot_connection.h"
 #include "exchange/engine.h"
@@ -299,6 +301,37 @@ TEST(DohEngine, AFailedCertificateOrStatusEndsTheServerAndSaysWhy) {
         << ::testing::PrintToString(outcome.Problem);
   }
   EXPECT_LT(::GetTickCount64() - notFound, 2000u) << "not left to the time-out";
+}
+
+// A call ends without waiting for its DNS over HTTPS workers: cancelled while
+// dnsdist holds the question (slow.test. waits 300 ms upstream), it returns
+// at once and the worker ends on its own.
+TEST(DohEngine, ACancelledCallDoesNotWaitForItsWorkers) {
+  struct Canceller final : exchange::ExchangeObserver {
+    std::atomic<bool> Stop{false};
+    void Ended(std::size_t, const exchange::ExchangeOutcome&) override {}
+    bool Cancelled() override { return Stop.load(); }
+  } canceller;
+  const runtime::unique_handle wake(::CreateEventW(nullptr, FALSE, FALSE, nullptr));
+  exchange::EngineSettings settings(L"https://" VAVIZAV_DNSDIST_ADDRESS L"/dns-query#doh.test", 3000, 64);
+  settings.Encrypted = true;
+  settings.Pump = false;
+  settings.Observer = &canceller;
+  settings.Wake = wake.get();
+  const std::vector<vbDNS::DNSQuery> queries = {*vbDNS::BuildQuestion(vbDNS::TYPE_A, "x.slow.test")};
+  std::thread cancel([&] {
+    ::Sleep(50);
+    canceller.Stop = true;
+    ::SetEvent(wake.get());
+  });
+  const ULONGLONG start = ::GetTickCount64();
+  const std::vector<exchange::ExchangeOutcome> outcomes = exchange::ExchangeMany(queries, settings);
+  const ULONGLONG elapsed = ::GetTickCount64() - start;
+  cancel.join();
+  ASSERT_EQ(outcomes.size(), 1u);
+  EXPECT_EQ(outcomes[0].Failure, exchange::ExchangeFailure::Cancelled);
+  EXPECT_LT(elapsed, 250u) << "waited for the worker";
+  ::Sleep(400);  // the worker ends before the fixture's servers go
 }
 
 // Without the caller taking encrypted servers an https:// entry drops out:
