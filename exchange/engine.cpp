@@ -9,8 +9,11 @@
 #include <cstdint>
 #include <cstring>
 #include <atomic>
+#include <condition_variable>
+#include <deque>
 #include <list>
 #include <memory>
+#include <mutex>
 #include <span>
 #include <unordered_map>
 #include <unordered_set>
@@ -68,35 +71,64 @@ bool SystemRandom(std::span<std::uint8_t> octets) { return RandomFill(octets); }
 
 // A DNS over HTTPS worker's stack: WinHTTP's blocking calls and a 4 KiB chunk.
 constexpr SIZE_T DOH_WORKER_STACK = 256 * 1024;
+// Workers per https:// server: each asks one question at a time on a kept
+// connection of its own (HTTP/1.1 has one request at a time on a connection).
+constexpr unsigned DOH_WORKERS_PER_SERVER = 8;
 
-// One DNS over HTTPS question on a worker of its own: WinHTTP's blocking
-// exchange runs there, and the worker sets the shell's stream event when it
-// is done, so the shell's wait never blocks on it. The worker shares the job
-// (and through it the server's session and a handle of its own to the event)
-// with the shell, and holds a reference to this module: a call that ends
-// before its workers (answered elsewhere, cancelled) returns at once and
-// leaves them to end by their time-out.
+// One DNS over HTTPS question: its result, once Finished.
 struct DohJob {
   std::uint32_t Ticket = 0;
   std::size_t Server = 0;
-  std::shared_ptr<const DohClient> Client;
   vbDNS::Packet Query;
   DWORD TimeoutMs = 0;
-  unique_handle Done;  // the shell's stream event, duplicated
   DohResult Result;
   std::atomic<bool> Finished{false};
 };
 
-void RunDohJob(std::shared_ptr<DohJob>* parameter) {
-  const std::shared_ptr<DohJob> job = std::move(*parameter);
+// One https:// server's questions and the workers that ask them: WinHTTP's
+// blocking exchanges run on the workers, which set the shell's stream event
+// as each ends, so the shell's wait never blocks on them. The workers share
+// the queue (the server's session and a handle of their own to the event)
+// with the shell and hold a reference to this module: a call that ends before
+// its workers (answered elsewhere, cancelled) closes the queue and returns at
+// once; a worker ends after its exchange in hand (bounded by its time-out).
+struct DohQueue {
+  explicit DohQueue(const ServerEndpoint& server) : Client(server) {}
+  const DohClient Client;
+  unique_handle Done;  // the shell's stream event, duplicated
+  std::mutex Lock;
+  std::condition_variable Ready;
+  std::deque<std::shared_ptr<DohJob>> Pending;
+  unsigned Workers = 0;
+  unsigned Idle = 0;
+  bool Closed = false;
+};
+
+void RunDohWorker(std::shared_ptr<DohQueue>* parameter) {
+  const std::shared_ptr<DohQueue> queue = std::move(*parameter);
   delete parameter;
-  try {
-    job->Result = job->Client->Exchange(job->Query, job->TimeoutMs);
-  } catch (...) {
-    job->Result = DohResult{};  // out of memory: a failed exchange
+  std::unique_lock<std::mutex> lock(queue->Lock);
+  for (;;) {
+    if (queue->Pending.empty()) {
+      if (queue->Closed) break;
+      ++queue->Idle;
+      queue->Ready.wait(lock, [&] { return queue->Closed || !queue->Pending.empty(); });
+      --queue->Idle;
+      continue;
+    }
+    std::shared_ptr<DohJob> job = std::move(queue->Pending.front());
+    queue->Pending.pop_front();
+    lock.unlock();
+    try {
+      job->Result = queue->Client.Exchange(job->Query, job->TimeoutMs);
+    } catch (...) {
+      job->Result = DohResult{};  // out of memory: a failed exchange
+    }
+    job->Finished.store(true, std::memory_order_release);
+    ::SetEvent(queue->Done.get());
+    job.reset();
+    lock.lock();
   }
-  job->Finished.store(true, std::memory_order_release);
-  ::SetEvent(job->Done.get());
 }
 
 DWORD WINAPI DohWorker(LPVOID parameter) {
@@ -105,7 +137,12 @@ DWORD WINAPI DohWorker(LPVOID parameter) {
   HMODULE self = nullptr;
   ::GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
                        reinterpret_cast<LPCWSTR>(&DohWorker), &self);
-  RunDohJob(static_cast<std::shared_ptr<DohJob>*>(parameter));
+  try {
+    RunDohWorker(static_cast<std::shared_ptr<DohQueue>*>(parameter));
+  } catch (...) {
+    // std::system_error from the lock: the worker ends; the shell's
+    // questions on it end by their time-out.
+  }
   ::FreeLibraryAndExitThread(self, 0);
   return 0;  // never reached
 }
@@ -263,6 +300,16 @@ class Shell final : public CoreTransport {
     for (std::unique_ptr<DotConnection>& connection : dot_) {
       if (connection) connection->Close();
     }
+    // The workers end after the exchange in hand; nothing waiting is asked.
+    for (const std::shared_ptr<DohQueue>& queue : doh_) {
+      if (!queue) continue;
+      {
+        const std::lock_guard<std::mutex> lock(queue->Lock);
+        queue->Closed = true;
+        queue->Pending.clear();
+      }
+      queue->Ready.notify_all();
+    }
   }
 
   // An outcome left Untrusted says which certificate failed, and why; one
@@ -310,45 +357,63 @@ class Shell final : public CoreTransport {
     }
   }
 
-  // DNS over HTTPS: one WinHTTP session and connection per server for the
-  // call (kept alive between its requests), each question on a worker. The
+  // DNS over HTTPS: one WinHTTP session per server for the call, its
+  // connections kept alive between requests, the questions asked by at most
+  // DOH_WORKERS_PER_SERVER workers at once. The
   // query goes with ID 0 (RFC 8484 section 4.1) and the reply comes with it;
   // the core matches it by its ticket, not by ID, and checks its question
   // (OnEncryptedReply), so the ID 0 the server echoes is taken as it is.
   bool SendHttps(std::uint32_t ticket, std::size_t server, const vbDNS::DNSQuery& query) {
     if (dohFailed_.count(server)) return false;
-    if (!doh_[server]) doh_[server] = std::make_shared<const DohClient>(servers_[server]);
     vbDNS::QueryDatagram datagram;
     const std::size_t size = vbDNS::EncodeQuery(query, 0, datagram);
     if (size == 0) return false;
+    std::shared_ptr<DohQueue>& queue = doh_[server];
+    if (!queue) {
+      auto made = std::make_shared<DohQueue>(servers_[server]);
+      HANDLE done = nullptr;
+      if (!::DuplicateHandle(::GetCurrentProcess(), tcpReady_.get(), ::GetCurrentProcess(), &done, 0, FALSE,
+                             DUPLICATE_SAME_ACCESS)) {
+        return false;
+      }
+      made->Done.reset(done);
+      queue = std::move(made);
+    }
     auto job = std::make_shared<DohJob>();
     job->Ticket = ticket;
     job->Server = server;
-    job->Client = doh_[server];
     job->Query.assign(datagram.begin(), datagram.begin() + static_cast<std::ptrdiff_t>(size));
     job->TimeoutMs = timeoutMs_;
-    HANDLE done = nullptr;
-    if (!::DuplicateHandle(::GetCurrentProcess(), tcpReady_.get(), ::GetCurrentProcess(), &done, 0, FALSE,
-                           DUPLICATE_SAME_ACCESS)) {
-      return false;
+    {
+      const std::lock_guard<std::mutex> lock(queue->Lock);
+      queue->Pending.push_back(job);
+      if (queue->Pending.size() > queue->Idle && queue->Workers < DOH_WORKERS_PER_SERVER && StartWorker(queue)) {
+        ++queue->Workers;
+      }
+      if (queue->Workers == 0) {
+        queue->Pending.pop_back();
+        return false;
+      }
     }
-    job->Done.reset(done);
-    // The worker's reference to the module, given back as it exits.
+    queue->Ready.notify_one();
+    dohLive_.insert(ticket);
+    dohJobs_.push_back(std::move(job));
+    return true;
+  }
+
+  // A worker for `queue`, holding a reference to this module until it exits.
+  static bool StartWorker(const std::shared_ptr<DohQueue>& queue) {
     HMODULE self = nullptr;
     if (!::GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, reinterpret_cast<LPCWSTR>(&DohWorker), &self)) {
       return false;
     }
-    auto* shared = new std::shared_ptr<DohJob>(job);
+    auto* shared = new std::shared_ptr<DohQueue>(queue);
     const unique_handle thread(::CreateThread(nullptr, DOH_WORKER_STACK, DohWorker, shared,
                                               STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr));
-    if (!thread) {
-      delete shared;
-      ::FreeLibrary(self);
-      return false;
-    }
-    dohLive_.insert(ticket);
-    dohJobs_.push_back(std::move(job));
-    return true;
+    if (thread) return true;
+    delete shared;
+    ::FreeLibrary(self);
+    return false;
   }
 
   // The DNS over HTTPS workers that finished: a reply to the core; a failed
@@ -369,6 +434,11 @@ class Shell final : public CoreTransport {
         continue;
       }
       if (!dohFailed_.insert(done->Server).second) continue;
+      {
+        // The server takes nothing more in this call: what waits is not asked.
+        const std::lock_guard<std::mutex> lock(doh_[done->Server]->Lock);
+        doh_[done->Server]->Pending.clear();
+      }
       const ServerEndpoint& server = servers_[done->Server];
       if (result.Outcome == DohOutcome::Untrusted && untrustedText_.empty()) {
         untrustedText_ = EndpointText(server) + L": " + CertificateVerdictText(result.Check, server.CertificateName);
@@ -679,7 +749,7 @@ class Shell final : public CoreTransport {
   std::vector<bool> dotReported_;                    // its end told to the core
   std::wstring untrustedText_;                       // why the first failed certificate failed
   std::unordered_map<std::uint32_t, std::uint16_t> tickets_;  // the core's ticket -> the connection's ID
-  std::vector<std::shared_ptr<const DohClient>> doh_;         // by server: its DNS over HTTPS session
+  std::vector<std::shared_ptr<DohQueue>> doh_;                // by server: its DNS over HTTPS session and workers
   std::list<std::shared_ptr<DohJob>> dohJobs_;                // the workers not yet taken in
   std::unordered_set<std::uint32_t> dohLive_;                 // the tickets the core still waits for over HTTPS
   std::unordered_set<std::size_t> dohFailed_;                 // the https:// servers ended for the call
