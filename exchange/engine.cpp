@@ -184,6 +184,9 @@ class Shell final : public CoreTransport {
         dotReported_(servers.size(), false),
         doh_(servers.size()),
         timeoutMs_(settings.TimeoutMs) {
+    for (const ServerEndpoint& server : servers) {
+      if (server.Transport == ServerTransport::Https) httpsTexts_.push_back(EndpointText(server));
+    }
     if (observer_ == nullptr) return;
     // Who asked each distinct question, to tell each of them.
     askers_.resize(distinct.Firsts.size());
@@ -321,13 +324,9 @@ class Shell final : public CoreTransport {
     } else if (outcome.Failure != ExchangeFailure::None && !httpText_.empty()) {
       outcome.Problem = httpText_;
     }
-    if (outcome.Transport == ReplyTransport::Encrypted) {
-      for (const ServerEndpoint& server : servers_) {
-        if (server.Transport == ServerTransport::Https && EndpointText(server) == outcome.Server) {
-          outcome.Transport = ReplyTransport::Https;
-          break;
-        }
-      }
+    if (outcome.Transport == ReplyTransport::Encrypted &&
+        std::find(httpsTexts_.begin(), httpsTexts_.end(), outcome.Server) != httpsTexts_.end()) {
+      outcome.Transport = ReplyTransport::Https;
     }
   }
   void NameProblems(std::vector<ExchangeOutcome>& outcomes) const {
@@ -755,6 +754,7 @@ class Shell final : public CoreTransport {
   std::unordered_set<std::size_t> dohFailed_;                 // the https:// servers ended for the call
   std::wstring httpText_;                                     // the first status other than 200, and who gave it
   DWORD timeoutMs_;
+  std::vector<std::wstring> httpsTexts_;                      // the https:// servers as outcomes name them
 
   bool HasEncrypted() const {
     return !dohJobs_.empty() ||
