@@ -2,7 +2,9 @@
 
 #include <winhttp.h>
 
+#include <algorithm>
 #include <array>
+#include <climits>
 
 #include "runtime/certificate_handles.h"
 
@@ -11,13 +13,6 @@ namespace {
 
 // The largest reply taken: a DNS message is at most 65,535 octets.
 constexpr std::size_t MAX_REPLY = 65535;
-
-struct InternetTraits {
-  using type = HINTERNET;
-  static type Invalid() noexcept { return nullptr; }
-  static void Close(type value) noexcept { ::WinHttpCloseHandle(value); }
-};
-using unique_internet = runtime::unique_any<InternetTraits>;
 
 // What the status callback found when the connection stood.
 struct Gate {
@@ -57,20 +52,30 @@ DohResult Failure(DohOutcome outcome) {
 
 }  // namespace
 
-DohResult DohExchange(const ServerEndpoint& server, vbDNS::PacketView query, DWORD timeoutMs) {
-  if (server.Transport != ServerTransport::Https || query.size() > MAX_REPLY) return Failure(DohOutcome::Failed);
+void InternetTraits::Close(type value) noexcept { ::WinHttpCloseHandle(value); }
+
+DohClient::DohClient(const ServerEndpoint& server) : server_(server) {
+  if (server.Transport != ServerTransport::Https) return;
   // Only the server itself: never a proxy.
-  unique_internet session(::WinHttpOpen(L"Vavizav", WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME,
-                                        WINHTTP_NO_PROXY_BYPASS, 0));
-  if (!session) return Failure(DohOutcome::Failed);
-  const int timeout = static_cast<int>(timeoutMs);
-  ::WinHttpSetTimeouts(session.get(), timeout, timeout, timeout, timeout);
-  unique_internet connection(::WinHttpConnect(session.get(), server.Host.c_str(), PortOf(server), 0));
-  if (!connection) return Failure(DohOutcome::Failed);
+  session_.reset(::WinHttpOpen(L"Vavizav", WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME,
+                               WINHTTP_NO_PROXY_BYPASS, 0));
+  if (!session_) return;
+  connection_.reset(::WinHttpConnect(session_.get(), server.Host.c_str(), PortOf(server), 0));
+}
+
+DohResult DohExchange(const ServerEndpoint& server, vbDNS::PacketView query, DWORD timeoutMs) {
+  return DohClient(server).Exchange(query, timeoutMs);
+}
+
+DohResult DohClient::Exchange(vbDNS::PacketView query, DWORD timeoutMs) const {
+  const ServerEndpoint& server = server_;
+  if (!connection_ || query.size() > MAX_REPLY) return Failure(DohOutcome::Failed);
   const wchar_t* accept[] = {L"application/dns-message", nullptr};
-  unique_internet request(::WinHttpOpenRequest(connection.get(), L"POST", server.Path.c_str(), nullptr,
+  unique_internet request(::WinHttpOpenRequest(connection_.get(), L"POST", server.Path.c_str(), nullptr,
                                                WINHTTP_NO_REFERER, accept, WINHTTP_FLAG_SECURE));
   if (!request) return Failure(DohOutcome::Failed);
+  const int timeout = static_cast<int>(std::min<DWORD>(timeoutMs, INT_MAX));
+  ::WinHttpSetTimeouts(request.get(), timeout, timeout, timeout, timeout);
   DWORD flags = SECURITY_FLAG_IGNORE_UNKNOWN_CA | SECURITY_FLAG_IGNORE_CERT_DATE_INVALID |
                 SECURITY_FLAG_IGNORE_CERT_CN_INVALID | SECURITY_FLAG_IGNORE_CERT_WRONG_USAGE;
   ::WinHttpSetOption(request.get(), WINHTTP_OPTION_SECURITY_FLAGS, &flags, sizeof flags);

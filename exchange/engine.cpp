@@ -8,16 +8,23 @@
 #include <climits>
 #include <cstdint>
 #include <cstring>
+#include <atomic>
+#include <condition_variable>
+#include <deque>
+#include <list>
 #include <memory>
+#include <mutex>
 #include <span>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "codec/reply_check.h"
 #include "exchange/core/distinct_questions.h"
 #include "exchange/core/exchange_core.h"
-#include "exchange/dot_pool.h"
+#include "exchange/doh_request.h"
 #include "exchange/dot_connection.h"
+#include "exchange/dot_pool.h"
 #include "exchange/server_list.h"
 #include "runtime/handles.h"
 #include "runtime/message_pump.h"
@@ -63,6 +70,84 @@ constexpr std::size_t STREAM_CHUNK = 4096;
 
 bool SystemRandom(std::span<std::uint8_t> octets) { return RandomFill(octets); }
 
+// A DNS over HTTPS worker's stack: WinHTTP's blocking calls and a 4 KiB chunk.
+constexpr SIZE_T DOH_WORKER_STACK = 256 * 1024;
+// Workers per https:// server: each asks one question at a time on a kept
+// connection of its own (HTTP/1.1 has one request at a time on a connection).
+constexpr unsigned DOH_WORKERS_PER_SERVER = 8;
+
+// One DNS over HTTPS question: its result, once Finished.
+struct DohJob {
+  std::uint32_t Ticket = 0;
+  std::size_t Server = 0;
+  vbDNS::Packet Query;
+  DWORD TimeoutMs = 0;
+  DohResult Result;
+  std::atomic<bool> Finished{false};
+};
+
+// One https:// server's questions and the workers that ask them: WinHTTP's
+// blocking exchanges run on the workers, which set the shell's stream event
+// as each ends, so the shell's wait never blocks on them. The workers share
+// the queue (the server's session and a handle of their own to the event)
+// with the shell and hold a reference to this module: a call that ends before
+// its workers (answered elsewhere, cancelled) closes the queue and returns at
+// once; a worker ends after its exchange in hand (bounded by its time-out).
+struct DohQueue {
+  explicit DohQueue(const ServerEndpoint& server) : Client(server) {}
+  const DohClient Client;
+  unique_handle Done;  // the shell's stream event, duplicated
+  std::mutex Lock;
+  std::condition_variable Ready;
+  std::deque<std::shared_ptr<DohJob>> Pending;
+  unsigned Workers = 0;
+  unsigned Idle = 0;
+  bool Closed = false;
+};
+
+void RunDohWorker(std::shared_ptr<DohQueue>* parameter) {
+  const std::shared_ptr<DohQueue> queue = std::move(*parameter);
+  delete parameter;
+  std::unique_lock<std::mutex> lock(queue->Lock);
+  for (;;) {
+    if (queue->Pending.empty()) {
+      if (queue->Closed) break;
+      ++queue->Idle;
+      queue->Ready.wait(lock, [&] { return queue->Closed || !queue->Pending.empty(); });
+      --queue->Idle;
+      continue;
+    }
+    std::shared_ptr<DohJob> job = std::move(queue->Pending.front());
+    queue->Pending.pop_front();
+    lock.unlock();
+    try {
+      job->Result = queue->Client.Exchange(job->Query, job->TimeoutMs);
+    } catch (...) {
+      job->Result = DohResult{};  // out of memory: a failed exchange
+    }
+    job->Finished.store(true, std::memory_order_release);
+    ::SetEvent(queue->Done.get());
+    job.reset();
+    lock.lock();
+  }
+}
+
+DWORD WINAPI DohWorker(LPVOID parameter) {
+  // Its own reference, taken before the thread started: the module stays
+  // until this thread is past its last instruction in it.
+  HMODULE self = nullptr;
+  ::GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                       reinterpret_cast<LPCWSTR>(&DohWorker), &self);
+  try {
+    RunDohWorker(static_cast<std::shared_ptr<DohQueue>*>(parameter));
+  } catch (...) {
+    // std::system_error from the lock: the worker ends; the shell's
+    // questions on it end by their time-out.
+  }
+  ::FreeLibraryAndExitThread(self, 0);
+  return 0;  // never reached
+}
+
 // Under Wine the sockets are the host kernel's, and Linux picks a random free
 // ephemeral port for a socket's first send (RFC 6056); ntdll names Wine.
 bool HostPicksRandomPorts() {
@@ -98,7 +183,12 @@ class Shell final : public CoreTransport {
         queries_(queries),
         distinct_(distinct),
         dot_(servers.size()),
-        dotReported_(servers.size(), false) {
+        dotReported_(servers.size(), false),
+        doh_(servers.size()),
+        timeoutMs_(settings.TimeoutMs) {
+    for (const ServerEndpoint& server : servers) {
+      if (server.Transport == ServerTransport::Https) httpsTexts_.push_back(EndpointText(server));
+    }
     if (observer_ == nullptr) return;
     // Who asked each distinct question, to tell each of them.
     askers_.resize(distinct.Firsts.size());
@@ -187,9 +277,10 @@ class Shell final : public CoreTransport {
   // DNS over TLS: one connection per server for the call, opened at its
   // first question, its events on the streams' shared event.
   bool SendEncrypted(std::uint32_t ticket, std::size_t server, const vbDNS::DNSQuery& query) override {
-    if (server >= dot_.size() || servers_[server].Transport != ServerTransport::Tls) return false;
+    if (server >= dot_.size() || servers_[server].Transport == ServerTransport::Plain) return false;
     if (!tcpReady_) tcpReady_.reset(::CreateEventW(nullptr, FALSE, FALSE, nullptr));
     if (!tcpReady_) return false;
+    if (servers_[server].Transport == ServerTransport::Https) return SendHttps(ticket, server, query);
     std::unique_ptr<DotConnection>& connection = dot_[server];
     if (!connection && pool_) {
       // Kept from an earlier call: no connect, no handshake.
@@ -213,6 +304,8 @@ class Shell final : public CoreTransport {
   }
 
   void ForgetEncrypted(std::uint32_t ticket, std::size_t server) override {
+    // A DNS over HTTPS question's worker runs on; its result is dropped.
+    dohLive_.erase(ticket);
     const auto found = tickets_.find(ticket);
     if (found == tickets_.end()) return;
     if (server < dot_.size() && dot_[server]) dot_[server]->Forget(found->second);
@@ -230,11 +323,31 @@ class Shell final : public CoreTransport {
         dot_[server]->Close();
       }
     }
+    // The workers end after the exchange in hand; nothing waiting is asked.
+    for (const std::shared_ptr<DohQueue>& queue : doh_) {
+      if (!queue) continue;
+      {
+        const std::lock_guard<std::mutex> lock(queue->Lock);
+        queue->Closed = true;
+        queue->Pending.clear();
+      }
+      queue->Ready.notify_all();
+    }
   }
 
-  // An outcome left Untrusted says which certificate failed, and why.
+  // An outcome left Untrusted says which certificate failed, and why; one
+  // that failed after a DNS over HTTPS server gave a status other than 200
+  // names that status. A reply from an https:// server came over HTTPS.
   void NameProblem(ExchangeOutcome& outcome) const {
-    if (outcome.Failure == ExchangeFailure::Untrusted) outcome.Problem = untrustedText_;
+    if (outcome.Failure == ExchangeFailure::Untrusted) {
+      outcome.Problem = untrustedText_;
+    } else if (outcome.Failure != ExchangeFailure::None && !httpText_.empty()) {
+      outcome.Problem = httpText_;
+    }
+    if (outcome.Transport == ReplyTransport::Encrypted &&
+        std::find(httpsTexts_.begin(), httpsTexts_.end(), outcome.Server) != httpsTexts_.end()) {
+      outcome.Transport = ReplyTransport::Https;
+    }
   }
   void NameProblems(std::vector<ExchangeOutcome>& outcomes) const {
     for (ExchangeOutcome& outcome : outcomes) NameProblem(outcome);
@@ -263,8 +376,104 @@ class Shell final : public CoreTransport {
     }
   }
 
+  // DNS over HTTPS: one WinHTTP session per server for the call, its
+  // connections kept alive between requests, the questions asked by at most
+  // DOH_WORKERS_PER_SERVER workers at once. The
+  // query goes with ID 0 (RFC 8484 section 4.1) and the reply comes with it;
+  // the core matches it by its ticket, not by ID, and checks its question
+  // (OnEncryptedReply), so the ID 0 the server echoes is taken as it is.
+  bool SendHttps(std::uint32_t ticket, std::size_t server, const vbDNS::DNSQuery& query) {
+    if (dohFailed_.count(server)) return false;
+    vbDNS::QueryDatagram datagram;
+    const std::size_t size = vbDNS::EncodeQuery(query, 0, datagram);
+    if (size == 0) return false;
+    std::shared_ptr<DohQueue>& queue = doh_[server];
+    if (!queue) {
+      auto made = std::make_shared<DohQueue>(servers_[server]);
+      HANDLE done = nullptr;
+      if (!::DuplicateHandle(::GetCurrentProcess(), tcpReady_.get(), ::GetCurrentProcess(), &done, 0, FALSE,
+                             DUPLICATE_SAME_ACCESS)) {
+        return false;
+      }
+      made->Done.reset(done);
+      queue = std::move(made);
+    }
+    auto job = std::make_shared<DohJob>();
+    job->Ticket = ticket;
+    job->Server = server;
+    job->Query.assign(datagram.begin(), datagram.begin() + static_cast<std::ptrdiff_t>(size));
+    job->TimeoutMs = timeoutMs_;
+    {
+      const std::lock_guard<std::mutex> lock(queue->Lock);
+      queue->Pending.push_back(job);
+      if (queue->Pending.size() > queue->Idle && queue->Workers < DOH_WORKERS_PER_SERVER && StartWorker(queue)) {
+        ++queue->Workers;
+      }
+      if (queue->Workers == 0) {
+        queue->Pending.pop_back();
+        return false;
+      }
+    }
+    queue->Ready.notify_one();
+    dohLive_.insert(ticket);
+    dohJobs_.push_back(std::move(job));
+    return true;
+  }
+
+  // A worker for `queue`, holding a reference to this module until it exits.
+  static bool StartWorker(const std::shared_ptr<DohQueue>& queue) {
+    HMODULE self = nullptr;
+    if (!::GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, reinterpret_cast<LPCWSTR>(&DohWorker), &self)) {
+      return false;
+    }
+    auto* shared = new std::shared_ptr<DohQueue>(queue);
+    const unique_handle thread(::CreateThread(nullptr, DOH_WORKER_STACK, DohWorker, shared,
+                                              STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr));
+    if (thread) return true;
+    delete shared;
+    ::FreeLibrary(self);
+    return false;
+  }
+
+  // The DNS over HTTPS workers that finished: a reply to the core; a failed
+  // certificate, a status other than 200 or no exchange at all ends that
+  // server for the call, like a DNS over TLS connection's end.
+  void ServiceHttps() {
+    for (auto it = dohJobs_.begin(); it != dohJobs_.end();) {
+      if (!(*it)->Finished.load(std::memory_order_acquire)) {
+        ++it;
+        continue;
+      }
+      const std::shared_ptr<DohJob> done = std::move(*it);
+      it = dohJobs_.erase(it);
+      if (dohLive_.erase(done->Ticket) == 0) continue;  // the core no longer waits for it
+      const DohResult& result = done->Result;
+      if (result.Outcome == DohOutcome::Answered) {
+        core_->OnEncryptedReply(::GetTickCount64(), done->Ticket, result.Reply);
+        continue;
+      }
+      if (!dohFailed_.insert(done->Server).second) continue;
+      {
+        // The server takes nothing more in this call: what waits is not asked.
+        const std::lock_guard<std::mutex> lock(doh_[done->Server]->Lock);
+        doh_[done->Server]->Pending.clear();
+      }
+      const ServerEndpoint& server = servers_[done->Server];
+      if (result.Outcome == DohOutcome::Untrusted && untrustedText_.empty()) {
+        untrustedText_ = EndpointText(server) + L": " + CertificateVerdictText(result.Check, server.CertificateName);
+      }
+      if (result.Outcome == DohOutcome::HttpError && httpText_.empty()) {
+        httpText_ = EndpointText(server) + (result.HttpStatus == 200
+                                                ? std::wstring(L": the server's reply is not a DNS message")
+                                                : L": the server answered HTTP status " + std::to_wstring(result.HttpStatus));
+      }
+      core_->OnEncryptedFailed(::GetTickCount64(), done->Server, result.Outcome == DohOutcome::Untrusted);
+    }
+  }
+
   // Every DNS over TLS connection moves on, its replies to the core.
   void ServiceEncrypted() {
+    ServiceHttps();
     for (std::size_t server = 0; server < dot_.size(); ++server) {
       if (!dot_[server]) continue;
       for (StreamMux::Reply& reply : dot_[server]->Service()) {
@@ -560,9 +769,17 @@ class Shell final : public CoreTransport {
   std::vector<bool> dotReported_;                    // its end told to the core
   std::wstring untrustedText_;                       // why the first failed certificate failed
   std::unordered_map<std::uint32_t, std::uint16_t> tickets_;  // the core's ticket -> the connection's ID
+  std::vector<std::shared_ptr<DohQueue>> doh_;                // by server: its DNS over HTTPS session and workers
+  std::list<std::shared_ptr<DohJob>> dohJobs_;                // the workers not yet taken in
+  std::unordered_set<std::uint32_t> dohLive_;                 // the tickets the core still waits for over HTTPS
+  std::unordered_set<std::size_t> dohFailed_;                 // the https:// servers ended for the call
+  std::wstring httpText_;                                     // the first status other than 200, and who gave it
+  DWORD timeoutMs_;
+  std::vector<std::wstring> httpsTexts_;                      // the https:// servers as outcomes name them
 
   bool HasEncrypted() const {
-    return std::any_of(dot_.begin(), dot_.end(), [](const auto& connection) { return connection != nullptr; });
+    return !dohJobs_.empty() ||
+           std::any_of(dot_.begin(), dot_.end(), [](const auto& connection) { return connection != nullptr; });
   }
 };
 

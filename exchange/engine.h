@@ -57,10 +57,13 @@ struct EngineSettings {
   // Whether the calling thread's messages are dispatched while it waits (a
   // thread with windows must; a worker of the component has none).
   bool Pump = true;
-  // Whether tls:// entries are asked (DNS over TLS, one connection per server
-  // for the call, the certificate checked by the component); otherwise they
-  // drop out of the list like any entry that cannot be used. https:// entries
-  // drop out either way for now.
+  // Whether tls:// and https:// entries are asked (DNS over TLS, one
+  // connection per server for the call; DNS over HTTPS, one WinHTTP session
+  // per server with up to 8 kept connections, each question a POST with ID
+  // 0, a status other than 200 ending that server for the call with the
+  // status in the outcomes' Problem; the certificate checked by the component
+  // either way); otherwise they drop out of the list like any entry that
+  // cannot be used.
   bool Encrypted = false;
   // Where DNS over TLS connections are kept between the object's calls;
   // none: each call's connections close at its end.

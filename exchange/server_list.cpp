@@ -95,13 +95,13 @@ std::optional<ServerEndpoint> ResolveServer(std::wstring_view server) {
   return endpoint;
 }
 
-std::vector<ServerEndpoint> ResolveServerList(std::wstring_view servers, ULONGLONG until, bool tls) {
+std::vector<ServerEndpoint> ResolveServerList(std::wstring_view servers, ULONGLONG until, bool encrypted) {
   std::vector<ServerEndpoint> endpoints;
   for (const std::wstring_view entry : SplitServerList(servers)) {
     if (::GetTickCount64() >= until) break;
     std::optional<ServerEndpoint> endpoint = ResolveServer(entry);
     if (!endpoint) continue;
-    if (endpoint->Transport == ServerTransport::Plain || (tls && endpoint->Transport == ServerTransport::Tls)) {
+    if (endpoint->Transport == ServerTransport::Plain || encrypted) {
       endpoints.push_back(std::move(*endpoint));
     }
   }
@@ -135,6 +135,15 @@ std::wstring EndpointText(const ServerEndpoint& server) {
     auto address = reinterpret_cast<const sockaddr_in&>(server.Address);
     port = ::ntohs(address.sin_port);
     ::InetNtopW(AF_INET, &address.sin_addr, text, INET6_ADDRSTRLEN);
+  }
+  if (server.Transport == ServerTransport::Https) {
+    // As given: the host (a name, or an address and the certificate's name).
+    const bool bracket = server.Host.find(L':') != std::wstring::npos;
+    std::wstring url = L"https://" + (bracket ? L"[" + server.Host + L"]" : server.Host);
+    if (port != HTTPS_DNS_PORT) url += L":" + std::to_wstring(port);
+    url += server.Path;
+    if (server.CertificateName != server.Host) url += L"#" + server.CertificateName;
+    return url;
   }
   if (server.Transport == ServerTransport::Tls) {
     const std::wstring address = port == TLS_DNS_PORT ? std::wstring(text)

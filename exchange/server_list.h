@@ -44,18 +44,19 @@ std::vector<std::wstring_view> SplitServerList(std::wstring_view servers);
 std::optional<ServerEndpoint> ResolveServer(std::wstring_view server);
 
 // Every usable entry of `servers`, in list order; entries that cannot be used
-// drop out, and so do the encrypted ones the caller does not take (tls://
-// unless `tls`; https:// always, until the shell speaks it): they are never
-// asked in plain DNS instead. Stops resolving once the tick count reaches
+// drop out, and so do the encrypted ones (tls:// and https://) unless the
+// caller takes them (`encrypted`): they are never asked in plain DNS instead. Stops resolving once the tick count reaches
 // `until` (a host name can take the system a while).
-std::vector<ServerEndpoint> ResolveServerList(std::wstring_view servers, ULONGLONG until, bool tls = false);
+std::vector<ServerEndpoint> ResolveServerList(std::wstring_view servers, ULONGLONG until, bool encrypted = false);
 
 // Whether `from` is the server's address and port.
 bool IsEndpoint(const sockaddr_storage& from, const ServerEndpoint& server);
 
 // The server as a caller sees it: "127.0.0.1", "127.0.0.1:5300", "::1",
 // "[::1]:5300" (the port only when it is not 53); "tls://127.0.0.1#dot.test",
-// "tls://[::1]:8853#dot.test" (the port only when it is not 853).
+// "tls://[::1]:8853#dot.test" (the port only when it is not 853);
+// "https://127.0.0.1/dns-query#doh.test", "https://doh.test:8443/dns-query"
+// (the port only when it is not 443, #NAME only after an address).
 std::wstring EndpointText(const ServerEndpoint& server);
 
 }  // namespace vavizav::exchange

@@ -45,6 +45,7 @@ constexpr TransportText TRANSPORT_TEXTS[] = {
     {exchange::ReplyTransport::Udp, L"UDP"},
     {exchange::ReplyTransport::Tcp, L"TCP"},
     {exchange::ReplyTransport::Encrypted, L"TLS"},
+    {exchange::ReplyTransport::Https, L"HTTPS"},
 };
 
 // The engine's outcome as a script reads it.
@@ -387,7 +388,7 @@ void BatchWork::Ask(std::size_t round, const std::vector<vbDNS::DNSQuery>& queri
     exchange::EngineSettings engine{settings_.Servers, settings_.TimeoutMs, settings_.MaxInFlight,
                                     settings_.Memory};
     engine.Observer = &observer;
-    engine.Encrypted = true;  // tls:// entries are this class's
+    engine.Encrypted = true;  // tls:// and https:// entries are this class's
     engine.Connections = settings_.Connections;
     engine.Wake = settings_.Wake;
     engine.Pump = settings_.Pump;

@@ -22,8 +22,9 @@ enum class ExchangeFailure {
   Untrusted,           // the servers left were encrypted ones whose certificate failed
 };
 
-// How the reply of an outcome came: None without one.
-enum class ReplyTransport : std::uint8_t { None, Udp, Tcp, Encrypted };
+// How the reply of an outcome came: None without one. The core says
+// Encrypted; the engine tells DNS over HTTPS (Https) from DNS over TLS.
+enum class ReplyTransport : std::uint8_t { None, Udp, Tcp, Encrypted, Https };
 
 struct ExchangeOutcome {
   ExchangeFailure Failure = ExchangeFailure::TimedOut;
@@ -41,7 +42,9 @@ struct ExchangeOutcome {
   std::uint64_t EndedAt = 0;
   // Why it failed, where the servers say more than the failure: an
   // encrypted server's certificate ("the server's certificate does not carry
-  // the name dot.test"). Empty otherwise.
+  // the name dot.test"), or the HTTP status a DNS over HTTPS server gave
+  // ("https://127.0.0.1/q#doh.test: the server answered HTTP status 404").
+  // Empty otherwise.
   std::wstring Problem;
 };
 

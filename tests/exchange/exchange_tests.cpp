@@ -74,6 +74,24 @@ TEST(ResolveServer, ReadsEncryptedFormsAndKeepsThemOutOfPlainLists) {
   ASSERT_EQ(list.size(), 1u);
   EXPECT_EQ(list[0].Transport, exchange::ServerTransport::Plain);
   EXPECT_EQ(exchange::EndpointText(list[0]), L"127.0.0.1:5300");
+
+  // A caller that takes encrypted servers gets both forms, in list order,
+  // each named as outcomes name it.
+  const std::vector<exchange::ServerEndpoint> encrypted = exchange::ResolveServerList(
+      L"tls://127.0.0.1#dot.test, https://127.0.0.1/dns-query#doh.test https://[::1]:8443/q#doh.test 127.0.0.1:5300",
+      ::GetTickCount64() + 5000, true);
+  ASSERT_EQ(encrypted.size(), 4u);
+  EXPECT_EQ(exchange::EndpointText(encrypted[0]), L"tls://127.0.0.1#dot.test");
+  EXPECT_EQ(exchange::EndpointText(encrypted[1]), L"https://127.0.0.1/dns-query#doh.test");
+  EXPECT_EQ(exchange::EndpointText(encrypted[2]), L"https://[::1]:8443/q#doh.test");
+  EXPECT_EQ(encrypted[3].Transport, exchange::ServerTransport::Plain);
+  // A host given by name: resolved through the system, its name the
+  // certificate's and the request's host, no #NAME in its text.
+  const std::optional<exchange::ServerEndpoint> named = exchange::ResolveServer(L"https://localhost:8443/dns-query");
+  ASSERT_TRUE(named);
+  EXPECT_EQ(named->CertificateName, L"localhost");
+  EXPECT_EQ(named->Host, L"localhost");
+  EXPECT_EQ(exchange::EndpointText(*named), L"https://localhost:8443/dns-query");
 }
 
 TEST_F(ExchangeTest, SendsTheQueryWithAFreshIdAndReturnsTheReplyWhole) {
