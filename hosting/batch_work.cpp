@@ -171,6 +171,10 @@ std::optional<std::string> LabelIdna(std::u16string_view label) {
   return runtime::HostNameToAsciiOctets(runtime::Utf16ToText(label));
 }
 
+namespace {
+
+// The questions a name's text asks in turn (more than one only through the
+// search list); none, with `error` set, when it cannot be asked.
 std::vector<vbDNS::DNSQuery> QuestionsFor(const std::wstring& text, std::uint16_t type,
                                           const std::vector<std::string>& suffixes, std::wstring& error) {
   const std::u16string given = runtime::TextToUtf16(text);
@@ -188,12 +192,15 @@ std::vector<vbDNS::DNSQuery> QuestionsFor(const std::wstring& text, std::uint16_
   return questions;
 }
 
+// An answer's content before its question was asked.
 std::shared_ptr<AnswerContent> Content(std::wstring name, std::wstring type) {
   auto content = std::make_shared<AnswerContent>();
   content->Name = std::move(name);
   content->Type = std::move(type);
   return content;
 }
+
+}  // namespace
 
 // Hands the engine's outcomes to the batch as they come, so that answers are
 // told while the round still runs.
@@ -230,8 +237,9 @@ BatchWork::BatchWork(const std::vector<std::optional<std::wstring>>& texts, std:
     pacer.Tick();
     const std::optional<std::wstring>& text = texts[i];
     contents_[i] = Content(text ? *text : std::wstring(), typeText);
-    std::wstring ignored;
-    if (type && text) questions_[i] = QuestionsFor(*text, *type, settings_.Suffixes, ignored);
+    std::wstring error;
+    if (type && text) questions_[i] = QuestionsFor(*text, *type, settings_.Suffixes, error);
+    if (nameError_.empty()) nameError_ = std::move(error);
     if (questions_[i].empty()) contents_[i]->Model = resolver::AnswerWithoutReply(resolver::BADNAME_STATUS);
     for (vbDNS::DNSQuery& question : questions_[i]) question.DnssecOk = settings_.DnssecOk;
     rounds_ = std::max(rounds_, questions_[i].size());

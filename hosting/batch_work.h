@@ -116,14 +116,6 @@ class BatchSink {
 // IDNA of one label, as NameFromText asks it.
 std::optional<std::string> LabelIdna(std::u16string_view label);
 
-// The questions a name's text asks in turn (more than one only through the
-// search list); none, with `error` set, when it cannot be asked.
-std::vector<vbDNS::DNSQuery> QuestionsFor(const std::wstring& text, std::uint16_t type,
-                                          const std::vector<std::string>& suffixes, std::wstring& error);
-
-// An answer's content before its question was asked.
-std::shared_ptr<AnswerContent> Content(std::wstring name, std::wstring type);
-
 class BatchWork {
  public:
   // `type` nullopt: no element can be asked (BADNAME each), `typeText` shows.
@@ -145,6 +137,9 @@ class BatchWork {
   // Why a server could not be used, the first the batch met (an encrypted
   // server's certificate); empty when none. Read once Run has returned.
   const std::wstring& Problem() const { return problem_; }
+  // Why the first element that cannot be asked cannot (NameProblemText);
+  // empty when every element can.
+  const std::wstring& NameError() const { return nameError_; }
 
  private:
   class RoundObserver;
@@ -168,6 +163,7 @@ class BatchWork {
   std::vector<bool> final_;
   std::size_t rounds_ = 0;
   std::wstring problem_;
+  std::wstring nameError_;
   std::unordered_set<std::string> claimed_;  // keys this batch asks in the current round
 };
 

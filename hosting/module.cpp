@@ -36,14 +36,18 @@ CachedTypeInfo g_typeInfos[] = {
 // function-table side is the type the dispatch side refers to as implemented
 // type -1. ITypeInfo::Invoke must be given that side: on the dispatch side it
 // would call back into our own IDispatch::Invoke.
+// The type library embedded in this module, read afresh.
+HRESULT LoadModuleTypeLib(runtime::com_ptr<ITypeLib>& library) noexcept {
+  std::wstring path;
+  const HRESULT hr = GetModulePath(path);
+  if (FAILED(hr)) return hr;
+  return LoadTypeLibEx(path.c_str(), REGKIND_NONE, library.put());
+}
+
 HRESULT LoadInterfaceTypeInfo(REFIID iid, InterfaceTypeInfo** loaded) noexcept {
   *loaded = nullptr;
-  std::wstring path;
-  HRESULT hr = GetModulePath(path);
-  if (FAILED(hr)) return hr;
-
   runtime::com_ptr<ITypeLib> library;
-  hr = LoadTypeLibEx(path.c_str(), REGKIND_NONE, library.put());
+  HRESULT hr = LoadModuleTypeLib(library);
   if (FAILED(hr)) return hr;
   runtime::com_ptr<ITypeInfo> dispatchView;
   hr = library->GetTypeInfoOfGuid(iid, dispatchView.put());
@@ -130,11 +134,8 @@ HRESULT GetInterfaceTypeInfo(REFIID iid, const InterfaceTypeInfo** info) noexcep
 HRESULT GetLibraryTypeInfo(REFGUID guid, ITypeInfo** info) noexcept {
   if (info == nullptr) return E_POINTER;
   *info = nullptr;
-  std::wstring path;
-  HRESULT hr = GetModulePath(path);
-  if (FAILED(hr)) return hr;
   runtime::com_ptr<ITypeLib> library;
-  hr = LoadTypeLibEx(path.c_str(), REGKIND_NONE, library.put());
+  const HRESULT hr = LoadModuleTypeLib(library);
   if (FAILED(hr)) return hr;
   return library->GetTypeInfoOfGuid(guid, info);
 }

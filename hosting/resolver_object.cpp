@@ -206,14 +206,10 @@ class ResolverObject final
       } else {
         texts[0] = name.Text;
       }
-      BatchSettings settings = CurrentSettings();
-      if (texts[0]) {
-        std::wstring error;
-        if (QuestionsFor(*texts[0], *type.Type, settings.Suffixes, error).empty()) lastError_ = error;
-      }
       // Shown with the name as given, even one that cannot be asked.
       runtime::PumpPacer pacer(false);  // one name: no time to speak of
-      BatchWork work(texts, type.Type, type.Text, std::move(settings), pacer);
+      BatchWork work(texts, type.Type, type.Text, CurrentSettings(), pacer);
+      if (!work.NameError().empty()) lastError_ = work.NameError();
       if (!texts[0]) work.Contents()[0]->Name = name.Ok() ? name.Text : std::wstring();
       NoReports quiet;
       work.Run(quiet);
